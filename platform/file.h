@@ -1,0 +1,57 @@
+// Files and byte-range locks, the only door from the system to the OS's files.
+//
+// Paths are Windows paths (mapped by MapPath on Linux). Every failure carries a
+// Windows error code (os_error.h). Locks follow Windows semantics on both
+// back-ends: they belong to the open File object (Linux uses open-file-
+// description locks), conflict between two File objects even in one process,
+// and are mandatory for other programs on Windows only. A File is used by one
+// thread at a time.
+//
+// Fault injection: tests install a FaultPlan that fails the n-th write, lock,
+// read or open with a chosen error code (see file_faults.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "platform/os_error.h"
+
+namespace platform {
+
+enum class Access { kRead, kWrite, kReadWrite };
+enum class Share { kExclusive, kDenyWrite, kDenyNone };
+enum class Disposition {
+  kOpenExisting,  // fail with 2 (file) or 3 (path) when missing
+  kCreateAlways,  // create or truncate
+  kCreateNew,     // fail with 80 when it exists
+  kOpenAlways,    // open or create
+};
+enum class LockKind { kShared, kExclusive };
+
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to n bytes at offset; *got receives the count (short at end of file).
+  virtual OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) = 0;
+  virtual OsStatus WriteAt(uint64_t offset, const void* data, size_t n) = 0;
+  virtual OsStatus Size(uint64_t* size) = 0;
+  virtual OsStatus Truncate(uint64_t size) = 0;
+  virtual OsStatus Flush() = 0;
+  // Non-blocking unless wait is true; a conflict gives kErrorLockViolation.
+  virtual OsStatus Lock(uint64_t offset, uint64_t length, LockKind kind, bool wait) = 0;
+  virtual OsStatus Unlock(uint64_t offset, uint64_t length) = 0;
+};
+
+// attributes: Windows file attributes for a created file (0x20 archive, 0x80 normal).
+OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,
+                  uint32_t attributes, std::unique_ptr<File>* out);
+
+OsStatus RemoveFile(std::string_view path);
+// Replaces an existing target atomically where the OS allows it.
+OsStatus RenameFile(std::string_view from, std::string_view to);
+bool FileExists(std::string_view path);
+bool DirectoryExists(std::string_view path);
+
+}  // namespace platform
