@@ -208,5 +208,8 @@ void MathInit();
 // _GetRTCount: how many times the runtime was started in this process.
 uint32_t GetRTCount();
 void SetRTCount(uint32_t n);  // tests
+// Called with the report of an error raised while no error block is
+// installed; start-up uses it to fail instead of quitting. Empty: quit.
+void SetFatalErrorHandler(std::function<void(const std::string& report)> handler);
 
 }  // namespace rt

@@ -101,9 +101,9 @@ class Value {
   void* GetPtr() const { return IsPtr() ? u_.p : nullptr; }
   // The bytes of a string ("" for the null string and for other types).
   const std::string& GetString() const;
-  const ArrayRef& GetArray() const;
-  const ObjectRef& GetObject() const;
-  const BlockRef& GetBlock() const;
+  ArrayRef GetArray() const;
+  ObjectRef GetObject() const;
+  BlockRef GetBlock() const;
 
   // Identity for references, payload equality for the rest (runtime "==").
   friend bool operator==(const Value& a, const Value& b);
