@@ -38,6 +38,8 @@ Date CToD(std::string_view s);
 Date Today();
 // Time: "HH:MM:SS" with the time separator; a 12-hour clock adds the AM/PM text.
 std::string Time();
+// Time's text for a given time of day (0-23 hours), in the current settings.
+std::string TimeOf(int hour, int minute, int second);
 
 std::string Upper(std::string_view s);  // ASCII letters only
 std::string Lower(std::string_view s);
