@@ -25,8 +25,10 @@ constexpr uint32_t kErrorFileExists = 80;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
+constexpr uint32_t kErrorNotLocked = 158;  // unlocking a range this File did not lock
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorDirNotEmpty = 145;
 constexpr uint32_t kErrorAlreadyExists = 183;
 
 // Result of a platform call: 0 or the Windows error code.

@@ -1,0 +1,207 @@
+// POSIX back-end of platform/path.h: Windows paths onto the native tree.
+//
+// Names are Windows-1252 inside the system and UTF-8 on the Linux disk. A
+// component is resolved against the directory it lives in: the exact name
+// first; else the entry equal to it without regard to case once the trailing
+// blanks and dots Windows strips from names are removed ("doc01 " finds
+// "doc01" when there is no "doc01 "). Case is folded for ASCII and the Latin-1
+// letters of Windows-1252, as the Windows file system does for this code page.
+#include <dirent.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/path.h"
+#include "platform/posix/path_text.h"
+
+namespace platform {
+namespace {
+
+struct Mapping {
+  std::string prefix;  // folded: "c:" or "\\server\share"
+  std::string native;  // without trailing slash ("" for "/")
+};
+
+std::vector<Mapping>& Mappings() {
+  static std::vector<Mapping> mappings;
+  return mappings;
+}
+
+std::string Fold(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = static_cast<char>(FoldCp1252(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string StripNative(std::string_view dir) {
+  std::string s(dir);
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  if (s == "/") s.clear();
+  return s;
+}
+
+bool Exists(const std::string& native) {
+  struct stat st;
+  return lstat(native.c_str(), &st) == 0;
+}
+
+// The name of the entry of dir that Windows would open for `component`, or ""
+// when there is none. component is Windows-1252.
+std::string MatchInDirectory(const std::string& dir, std::string_view component) {
+  std::string_view wanted = component;
+  while (!wanted.empty() && (wanted.back() == ' ' || wanted.back() == '.')) wanted.remove_suffix(1);
+  if (wanted.empty()) return "";
+  std::string folded = Fold(wanted);
+  DIR* d = opendir(dir.empty() ? "/" : dir.c_str());
+  if (d == nullptr) return "";
+  std::vector<std::string> hits;
+  while (dirent* e = readdir(d)) {
+    std::string cp;
+    if (!Utf8ToCp1252(e->d_name, &cp)) continue;
+    if (Fold(cp) == folded) hits.push_back(e->d_name);
+  }
+  closedir(d);
+  if (hits.empty()) return "";
+  std::sort(hits.begin(), hits.end());  // stable choice when case variants coexist
+  return hits.front();
+}
+
+}  // namespace
+
+void AddPathMapping(std::string_view prefix, std::string_view native_dir) {
+  std::string key = Fold(prefix);
+  std::replace(key.begin(), key.end(), '/', '\\');
+  while (key.size() > 2 && key.back() == '\\') key.pop_back();
+  for (Mapping& m : Mappings()) {
+    if (m.prefix == key) {
+      m.native = StripNative(native_dir);
+      return;
+    }
+  }
+  Mappings().push_back({key, StripNative(native_dir)});
+}
+
+void ClearPathMappings() { Mappings().clear(); }
+
+std::string MapPath(std::string_view windows_path) {
+  std::string path(windows_path);
+  std::string base;       // native directory the rest is relative to ("" = root)
+  bool absolute = true;
+  size_t rest = 0;
+  if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
+    std::string drive = Fold(path.substr(0, 2));
+    rest = 2;
+    bool found = false;
+    for (const Mapping& m : Mappings()) {
+      if (m.prefix == drive) {
+        base = m.native;
+        found = true;
+        break;
+      }
+    }
+    // Wine shows the native root as Z:; any other unmapped drive leads into a
+    // directory that cannot exist, so nothing is ever created by accident.
+    if (!found && drive != "Z:") base = "/dev/null/unmapped-drive-" + drive.substr(0, 1);
+  } else if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
+    size_t server_end = path.find('\\', 2);
+    size_t share_end = server_end == std::string::npos ? std::string::npos
+                                                       : path.find('\\', server_end + 1);
+    std::string unc = Fold(path.substr(0, share_end));
+    rest = share_end == std::string::npos ? path.size() : share_end;
+    base = "/dev/null/unmapped-share";
+    for (const Mapping& m : Mappings()) {
+      if (m.prefix == unc) {
+        base = m.native;
+        break;
+      }
+    }
+  } else if (!path.empty() && (path[0] == '/' || path[0] == '\\')) {
+    rest = 0;
+  } else {
+    absolute = false;
+  }
+
+  std::string tail = path.substr(rest);
+  std::replace(tail.begin(), tail.end(), '\\', '/');
+  bool trailing_slash = !tail.empty() && tail.back() == '/';
+
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= tail.size()) {
+    size_t next = tail.find('/', pos);
+    if (next == std::string::npos) next = tail.size();
+    if (next > pos) parts.push_back(tail.substr(pos, next - pos));
+    pos = next + 1;
+  }
+
+  std::string out = absolute ? base : "";
+  bool resolving = true;
+  for (const std::string& part : parts) {
+    std::string native_part;
+    if (!Cp1252ToUtf8(part, &native_part)) native_part = part;
+    std::string joined;
+    if (absolute || !out.empty()) {
+      joined = out + "/" + native_part;
+    } else {
+      joined = native_part;
+    }
+    if (resolving && part != "." && part != ".." && !Exists(joined)) {
+      std::string dir = absolute ? out : (out.empty() ? "." : out);
+      std::string hit = MatchInDirectory(dir, part);
+      if (!hit.empty()) {
+        joined = (absolute || !out.empty()) ? out + "/" + hit : hit;
+      } else {
+        resolving = false;
+      }
+    }
+    out = joined;
+  }
+  if (out.empty()) return absolute ? "/" : ".";
+  if (trailing_slash) out += "/";
+  return out;
+}
+
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return "Z:\\";
+  std::string native = buffer;
+  std::string shown;
+  bool mapped = false;
+  for (const Mapping& m : Mappings()) {
+    if (m.prefix.size() != 2) continue;  // drives only: a UNC path is not a current directory
+    if (native == m.native || (m.native.empty() && native == "/") ||
+        native.compare(0, m.native.size() + 1, m.native + "/") == 0) {
+      std::string prefix = m.prefix;
+      prefix[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(prefix[0])));
+      std::string below = native == "/" ? "" : native.substr(m.native.size());
+      shown = prefix + below;
+      mapped = true;
+      break;
+    }
+  }
+  if (!mapped) shown = "Z:" + (native == "/" ? std::string() : native);
+  std::replace(shown.begin(), shown.end(), '/', '\\');
+  if (shown.size() == 2) shown += "\\";
+  std::string cp;
+  if (Utf8ToCp1252(shown, &cp)) return cp;
+  return shown;
+}
+
+bool SetCurrentDirectory(std::string_view windows_path) {
+  return chdir(MapPath(windows_path).c_str()) == 0;
+}
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n <= 0) return "";
+  return std::string(buffer, static_cast<size_t>(n));
+}
+
+}  // namespace platform

@@ -1,0 +1,120 @@
+// Windows paths onto the Linux tree: drive and UNC mappings, case, the blanks
+// and dots Windows strips from names, Windows-1252 names, current directory.
+#include "platform/path.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/file.h"
+
+namespace platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = (fs::temp_directory_path() /
+             ("path_test_" + std::to_string(getpid()) + "_" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name())).string();
+    fs::remove_all(root_);
+    fs::create_directories(root_ + "/c/Data/Comm");
+    fs::create_directories(root_ + "/c/doc01");
+    fs::create_directories(root_ + "/c/doc02");
+    fs::create_directories(root_ + "/c/doc02 ");
+    fs::create_directories(root_ + "/c/doc   ");
+    fs::create_directories(root_ + "/share/Tarifs");
+    std::ofstream(root_ + "/c/Data/Comm/doc.dbf") << "x";
+    ClearPathMappings();
+    AddPathMapping("C:", root_ + "/c/");
+    AddPathMapping("\\\\Server\\Share", root_ + "/share");
+    saved_cwd_ = fs::current_path().string();
+  }
+  void TearDown() override {
+    fs::current_path(saved_cwd_);
+    ClearPathMappings();
+    fs::remove_all(root_);
+  }
+  std::string root_;
+  std::string saved_cwd_;
+};
+
+TEST_F(PathTest, DriveLettersAndCase) {
+  EXPECT_EQ(root_ + "/c/Data/Comm/doc.dbf", MapPath("C:\\Data\\Comm\\doc.dbf"));
+  EXPECT_EQ(root_ + "/c/Data/Comm/doc.dbf", MapPath("c:\\DATA\\comm\\DOC.DBF"));
+  EXPECT_EQ(root_ + "/c/Data/Comm/", MapPath("c:\\data\\comm\\"));
+  EXPECT_EQ(root_ + "/c/", MapPath("C:\\"));
+  // Mixed separators are accepted as Windows does.
+  EXPECT_EQ(root_ + "/c/Data/Comm/doc.dbf", MapPath("C:/data\\comm/doc.dbf"));
+  // A later mapping of the same drive replaces the first.
+  AddPathMapping("c:", root_ + "/share");
+  EXPECT_EQ(root_ + "/share/Tarifs", MapPath("C:\\TARIFS"));
+}
+
+TEST_F(PathTest, MissingComponentsAreKeptAsGiven) {
+  EXPECT_EQ(root_ + "/c/Data/Comm/New File.DBF", MapPath("C:\\data\\comm\\New File.DBF"));
+  EXPECT_EQ(root_ + "/c/Data/Nowhere/Sub/x.ini", MapPath("C:\\DATA\\Nowhere\\Sub\\x.ini"));
+}
+
+TEST_F(PathTest, TrailingBlanksAndDots) {
+  // "doc01 " does not exist: Windows strips the blank and finds "doc01".
+  EXPECT_EQ(root_ + "/c/doc01/Velmora.ini", MapPath("C:\\doc01 \\Velmora.ini"));
+  EXPECT_EQ(root_ + "/c/doc01/", MapPath("C:\\DOC01..\\"));
+  // An exactly named "doc02 " directory is used when it exists.
+  EXPECT_EQ(root_ + "/c/doc02 /x", MapPath("C:\\doc02 \\x"));
+  EXPECT_EQ(root_ + "/c/doc02/x", MapPath("C:\\doc02\\x"));
+  EXPECT_EQ(root_ + "/c/doc   /", MapPath("C:\\doc   \\"));
+  // A name made only of blanks matches nothing.
+  EXPECT_EQ(root_ + "/c/   /x", MapPath("C:\\   \\x"));
+}
+
+TEST_F(PathTest, UncAndNativeAndUnmapped) {
+  EXPECT_EQ(root_ + "/share/Tarifs/t.dbf", MapPath("\\\\server\\SHARE\\tarifs\\t.dbf"));
+  EXPECT_EQ(root_ + "/c/Data/Comm/doc.dbf", MapPath(root_ + "/c/data/COMM/doc.dbf"));
+  // Unmapped drives and shares lead nowhere, so nothing can be created there.
+  std::unique_ptr<File> f;
+  EXPECT_EQ(kErrorPathNotFound, OpenFile("Q:\\x.dbf", Access::kReadWrite, Share::kDenyNone,
+                                         Disposition::kOpenAlways, 0, &f).code());
+  EXPECT_EQ(kErrorPathNotFound, OpenFile("\\\\other\\s\\x.dbf", Access::kReadWrite,
+                                         Share::kDenyNone, Disposition::kOpenAlways, 0, &f)
+                                    .code());
+  // Z: is the native root, as under Wine.
+  EXPECT_EQ(root_ + "/c/Data", MapPath("Z:" + root_ + "/c/data"));
+}
+
+TEST_F(PathTest, Windows1252NamesAreUtf8OnDisk) {
+  fs::create_directories(root_ + "/c/R\xc3\xa9sum\xc3\xa9");  // "Résumé" in UTF-8
+  EXPECT_EQ(root_ + "/c/R\xc3\xa9sum\xc3\xa9/a", MapPath("C:\\R\xe9sum\xe9\\a"));
+  EXPECT_EQ(root_ + "/c/R\xc3\xa9sum\xc3\xa9/a", MapPath("C:\\R\xc9SUM\xc9\\a"));
+  EXPECT_EQ(root_ + "/c/\xc3\xa9t\xc3\xa9", MapPath("C:\\\xe9t\xe9"));  // created with UTF-8 name
+}
+
+TEST_F(PathTest, CurrentDirectoryShowsTheMapping) {
+  ASSERT_TRUE(SetCurrentDirectory("c:\\data\\COMM"));
+  EXPECT_EQ("C:\\Data\\Comm", CurrentDirectory());
+  EXPECT_EQ("doc.dbf", MapPath("DOC.DBF"));
+  EXPECT_TRUE(FileExists("Doc.Dbf"));
+  ASSERT_TRUE(SetCurrentDirectory("C:\\"));
+  EXPECT_EQ("C:\\", CurrentDirectory());
+  ClearPathMappings();
+  std::string shown = "Z:" + root_ + "/c";
+  for (char& c : shown) c = c == '/' ? '\\' : c;
+  EXPECT_EQ(shown, CurrentDirectory());
+  EXPECT_FALSE(SetCurrentDirectory("C:\\nowhere"));
+}
+
+TEST_F(PathTest, ExecutablePathIsNative) {
+  std::string exe = ExecutablePath();
+  ASSERT_FALSE(exe.empty());
+  EXPECT_EQ('/', exe[0]);
+  EXPECT_TRUE(fs::exists(exe));
+}
+
+}  // namespace
+}  // namespace platform
