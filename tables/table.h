@@ -1,0 +1,152 @@
+// The record layer of the table service: one DBF table (and its FPT/DBT memo
+// file) opened shared or exclusive, its header and field descriptors, records
+// read and written by number, memo values, appends and the shared-mode locks of
+// the table's lock scheme. No runtime types here: DBServer (dbserver.h) builds
+// the runtime class, the error protocol and the index maintenance on top.
+//
+// Coherence with other writers: the record count is re-derived from the file
+// size before every append and whenever a read passes the cached count; header
+// bytes are re-read under the header lock and only count and date are changed;
+// a record is re-read after its lock is taken (the caller's job: LockRecord
+// then ReadRecord). A table that failed validation is readable where safe and
+// never written. One thread; not copyable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+#include "tables/dbf_header.h"
+#include "tables/expr.h"
+#include "tables/lock_scheme.h"
+#include "tables/status.h"
+
+namespace tables {
+
+class MemoFile;
+
+struct OpenOptions {
+  bool shared = true;
+  bool read_only = false;
+  LockSchemeId scheme = LockSchemeId::kVfp;
+};
+
+class Table {
+ public:
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  // path: a Windows path to the .dbf. The memo file (.fpt / .dbt) opens with it.
+  static Status Open(std::string_view path, const OpenOptions& options,
+                     std::unique_ptr<Table>* out);
+
+  const std::string& path() const { return path_; }
+  const DbfHeader& header() const { return header_; }
+  const std::vector<FieldDesc>& fields() const { return header_.fields; }
+  // Visible fields only (no _NullFlags), in file order, as indexes into fields().
+  const std::vector<size_t>& visible_fields() const { return visible_; }
+  // Index into fields() of the field named name (any case, trailing blanks ignored); -1.
+  int FieldIndex(std::string_view name) const;
+  // The layout for key expressions (tables/expr.h).
+  const std::vector<IndexField>& index_fields() const { return index_fields_; }
+  uint32_t record_length() const { return header_.record_length; }
+  bool shared() const { return options_.shared; }
+  bool read_only() const { return options_.read_only; }
+  const LockScheme& scheme() const { return scheme_; }
+  platform::File* file() { return file_.get(); }
+  MemoFile* memo() { return memo_.get(); }
+  // Why the table may not be written (empty when it may).
+  const std::string& write_refusal() const { return write_refusal_; }
+  // Warnings found at open (count mismatch, trailing garbage), for tools.
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+  // Records, 1-based. The count is whole records in the file (other writers'
+  // appends included); RefreshCount re-reads the file size.
+  uint32_t RecordCount() const { return count_; }
+  Status RefreshCount();
+  // Reads record recno into buffer (record_length() bytes). A read past the
+  // cached count refreshes it first; past the real end is a read error.
+  Status ReadRecord(uint32_t recno, uint8_t* buffer);
+  // Reads records first.. into buffer, as many as fit in n whole records; *got
+  // receives how many (bulk scans).
+  Status ReadRecords(uint32_t first, uint32_t n, uint8_t* buffer, uint32_t* got);
+  // Writes a whole record. In shared mode the caller must hold the record or
+  // file lock (checked here: 38 otherwise).
+  Status WriteRecord(uint32_t recno, const uint8_t* buffer);
+  // A blank record: blanks, zeros for binary types, _NullFlags all set as
+  // other engines append (every nullable field NULL, every varchar empty).
+  std::vector<uint8_t> BlankRecord() const;
+
+  // Appending, in three steps so that indexes are updated in between:
+  // BeginAppend waits for the header lock, re-derives the count from the file
+  // size and remembers the file's end and header; AppendRecords (any number of
+  // times) takes the new records' lock bytes and writes the records, then the
+  // header with the new count; EndAppend releases the header lock (and the new
+  // records' locks unless keep_locks). RollbackAppend, before EndAppend, puts
+  // the file back exactly as BeginAppend found it.
+  Status BeginAppend();
+  Status AppendRecords(const uint8_t* records, uint32_t count, bool keep_locks,
+                       uint32_t* first);
+  Status RollbackAppend();
+  Status EndAppend();
+  bool appending() const { return pending_.active; }
+
+  // Locks. RecordLock re-reading is the caller's (LockRecord, then ReadRecord).
+  Status LockRecord(uint32_t recno);
+  Status UnlockRecord(uint32_t recno);
+  Status LockFile();
+  Status UnlockAll();
+  bool IsLocked(uint32_t recno) const;
+  bool file_locked() const { return file_locked_; }
+  const std::vector<uint32_t>& locked_records() const { return locked_; }
+
+  // Memo value of field `field` (index into fields()) of a record; empty when
+  // the field holds no block. Corrupt pointers give a corruption error for
+  // this field only.
+  Status ReadMemo(size_t field, const uint8_t* record, std::string* out);
+  // Stores value as the memo of field `field` of record and updates the
+  // pointer in record (the caller writes the record afterwards).
+  Status WriteMemo(size_t field, uint8_t* record, std::string_view value, bool binary);
+
+  // Writes the header count and date again (exclusive close) and 0x1A.
+  Status Close();
+
+ private:
+  Table() = default;
+  Status Validate();
+  Status TakeRanges(const std::vector<LockRange>& ranges, bool wait);
+  void DropRanges(const std::vector<LockRange>& ranges);
+  Status WriteHeaderCount(uint32_t count);
+
+  std::string path_;
+  OpenOptions options_;
+  DbfHeader header_;
+  std::vector<size_t> visible_;
+  std::vector<IndexField> index_fields_;
+  LockScheme scheme_{LockSchemeId::kVfp, 0x03, false, 0, 1};
+  std::unique_ptr<platform::File> file_;
+  std::unique_ptr<MemoFile> memo_;
+  std::string write_refusal_;
+  std::vector<std::string> warnings_;
+  uint32_t count_ = 0;
+  std::vector<uint32_t> locked_;
+  bool file_locked_ = false;
+  bool modified_ = false;
+
+  // State of an append in progress (between AppendRecords and EndAppend).
+  struct PendingAppend {
+    bool active = false;
+    uint64_t old_size = 0;
+    std::vector<uint8_t> old_tail;  // bytes after the last whole record
+    uint8_t old_header[32] = {};
+    uint32_t old_count = 0;
+    std::vector<LockRange> header_ranges;
+    std::vector<std::vector<LockRange>> record_ranges;  // released at EndAppend
+  } pending_;
+};
+
+}  // namespace tables
