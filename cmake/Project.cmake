@@ -17,16 +17,55 @@ if(SANITIZE)
   target_compile_options(project_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(project_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "FUZZ=ON needs Clang (libFuzzer): configure with CXX=clang++")
+  endif()
+  # Every library is instrumented for coverage feedback; only the fuzz targets link the driver.
+  target_compile_options(project_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 if(WIN32)
   target_compile_definitions(project_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
   target_link_options(project_options INTERFACE -static -static-libgcc -static-libstdc++)
+endif()
+
+# Test data, as a path the test program can open: under Wine the Unix root is drive Z:.
+if(WIN32 AND CMAKE_CROSSCOMPILING)
+  set(PROJECT_TESTDATA_PATH "Z:${PROJECT_SOURCE_DIR}/testdata")
+else()
+  set(PROJECT_TESTDATA_PATH "${PROJECT_SOURCE_DIR}/testdata")
+endif()
+
+# Header-only libraries from Debian packages, usable by every build as nlohmann_json::nlohmann_json
+# and CLI11::CLI11. The cross builds must not search /usr/include (it holds the glibc headers), so
+# they get a private copy of just these headers.
+if(CMAKE_CROSSCOMPILING)
+  set(project_third_party ${CMAKE_BINARY_DIR}/third_party/include)
+  foreach(dir nlohmann CLI)
+    if(EXISTS /usr/include/${dir})
+      file(COPY /usr/include/${dir} DESTINATION ${project_third_party})
+    endif()
+  endforeach()
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED GLOBAL)
+  add_library(CLI11::CLI11 INTERFACE IMPORTED GLOBAL)
+  set_target_properties(nlohmann_json::nlohmann_json CLI11::CLI11 PROPERTIES
+    INTERFACE_INCLUDE_DIRECTORIES ${project_third_party})
+else()
+  find_package(nlohmann_json 3 CONFIG REQUIRED)
+  find_package(CLI11 CONFIG REQUIRED)
+endif()
+if(BENCH AND NOT CMAKE_CROSSCOMPILING)
+  find_package(benchmark CONFIG REQUIRED)
 endif()
 
 # project_library(name [DEPS lib...] [SYSLIBS lib...])
 # Sources: every *.cc of the folder and of its platform sub-folder (posix/ or
 # win32/), except tests (*_test.cc), fuzz targets (*_fuzz.cc) and benchmarks
 # (*_bench.cc). Tests of the folder and of its platform sub-folder become one
-# executable <name>_tests, discovered by ctest.
+# executable <name>_tests, discovered by ctest. With BENCH (native builds) each
+# *_bench.cc becomes the tool <name of the file> in bin/, linked with Google
+# Benchmark (it provides its own main, e.g. BENCHMARK_MAIN()). With FUZZ each
+# *_fuzz.cc becomes a libFuzzer target in fuzz/.
 function(project_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;SYSLIBS;TEST_DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS
@@ -50,7 +89,7 @@ function(project_library name)
     add_executable(${name}_tests ${tests})
     target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} gmock gtest_main)
     target_compile_definitions(${name}_tests PRIVATE
-      PROJECT_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/testdata")
+      PROJECT_TESTDATA_DIR="${PROJECT_TESTDATA_PATH}")
     set_target_properties(${name}_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
     if(CMAKE_CROSSCOMPILING)
       gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
@@ -58,6 +97,16 @@ function(project_library name)
     else()
       gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
     endif()
+  endif()
+
+  if(BENCH AND NOT CMAKE_CROSSCOMPILING)
+    file(GLOB benches CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_bench.cc)
+    foreach(b ${benches})
+      get_filename_component(bname ${b} NAME_WE)
+      add_executable(${bname} ${b})
+      target_link_libraries(${bname} PRIVATE ${name} ${ARG_TEST_DEPS} benchmark::benchmark)
+      set_target_properties(${bname} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+    endforeach()
   endif()
 
   if(FUZZ)

@@ -1,0 +1,5 @@
+# 32-bit Windows (the release build): i686-w64-mingw32, tests under 32-bit Wine.
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(MINGW_TRIPLE i686-w64-mingw32)
+set(MINGW_WINE_ARCH win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
