@@ -1,0 +1,57 @@
+// Windows back-end of platform/profile.h: the kernel's own functions.
+#include <windows.h>
+
+#include "platform/profile.h"
+
+namespace platform {
+
+uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_text,
+                                  char* buffer, uint32_t size, const char* file) {
+  return ::GetPrivateProfileStringA(section, key, default_text, buffer, size, file);
+}
+
+int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                   const char* file) {
+  return ::WritePrivateProfileStringA(section, key, value, file);
+}
+
+uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t default_value,
+                               const char* file) {
+  return ::GetPrivateProfileIntA(section, key, default_value, file);
+}
+
+uint32_t GetPrivateProfileSectionA(const char* section, char* buffer, uint32_t size,
+                                   const char* file) {
+  return ::GetPrivateProfileSectionA(section, buffer, size, file);
+}
+
+uint32_t GetPrivateProfileSectionNamesA(char* buffer, uint32_t size, const char* file) {
+  return ::GetPrivateProfileSectionNamesA(buffer, size, file);
+}
+
+uint32_t GetProfileStringA(const char* section, const char* key, const char* default_text,
+                           char* buffer, uint32_t size) {
+  return ::GetProfileStringA(section, key, default_text, buffer, size);
+}
+
+int32_t WriteProfileStringA(const char* section, const char* key, const char* value) {
+  return ::WriteProfileStringA(section, key, value);
+}
+
+uint32_t GetProfileIntA(const char* section, const char* key, int32_t default_value) {
+  return ::GetProfileIntA(section, key, default_value);
+}
+
+uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) {
+  return ::GetWindowsDirectoryA(buffer, size);
+}
+
+bool SetWindowsDirectory(std::string_view) { return false; }
+
+std::string WindowsDirectory() {
+  char buffer[MAX_PATH + 1];
+  uint32_t n = ::GetWindowsDirectoryA(buffer, sizeof buffer);
+  return n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+}  // namespace platform
