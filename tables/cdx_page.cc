@@ -1,0 +1,218 @@
+#include "tables/cdx_page.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tables::cdx {
+namespace {
+
+// Bits needed to hold the value v (at least 1).
+uint32_t BitsFor(uint32_t v) {
+  uint32_t bits = 1;
+  while (bits < 32 && (v >> bits) != 0) ++bits;
+  return bits;
+}
+
+struct LeafLayout {
+  uint32_t rec_bits, dup_bits, trail_bits, entry_bytes;
+};
+
+// Duplicate and trailing counts are as wide as the key length needs; the record
+// number takes the rest of a 3-byte entry and grows by whole bytes when the
+// largest record number of the page needs it.
+LeafLayout ChooseLayout(uint32_t key_length, uint32_t max_recno) {
+  uint32_t b = BitsFor(key_length);
+  uint32_t e = b <= 8 ? 3 : (b <= 12 ? 4 : 5);
+  uint32_t r = 8 * e - 2 * b;
+  while (r < 32 && (max_recno >> r) != 0) {
+    ++e;
+    r += 8;
+  }
+  return {r, b, b, e};
+}
+
+uint32_t TrailingFiller(std::string_view key, uint8_t filler) {
+  uint32_t n = 0;
+  while (n < key.size() && static_cast<uint8_t>(key[key.size() - 1 - n]) == filler) ++n;
+  return n;
+}
+
+uint32_t CommonPrefix(std::string_view a, std::string_view b) {
+  uint32_t n = 0;
+  while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+  return n;
+}
+
+std::string Where(const std::string& where, uint32_t offset) {
+  return where + ", page at offset " + std::to_string(offset);
+}
+
+}  // namespace
+
+void Node::Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child) {
+  keys.insert(i * key_length, key.data(), key_length);
+  recnos.insert(recnos.begin() + static_cast<ptrdiff_t>(i), recno);
+  if (!leaf()) children.insert(children.begin() + static_cast<ptrdiff_t>(i), child);
+}
+
+void Node::Erase(size_t i) {
+  keys.erase(i * key_length, key_length);
+  recnos.erase(recnos.begin() + static_cast<ptrdiff_t>(i));
+  if (!leaf()) children.erase(children.begin() + static_cast<ptrdiff_t>(i));
+}
+
+void Node::SetKey(size_t i, std::string_view key, uint32_t recno) {
+  keys.replace(i * key_length, key_length, key.data(), key_length);
+  recnos[i] = recno;
+}
+
+IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+                       uint8_t filler, const std::string& where, Node* out) {
+  if (page.size() < kPageSize) {
+    return IndexStatus::Corruption(Where(where, offset) + ": page cut short by end of file");
+  }
+  const uint8_t* p = page.data();
+  Node& node = *out;
+  node = Node();
+  node.offset = offset;
+  node.key_length = key_length;
+  node.attributes = Le16(p);
+  uint32_t n = Le16(p + 2);
+  node.left = Le32(p + 4);
+  node.right = Le32(p + 8);
+  if (node.attributes > 3) {
+    return IndexStatus::Corruption(Where(where, offset) + ": unknown page attribute " +
+                                   std::to_string(node.attributes));
+  }
+  if (key_length == 0 || key_length > kMaxKeyLength) {
+    return IndexStatus::Corruption(Where(where, offset) + ": key length " +
+                                   std::to_string(key_length) + " out of range");
+  }
+  node.keys.reserve(static_cast<size_t>(n) * key_length);
+  node.recnos.reserve(n);
+  if (!node.leaf()) {
+    if (n > InteriorCapacity(key_length)) {
+      return IndexStatus::Corruption(Where(where, offset) + ": " + std::to_string(n) +
+                                     " keys exceed the page capacity");
+    }
+    if (n == 0) {
+      return IndexStatus::Corruption(Where(where, offset) + ": interior page without keys");
+    }
+    node.children.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* e = p + kInteriorHeaderSize + i * (key_length + 8);
+      node.keys.append(reinterpret_cast<const char*>(e), key_length);
+      node.recnos.push_back(Be32(e + key_length));
+      node.children.push_back(Be32(e + key_length + 4));
+    }
+    return IndexStatus::Ok();
+  }
+
+  uint32_t rec_bits = p[20], dup_bits = p[21], trail_bits = p[22], entry_bytes = p[23];
+  if (entry_bytes < 1 || entry_bytes > 8 || rec_bits > 32 || dup_bits > 16 || trail_bits > 16 ||
+      rec_bits + dup_bits + trail_bits > 8 * entry_bytes) {
+    return IndexStatus::Corruption(Where(where, offset) + ": invalid leaf bit widths");
+  }
+  if (n * entry_bytes > kPageSize - kLeafHeaderSize) {
+    return IndexStatus::Corruption(Where(where, offset) + ": " + std::to_string(n) +
+                                   " keys exceed the page capacity");
+  }
+  const uint64_t rec_mask = rec_bits == 32 ? 0xFFFFFFFFull : ((1ull << rec_bits) - 1);
+  const uint64_t dup_mask = (1ull << dup_bits) - 1;
+  const uint64_t trail_mask = (1ull << trail_bits) - 1;
+  uint32_t suffix_end = kPageSize;
+  const uint32_t entries_end = kLeafHeaderSize + n * entry_bytes;
+  std::string key(key_length, static_cast<char>(filler));
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t* e = p + kLeafHeaderSize + i * entry_bytes;
+    uint64_t v = 0;
+    for (uint32_t b = 0; b < entry_bytes; ++b) v |= static_cast<uint64_t>(e[b]) << (8 * b);
+    uint32_t recno = static_cast<uint32_t>(v & rec_mask);
+    uint32_t dup = static_cast<uint32_t>((v >> rec_bits) & dup_mask);
+    uint32_t trail = static_cast<uint32_t>((v >> (rec_bits + dup_bits)) & trail_mask);
+    if (i == 0) dup = 0;
+    if (dup + trail > key_length) {
+      return IndexStatus::Corruption(Where(where, offset) + ": entry " + std::to_string(i) +
+                                     " has counts beyond the key length");
+    }
+    uint32_t fresh = key_length - dup - trail;
+    if (suffix_end < entries_end + fresh) {
+      return IndexStatus::Corruption(Where(where, offset) + ": key bytes overlap the entries");
+    }
+    suffix_end -= fresh;
+    std::memcpy(key.data() + dup, p + suffix_end, fresh);
+    std::memset(key.data() + dup + fresh, filler, trail);
+    node.keys.append(key);
+    node.recnos.push_back(recno);
+  }
+  return IndexStatus::Ok();
+}
+
+bool NodeFits(const Node& node, uint8_t filler) {
+  const uint32_t n = static_cast<uint32_t>(node.size());
+  if (!node.leaf()) return n <= InteriorCapacity(node.key_length);
+  uint32_t max_recno = 0;
+  for (uint32_t r : node.recnos) max_recno = std::max(max_recno, r);
+  LeafLayout layout = ChooseLayout(node.key_length, max_recno);
+  uint32_t used = kLeafHeaderSize + n * layout.entry_bytes;
+  if (used > kPageSize) return false;
+  std::string_view prev;
+  for (uint32_t i = 0; i < n; ++i) {
+    std::string_view key = node.key(i);
+    uint32_t trail = TrailingFiller(key, filler);
+    uint32_t dup = i == 0 ? 0 : std::min(CommonPrefix(prev, key), node.key_length - trail);
+    used += node.key_length - dup - trail;
+    if (used > kPageSize) return false;
+    prev = key;
+  }
+  return true;
+}
+
+void EncodeNode(const Node& node, uint8_t filler, std::span<uint8_t> page) {
+  uint8_t* p = page.data();
+  std::memset(p, 0, kPageSize);
+  const uint32_t n = static_cast<uint32_t>(node.size());
+  const uint32_t l = node.key_length;
+  PutLe16(p, node.attributes);
+  PutLe16(p + 2, static_cast<uint16_t>(n));
+  PutLe32(p + 4, node.left);
+  PutLe32(p + 8, node.right);
+  if (!node.leaf()) {
+    for (uint32_t i = 0; i < n; ++i) {
+      uint8_t* e = p + kInteriorHeaderSize + i * (l + 8);
+      std::memcpy(e, node.key(i).data(), l);
+      PutBe32(e + l, node.recnos[i]);
+      PutBe32(e + l + 4, node.children[i]);
+    }
+    return;
+  }
+  uint32_t max_recno = 0;
+  for (uint32_t r : node.recnos) max_recno = std::max(max_recno, r);
+  LeafLayout layout = ChooseLayout(l, max_recno);
+  uint64_t rec_mask = layout.rec_bits == 32 ? 0xFFFFFFFFull : ((1ull << layout.rec_bits) - 1);
+  uint32_t suffix_end = kPageSize;
+  std::string_view prev;
+  for (uint32_t i = 0; i < n; ++i) {
+    std::string_view key = node.key(i);
+    uint32_t trail = TrailingFiller(key, filler);
+    uint32_t dup = i == 0 ? 0 : std::min(CommonPrefix(prev, key), l - trail);
+    uint32_t fresh = l - dup - trail;
+    suffix_end -= fresh;
+    std::memcpy(p + suffix_end, key.data() + dup, fresh);
+    uint64_t v = (node.recnos[i] & rec_mask) | (static_cast<uint64_t>(dup) << layout.rec_bits) |
+                 (static_cast<uint64_t>(trail) << (layout.rec_bits + layout.dup_bits));
+    uint8_t* e = p + kLeafHeaderSize + i * layout.entry_bytes;
+    for (uint32_t b = 0; b < layout.entry_bytes; ++b) e[b] = static_cast<uint8_t>(v >> (8 * b));
+    prev = key;
+  }
+  PutLe16(p + 12, static_cast<uint16_t>(suffix_end - (kLeafHeaderSize + n * layout.entry_bytes)));
+  PutLe32(p + 14, static_cast<uint32_t>(rec_mask));
+  p[18] = static_cast<uint8_t>((1u << layout.dup_bits) - 1);
+  p[19] = static_cast<uint8_t>((1u << layout.trail_bits) - 1);
+  p[20] = static_cast<uint8_t>(layout.rec_bits);
+  p[21] = static_cast<uint8_t>(layout.dup_bits);
+  p[22] = static_cast<uint8_t>(layout.trail_bits);
+  p[23] = static_cast<uint8_t>(layout.entry_bytes);
+}
+
+}  // namespace tables::cdx

@@ -1,0 +1,86 @@
+// Codec of one 512-byte CDX page: interior (branch) pages with full keys and
+// big-endian record/child numbers, and compressed leaf pages with per-page bit
+// widths, duplicate and trailing counts. Layout: docs/formats/cdx.md.
+// Decoding validates everything the page alone can tell (attributes, counts
+// against capacity, bit widths, suffix area) and never reads outside the page.
+// Pure functions and plain data; no I/O.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tables/index_status.h"
+
+namespace tables::cdx {
+
+constexpr uint32_t kPageSize = 512;
+constexpr uint32_t kNoPage = 0xFFFFFFFF;
+constexpr uint32_t kLeafHeaderSize = 24;
+constexpr uint32_t kInteriorHeaderSize = 12;
+constexpr uint16_t kAttrRoot = 1;
+constexpr uint16_t kAttrLeaf = 2;
+constexpr uint32_t kMaxKeyLength = 240;
+
+inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint32_t Be32(const uint8_t* p) {
+  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+inline void PutLe16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void PutBe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+// One page, decoded: n entries of key_length bytes each (leaf keys expanded to
+// full length), with their record numbers and, on interior pages, children.
+struct Node {
+  uint32_t offset = 0;
+  uint16_t attributes = 0;
+  uint32_t left = kNoPage;
+  uint32_t right = kNoPage;
+  uint32_t key_length = 0;
+  std::string keys;                // size() * key_length bytes
+  std::vector<uint32_t> recnos;
+  std::vector<uint32_t> children;  // interior pages only
+
+  bool leaf() const { return (attributes & kAttrLeaf) != 0; }
+  bool root() const { return (attributes & kAttrRoot) != 0; }
+  size_t size() const { return recnos.size(); }
+  std::string_view key(size_t i) const {
+    return std::string_view(keys).substr(i * key_length, key_length);
+  }
+  void Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child = 0);
+  void Erase(size_t i);
+  void SetKey(size_t i, std::string_view key, uint32_t recno);
+};
+
+// Entries an interior page holds for a key length.
+inline uint32_t InteriorCapacity(uint32_t key_length) {
+  return (kPageSize - kInteriorHeaderSize) / (key_length + 8);
+}
+
+// Decodes a page; `where` names the tag and file for error texts.
+IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+                       uint8_t filler, const std::string& where, Node* out);
+
+// True when the entries fit one page of the node's kind.
+bool NodeFits(const Node& node, uint8_t filler);
+
+// Encodes a node that fits into a 512-byte page (bit widths chosen from the key
+// length and the largest record number, as other writers choose them).
+void EncodeNode(const Node& node, uint8_t filler, std::span<uint8_t> page);
+
+}  // namespace tables::cdx

@@ -1,0 +1,237 @@
+#include "tables/cdx_pager.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "tables/cdx_header.h"
+
+namespace tables::cdx {
+namespace {
+
+constexpr size_t kMaxCachedPages = 4096;
+
+IndexStatus ReadError(const std::string& file, uint32_t os_code) {
+  return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
+}
+
+IndexStatus WriteError(const std::string& file, uint32_t os_code) {
+  return IndexStatus::Io(IndexStatus::kWrite, file + ": write error", os_code);
+}
+
+}  // namespace
+
+Pager::Pager(platform::File* file, std::string file_name)
+    : file_(file), file_name_(std::move(file_name)) {}
+
+IndexStatus Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
+  size_t got = 0;
+  platform::OsStatus s = file_->ReadAt(offset, buffer, n, &got);
+  if (!s.ok()) return ReadError(file_name_, s.code());
+  if (got != n) {
+    return IndexStatus::Corruption(file_name_ + ": offset " + std::to_string(offset) +
+                                   " lies beyond the end of the file");
+  }
+  return IndexStatus::Ok();
+}
+
+IndexStatus Pager::Revalidate() {
+  uint64_t size = 0;
+  platform::OsStatus s = file_->Size(&size);
+  if (!s.ok()) return ReadError(file_name_, s.code());
+  uint8_t bytes[8];
+  INDEX_RETURN_IF_ERROR(ReadBytes(4, bytes, sizeof bytes));
+  uint32_t free_head = Le32(bytes);
+  uint32_t counter = Be32(bytes + 4);
+  if (!header_known_ || free_head != free_head_ || counter != counter_ || size != file_size_) {
+    DropCache();
+  }
+  free_head_ = free_head;
+  counter_ = counter;
+  header_known_ = true;
+  file_size_ = size;
+  alloc_end_ = size;
+  return IndexStatus::Ok();
+}
+
+void Pager::DropCache() {
+  cache_.clear();
+  root_cache_.clear();
+  freed_.clear();
+  roots_.clear();
+  changed_ = false;
+  ++generation_;
+}
+
+IndexStatus Pager::CheckPageOffset(uint32_t offset, const std::string& where) const {
+  if (offset % kPageSize != 0 || offset < kHeaderSize ||
+      static_cast<uint64_t>(offset) + kPageSize > alloc_end_) {
+    return IndexStatus::Corruption(where + ": page pointer " + std::to_string(offset) +
+                                   " lies outside the file");
+  }
+  return IndexStatus::Ok();
+}
+
+IndexStatus Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
+                       const std::string& where, Node** out) {
+  auto it = cache_.find(offset);
+  if (it != cache_.end()) {
+    *out = &it->second->node;
+    return IndexStatus::Ok();
+  }
+  INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+  if (freed_.count(offset)) {
+    return IndexStatus::Corruption(where + ": page at offset " + std::to_string(offset) +
+                                   " is on the free list");
+  }
+  std::array<uint8_t, kPageSize> page;
+  INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+  auto entry = std::make_unique<Entry>();
+  INDEX_RETURN_IF_ERROR(DecodeNode(page, offset, key_length, filler, where, &entry->node));
+  entry->filler = filler;
+  *out = &entry->node;
+  cache_.emplace(offset, std::move(entry));
+  return IndexStatus::Ok();
+}
+
+void Pager::MarkDirty(Node* node) {
+  auto it = cache_.find(node->offset);
+  if (it != cache_.end()) {
+    it->second->dirty = true;
+    changed_ = true;
+  }
+}
+
+IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
+                            const std::string& where, Node** out) {
+  uint32_t offset;
+  if (free_head_ != 0 && free_head_ != kNoPage) {
+    offset = free_head_;
+    auto f = freed_.find(offset);
+    if (f != freed_.end()) {
+      free_head_ = f->second;
+      freed_.erase(f);
+    } else {
+      INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, file_name_ + ", free list"));
+      if (cache_.count(offset)) {
+        return IndexStatus::Corruption(file_name_ + ": free list holds the page in use at offset " +
+                                       std::to_string(offset));
+      }
+      uint8_t next[4];
+      INDEX_RETURN_IF_ERROR(ReadBytes(offset, next, sizeof next));
+      free_head_ = Le32(next);
+    }
+  } else {
+    if (alloc_end_ % kPageSize != 0) alloc_end_ += kPageSize - alloc_end_ % kPageSize;
+    if (alloc_end_ + kPageSize > 0xFFFFFE00ull) {
+      return IndexStatus::Unsupported(where + ": index file would pass 4 GB");
+    }
+    offset = static_cast<uint32_t>(alloc_end_);
+    alloc_end_ += kPageSize;
+  }
+  auto entry = std::make_unique<Entry>();
+  entry->node.offset = offset;
+  entry->node.attributes = attributes;
+  entry->node.key_length = key_length;
+  entry->filler = filler;
+  entry->dirty = true;
+  *out = &entry->node;
+  cache_[offset] = std::move(entry);
+  changed_ = true;
+  return IndexStatus::Ok();
+}
+
+void Pager::Free(uint32_t offset) {
+  cache_.erase(offset);
+  freed_[offset] = free_head_;
+  free_head_ = offset;
+  changed_ = true;
+}
+
+IndexStatus Pager::Root(uint32_t header_offset, uint32_t* root) {
+  auto pending = roots_.find(header_offset);
+  if (pending != roots_.end()) {
+    *root = pending->second;
+    return IndexStatus::Ok();
+  }
+  auto cached = root_cache_.find(header_offset);
+  if (cached != root_cache_.end()) {
+    *root = cached->second;
+    return IndexStatus::Ok();
+  }
+  uint8_t bytes[4];
+  INDEX_RETURN_IF_ERROR(ReadBytes(header_offset, bytes, sizeof bytes));
+  *root = Le32(bytes);
+  root_cache_[header_offset] = *root;
+  return IndexStatus::Ok();
+}
+
+void Pager::SetRoot(uint32_t header_offset, uint32_t root) {
+  roots_[header_offset] = root;
+  root_cache_[header_offset] = root;
+  changed_ = true;
+}
+
+bool Pager::has_changes() const { return changed_; }
+
+IndexStatus Pager::Commit() {
+  if (!changed_) return IndexStatus::Ok();
+  std::array<uint8_t, kPageSize> page;
+  auto write = [&](uint64_t offset, const uint8_t* data, size_t n) -> IndexStatus {
+    platform::OsStatus s = file_->WriteAt(offset, data, n);
+    if (!s.ok()) return WriteError(file_name_, s.code());
+    return IndexStatus::Ok();
+  };
+  // Pages in file order, so that a file grown by several pages has no holes.
+  std::vector<Entry*> dirty;
+  for (auto& [offset, entry] : cache_) {
+    if (entry->dirty) dirty.push_back(entry.get());
+  }
+  std::sort(dirty.begin(), dirty.end(),
+            [](const Entry* a, const Entry* b) { return a->node.offset < b->node.offset; });
+  IndexStatus status;
+  for (Entry* e : dirty) {
+    EncodeNode(e->node, e->filler, page);
+    status = write(e->node.offset, page.data(), page.size());
+    if (!status.ok()) break;
+    e->dirty = false;
+  }
+  for (auto it = freed_.begin(); status.ok() && it != freed_.end(); ++it) {
+    page.fill(0);
+    PutLe32(page.data(), it->second);
+    status = write(it->first, page.data(), page.size());
+  }
+  for (auto it = roots_.begin(); status.ok() && it != roots_.end(); ++it) {
+    uint8_t bytes[4];
+    PutLe32(bytes, it->second);
+    status = write(it->first, bytes, sizeof bytes);
+  }
+  if (status.ok()) {
+    uint8_t bytes[8];
+    PutLe32(bytes, free_head_);
+    PutBe32(bytes + 4, counter_ + 1);
+    status = write(4, bytes, sizeof bytes);
+  }
+  if (!status.ok()) {
+    Discard();
+    header_known_ = false;
+    return status;
+  }
+  ++counter_;
+  file_size_ = alloc_end_;
+  freed_.clear();
+  roots_.clear();
+  changed_ = false;
+  return IndexStatus::Ok();
+}
+
+void Pager::Discard() {
+  DropCache();
+  header_known_ = false;
+}
+
+void Pager::Trim() {
+  if (cache_.size() > kMaxCachedPages && !changed_) cache_.clear();
+}
+
+}  // namespace tables::cdx

@@ -1,0 +1,89 @@
+// Page access for one CDX file. Reads pages through the platform file, keeps
+// decoded pages in a bounded cache, and collects the changes of one update
+// (changed pages, pages taken from or returned to the free list, new tag roots)
+// to write them together at Commit, so that a failure found half-way leaves the
+// file untouched (Discard). In shared mode the cache is trusted only while the
+// bag header's free-list head and change counter are those seen last:
+// Revalidate(), called right after taking the index lock, drops it otherwise.
+// Commit advances the counter. One thread; the caller holds the index lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "platform/file.h"
+#include "tables/cdx_page.h"
+#include "tables/index_status.h"
+
+namespace tables::cdx {
+
+class Pager {
+ public:
+  Pager(platform::File* file, std::string file_name);
+
+  const std::string& file_name() const { return file_name_; }
+  uint64_t file_size() const { return file_size_; }
+  // Changes whenever cached pages were dropped; cursors re-seek when it moved.
+  uint64_t generation() const { return generation_; }
+
+  // Reads exactly n bytes at offset (corruption when the file is shorter).
+  IndexStatus ReadBytes(uint64_t offset, uint8_t* buffer, size_t n);
+
+  // Re-reads the bag's free-list head, change counter and the file size; drops
+  // the cache when another writer changed the file since we last looked.
+  IndexStatus Revalidate();
+
+  // The decoded page at offset (from the cache when present). `where` names the
+  // tag in error texts.
+  IndexStatus Get(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
+                  Node** out);
+  // Records that a cached page changed; it is written at Commit.
+  void MarkDirty(Node* node);
+  // A new empty page of the given kind, from the free list or the end of file.
+  IndexStatus Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
+                       const std::string& where, Node** out);
+  // Returns a page to the free list.
+  void Free(uint32_t offset);
+  // The root page of the tag whose header is at header_offset.
+  IndexStatus Root(uint32_t header_offset, uint32_t* root);
+  // A tag's new root, written into its header at Commit.
+  void SetRoot(uint32_t header_offset, uint32_t root);
+  // False until the bag header was read, and again after Discard.
+  bool header_known() const { return header_known_; }
+
+  bool has_changes() const;
+  // Writes every change, then the free-list head and the advanced counter.
+  IndexStatus Commit();
+  // Forgets uncommitted changes together with the whole cache.
+  void Discard();
+  // Drops clean cached pages when the cache has grown past its bound.
+  void Trim();
+
+ private:
+  struct Entry {
+    Node node;
+    uint8_t filler = 0x20;
+    bool dirty = false;
+  };
+  IndexStatus CheckPageOffset(uint32_t offset, const std::string& where) const;
+  void DropCache();
+
+  platform::File* file_;
+  std::string file_name_;
+  uint64_t file_size_ = 0;
+  uint64_t alloc_end_ = 0;  // end of file including pages allocated in this update
+  uint32_t free_head_ = 0;
+  uint32_t counter_ = 0;
+  bool header_known_ = false;
+  uint64_t generation_ = 1;
+  std::unordered_map<uint32_t, std::unique_ptr<Entry>> cache_;
+  std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
+  std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
+  std::unordered_map<uint32_t, uint32_t> root_cache_;
+  bool changed_ = false;
+};
+
+}  // namespace tables::cdx

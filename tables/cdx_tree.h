@@ -1,0 +1,80 @@
+// The B+-tree of one CDX tag in its physical (ascending) order: descent,
+// stepping along leaves by sibling links, and maintenance: insert in (key,
+// record number) order with page splits up to a new root, erase with emptied
+// pages unlinked and returned to the free list, interior keys kept equal to
+// the last entry of their subtree. Changes stay in the pager until Commit.
+// Write descents check every interior key against its child and refuse to
+// change a tree that does not agree with itself. One thread; the caller holds
+// the index lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tables/cdx_pager.h"
+
+namespace tables::cdx {
+
+struct TreeInfo {
+  uint32_t header_offset = 0;
+  uint32_t key_length = 0;
+  uint8_t filler = 0x20;
+  std::string where;  // "file, tag NAME" for error texts
+};
+
+// An entry of a leaf page; invalid past either end.
+struct Position {
+  uint32_t page = kNoPage;
+  uint32_t index = 0;
+  bool valid() const { return page != kNoPage; }
+};
+
+class Tree {
+ public:
+  Tree(Pager* pager, TreeInfo info) : pager_(pager), info_(std::move(info)) {}
+  const TreeInfo& info() const { return info_; }
+
+  IndexStatus First(Position* pos);
+  IndexStatus Last(Position* pos);
+  IndexStatus Next(Position* pos);
+  IndexStatus Prev(Position* pos);
+  // Key and record number at pos; the key stays valid until the next call.
+  IndexStatus At(const Position& pos, std::string_view* key, uint32_t* recno);
+
+  // First entry at or after (key, recno); a key shorter than the key length
+  // compares as a prefix that sorts before every key it begins.
+  IndexStatus LowerBound(std::string_view key, uint32_t recno, Position* pos);
+  // First entry whose first prefix.size() bytes sort after prefix.
+  IndexStatus PrefixEnd(std::string_view prefix, Position* pos);
+
+  // Inserts (key, recno); with unique set, an existing equal key keeps its
+  // place and nothing is inserted.
+  IndexStatus Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted);
+  // Removes (key, recno) when present.
+  IndexStatus Erase(std::string_view key, uint32_t recno, bool* found);
+
+  // A fresh tree: one empty root leaf (for new tags).
+  static IndexStatus CreateRoot(Pager* pager, const TreeInfo& info, uint32_t* root);
+
+ private:
+  struct Step {
+    Node* node;
+    uint32_t index;
+  };
+  template <class Pred>
+  IndexStatus Descend(Pred at_or_after, bool checked, std::vector<Step>* path);
+  IndexStatus Load(uint32_t offset, Node** node);
+  IndexStatus SkipEmptyForward(Position* pos);
+  IndexStatus SkipEmptyBackward(Position* pos);
+  IndexStatus FixParents(std::vector<Step>& path, size_t level);
+  IndexStatus Rebalance(std::vector<Step>& path, size_t level, bool appended);
+  IndexStatus Shrink(std::vector<Step>& path, size_t level);
+  std::string PageText(uint32_t offset) const;
+
+  Pager* pager_;
+  TreeInfo info_;
+};
+
+}  // namespace tables::cdx

@@ -1,0 +1,102 @@
+#include "tables/key_codec.h"
+
+#include <cstring>
+
+namespace tables {
+
+std::string EncodeNumberKey(double v) {
+  if (v == 0.0) v = 0.0;  // folds -0.0 into +0.0
+  uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  if (bits & 0x8000000000000000ull) {
+    bits = ~bits;
+  } else {
+    bits |= 0x8000000000000000ull;
+  }
+  std::string key(8, '\0');
+  for (int i = 0; i < 8; ++i) key[i] = static_cast<char>(bits >> (56 - 8 * i));
+  return key;
+}
+
+double DecodeNumberKey(std::string_view key) {
+  uint64_t bits = 0;
+  for (size_t i = 0; i < 8 && i < key.size(); ++i) {
+    bits = (bits << 8) | static_cast<uint8_t>(key[i]);
+  }
+  if (bits & 0x8000000000000000ull) {
+    bits &= ~0x8000000000000000ull;
+  } else {
+    bits = ~bits;
+  }
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+int32_t JulianFromYmd(int year, int month, int day) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return 0;
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  int max_day = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+  if (day > max_day) return 0;
+  // Fliegel and Van Flandern's formula for the Gregorian calendar.
+  int a = (14 - month) / 12;
+  int y = year + 4800 - a;
+  int m = month + 12 * a - 3;
+  return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
+}
+
+void YmdFromJulian(int32_t julian, int* year, int* month, int* day) {
+  if (julian <= 0) {
+    *year = *month = *day = 0;
+    return;
+  }
+  int64_t a = static_cast<int64_t>(julian) + 32044;
+  int64_t b = (4 * a + 3) / 146097;
+  int64_t c = a - 146097 * b / 4;
+  int64_t d = (4 * c + 3) / 1461;
+  int64_t e = c - 1461 * d / 4;
+  int64_t m = (5 * e + 2) / 153;
+  *day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
+  *month = static_cast<int>(m + 3 - 12 * (m / 10));
+  *year = static_cast<int>(100 * b + d - 4800 + m / 10);
+}
+
+int32_t JulianFromDtos(std::string_view text) {
+  if (text.size() < 8) return 0;
+  int v[8];
+  for (int i = 0; i < 8; ++i) {
+    if (text[i] < '0' || text[i] > '9') return 0;
+    v[i] = text[i] - '0';
+  }
+  int year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
+  int month = v[4] * 10 + v[5];
+  int day = v[6] * 10 + v[7];
+  return JulianFromYmd(year, month, day);
+}
+
+std::string DtosFromJulian(int32_t julian) {
+  int y, m, d;
+  YmdFromJulian(julian, &y, &m, &d);
+  if (y <= 0 || y > 9999) return std::string(8, ' ');
+  char buf[9];
+  buf[0] = static_cast<char>('0' + y / 1000);
+  buf[1] = static_cast<char>('0' + y / 100 % 10);
+  buf[2] = static_cast<char>('0' + y / 10 % 10);
+  buf[3] = static_cast<char>('0' + y % 10);
+  buf[4] = static_cast<char>('0' + m / 10);
+  buf[5] = static_cast<char>('0' + m % 10);
+  buf[6] = static_cast<char>('0' + d / 10);
+  buf[7] = static_cast<char>('0' + d % 10);
+  return std::string(buf, 8);
+}
+
+int CompareKeys(std::string_view a, std::string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+  if (c != 0) return c < 0 ? -1 : 1;
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace tables
