@@ -45,14 +45,14 @@ constexpr uint32_t kPmRemove = 1;
 
 // PeekMessageA: takes (kPmRemove) or looks at the next message for the filter whose number
 // lies in [min, max] (0, 0: every number). False when none is pending; never waits.
-bool PeekMessage(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove);
+bool PeekMessageA(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove);
 // TranslateMessage: a key-down of a character key also posts the WM_CHAR. True when it did.
 bool TranslateMessage(const Message& msg);
 // DispatchMessageA: runs the procedure of msg.window (nothing for a thread message).
-intptr_t DispatchMessage(const Message& msg);
+intptr_t DispatchMessageA(const Message& msg);
 // PostMessageA: appends to the queue (a null window: a thread message). False for a window
 // that does not exist.
-bool PostMessage(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+bool PostMessageA(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 // PostQuitMessage: a WM_QUIT with the exit code in wparam.
 void PostQuitMessage(int exit_code);
 
@@ -64,7 +64,7 @@ using WindowProc =
 WindowHandle CreateProcWindow(WindowHandle parent, WindowProc proc);
 void DestroyProcWindow(WindowHandle window);
 // SendMessage: runs the window's procedure at once, bypassing the queue.
-intptr_t SendMessage(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
+intptr_t SendMessageA(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 // Marks a window for repainting (InvalidateRect of the whole window).
 void InvalidateWindow(WindowHandle window);
 
@@ -73,7 +73,7 @@ void InvalidateWindow(WindowHandle window);
 void StoreCallbackException(std::exception_ptr e);
 // Takes the stored exception (null when none).
 std::exception_ptr TakeCallbackException();
-// How many DispatchMessage calls are running (nested pumps inside handlers).
+// How many DispatchMessageA calls are running (nested pumps inside handlers).
 int DispatchDepth();
 
 }  // namespace platform

@@ -79,7 +79,7 @@ int CharForKey(uintptr_t vk) {
 
 }  // namespace
 
-bool PeekMessage(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove) {
+bool PeekMessageA(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove) {
   QueueState& s = State();
   for (auto it = s.posted.begin(); it != s.posted.end(); ++it) {
     if (!Matches(filter, it->window) || !InRange(it->message, min, max)) continue;
@@ -108,12 +108,12 @@ bool TranslateMessage(const Message& msg) {
   if (msg.message != kWmKeyDown && msg.message != kWmKeyUp) return false;
   if (msg.message == kWmKeyDown) {
     int c = CharForKey(msg.wparam);
-    if (c >= 0) PostMessage(msg.window, kWmChar, static_cast<uintptr_t>(c), msg.lparam);
+    if (c >= 0) PostMessageA(msg.window, kWmChar, static_cast<uintptr_t>(c), msg.lparam);
   }
   return true;
 }
 
-intptr_t DispatchMessage(const Message& msg) {
+intptr_t DispatchMessageA(const Message& msg) {
   WindowRecord* rec = msg.window ? Find(msg.window) : nullptr;
   if (rec == nullptr || !rec->proc) return 0;
   if (msg.message == kWmPaint) rec->invalid = false;
@@ -125,7 +125,7 @@ intptr_t DispatchMessage(const Message& msg) {
   return proc(msg.window, msg.message, msg.wparam, msg.lparam);
 }
 
-bool PostMessage(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+bool PostMessageA(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   if (window != nullptr && Find(window) == nullptr) return false;
   State().posted.push_back(Message{window, message, wparam, lparam, TickCount(), 0, 0});
   return true;
@@ -160,7 +160,7 @@ void DestroyProcWindow(WindowHandle window) {
   }
 }
 
-intptr_t SendMessage(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t SendMessageA(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
   WindowRecord* rec = Find(window);
   if (rec == nullptr || !rec->proc) return 0;
   WindowProc proc = rec->proc;

@@ -30,9 +30,9 @@ class MessageQueueTest : public ::testing::Test {
 
   static void Drain() {
     Message m;
-    while (PeekMessage(&m, nullptr, 0, 0, kPmRemove)) {
+    while (PeekMessageA(&m, nullptr, 0, 0, kPmRemove)) {
       if (m.message != kWmPaint) continue;
-      DispatchMessage(m);
+      DispatchMessageA(m);
     }
   }
 
@@ -51,11 +51,11 @@ class MessageQueueTest : public ::testing::Test {
   std::vector<uint32_t> Pump(WindowHandle filter) {
     std::vector<uint32_t> taken;
     Message m;
-    while (PeekMessage(&m, filter, 0, 0, kPmRemove)) {
+    while (PeekMessageA(&m, filter, 0, 0, kPmRemove)) {
       taken.push_back(m.message);
       if (m.message == kWmQuit) continue;
       TranslateMessage(m);
-      DispatchMessage(m);
+      DispatchMessageA(m);
     }
     return taken;
   }
@@ -67,16 +67,16 @@ class MessageQueueTest : public ::testing::Test {
 TEST_F(MessageQueueTest, EmptyQueueGivesNothingAndLeavesMessageAlone) {
   Message m;
   m.message = 0x1234;
-  EXPECT_FALSE(PeekMessage(&m, nullptr, 0, 0, kPmRemove));
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, kPmRemove));
   WindowHandle w = Window();
-  EXPECT_FALSE(PeekMessage(&m, w, 0, 0, kPmRemove));
+  EXPECT_FALSE(PeekMessageA(&m, w, 0, 0, kPmRemove));
 }
 
 TEST_F(MessageQueueTest, PostedMessagesComeOutInOrderWithTheirArguments) {
   WindowHandle w = Window();
-  ASSERT_TRUE(PostMessage(w, kWmUser + 1, 10, -20));
-  ASSERT_TRUE(PostMessage(w, kWmUser + 2, 30, 40));
-  ASSERT_TRUE(PostMessage(w, kWmUser + 1, 50, 60));
+  ASSERT_TRUE(PostMessageA(w, kWmUser + 1, 10, -20));
+  ASSERT_TRUE(PostMessageA(w, kWmUser + 2, 30, 40));
+  ASSERT_TRUE(PostMessageA(w, kWmUser + 1, 50, 60));
   EXPECT_THAT(Pump(w), ::testing::ElementsAre(kWmUser + 1, kWmUser + 2, kWmUser + 1));
   EXPECT_THAT(seen_, ::testing::ElementsAre(Seen{w, kWmUser + 1, 10, -20},
                                             Seen{w, kWmUser + 2, 30, 40},
@@ -87,10 +87,10 @@ TEST_F(MessageQueueTest, WindowFilterTakesTheWindowAndItsChildrenOnly) {
   WindowHandle dialog = Window();
   WindowHandle child = Window(dialog);
   WindowHandle other = Window();
-  PostMessage(other, kWmUser + 1, 1, 0);
-  PostMessage(child, kWmUser + 2, 2, 0);
-  PostMessage(nullptr, kWmUser + 3, 3, 0);  // a thread message
-  PostMessage(dialog, kWmUser + 4, 4, 0);
+  PostMessageA(other, kWmUser + 1, 1, 0);
+  PostMessageA(child, kWmUser + 2, 2, 0);
+  PostMessageA(nullptr, kWmUser + 3, 3, 0);  // a thread message
+  PostMessageA(dialog, kWmUser + 4, 4, 0);
 
   EXPECT_THAT(Pump(dialog), ::testing::ElementsAre(kWmUser + 2, kWmUser + 4));
   EXPECT_THAT(seen_, ::testing::ElementsAre(Seen{child, kWmUser + 2, 2, 0},
@@ -102,32 +102,32 @@ TEST_F(MessageQueueTest, WindowFilterTakesTheWindowAndItsChildrenOnly) {
 TEST_F(MessageQueueTest, QuitIsSeenByAWindowFilterAfterItsPostedMessages) {
   WindowHandle w = Window();
   PostQuitMessage(7);
-  PostMessage(w, kWmUser + 1, 0, 0);
+  PostMessageA(w, kWmUser + 1, 0, 0);
   Message m;
-  ASSERT_TRUE(PeekMessage(&m, w, 0, 0, kPmRemove));
+  ASSERT_TRUE(PeekMessageA(&m, w, 0, 0, kPmRemove));
   EXPECT_EQ(m.message, kWmUser + 1);
-  ASSERT_TRUE(PeekMessage(&m, w, 0, 0, kPmRemove));
+  ASSERT_TRUE(PeekMessageA(&m, w, 0, 0, kPmRemove));
   EXPECT_EQ(m.message, kWmQuit);
   EXPECT_EQ(m.wparam, 7u);
-  EXPECT_FALSE(PeekMessage(&m, nullptr, 0, 0, kPmRemove));
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, 0, 0, kPmRemove));
 }
 
 TEST_F(MessageQueueTest, RangeAndNoRemoveSelectWithoutTaking) {
   WindowHandle w = Window();
-  PostMessage(w, kWmUser + 1, 0, 0);
-  PostMessage(w, kWmUser + 5, 0, 0);
+  PostMessageA(w, kWmUser + 1, 0, 0);
+  PostMessageA(w, kWmUser + 5, 0, 0);
   Message m;
-  ASSERT_TRUE(PeekMessage(&m, w, kWmUser + 5, kWmUser + 9, kPmNoRemove));
+  ASSERT_TRUE(PeekMessageA(&m, w, kWmUser + 5, kWmUser + 9, kPmNoRemove));
   EXPECT_EQ(m.message, kWmUser + 5);
-  ASSERT_TRUE(PeekMessage(&m, w, kWmUser + 5, kWmUser + 9, kPmRemove));
+  ASSERT_TRUE(PeekMessageA(&m, w, kWmUser + 5, kWmUser + 9, kPmRemove));
   EXPECT_EQ(m.message, kWmUser + 5);
-  EXPECT_FALSE(PeekMessage(&m, w, kWmUser + 5, kWmUser + 9, kPmRemove));
+  EXPECT_FALSE(PeekMessageA(&m, w, kWmUser + 5, kWmUser + 9, kPmRemove));
   EXPECT_THAT(Pump(w), ::testing::ElementsAre(kWmUser + 1));
 }
 
 TEST_F(MessageQueueTest, TranslateTurnsACharacterKeyIntoACharMessage) {
   WindowHandle w = Window();
-  PostMessage(w, kWmKeyDown, 'A', 0x001E0001);
+  PostMessageA(w, kWmKeyDown, 'A', 0x001E0001);
   EXPECT_THAT(Pump(w), ::testing::ElementsAre(kWmKeyDown, kWmChar));
   ASSERT_EQ(seen_.size(), 1u);
   EXPECT_EQ(seen_[0].wparam, static_cast<uintptr_t>('a'));
@@ -138,12 +138,12 @@ TEST_F(MessageQueueTest, TranslateTurnsACharacterKeyIntoACharMessage) {
 TEST_F(MessageQueueTest, MessagesPostedWhileDispatchingAreTakenByTheSameLoop) {
   WindowHandle w = CreateProcWindow(nullptr, [this](WindowHandle h, uint32_t msg, uintptr_t wp,
                                                     intptr_t) -> intptr_t {
-    if (msg == kWmUser && wp < 3) PostMessage(h, kWmUser, wp + 1, 0);
+    if (msg == kWmUser && wp < 3) PostMessageA(h, kWmUser, wp + 1, 0);
     if (msg == kWmUser) seen_.push_back({h, msg, wp, 0});
     return 0;
   });
   windows_.push_back(w);
-  PostMessage(w, kWmUser, 0, 0);
+  PostMessageA(w, kWmUser, 0, 0);
   EXPECT_EQ(Pump(w).size(), 4u);
   EXPECT_EQ(seen_.back().wparam, 3u);
 }
@@ -153,19 +153,19 @@ TEST_F(MessageQueueTest, DestroyedWindowTakesItsMessagesAndRefusesNewOnes) {
                                                      intptr_t) -> intptr_t { return 0; });
   WindowHandle child = CreateProcWindow(parent, [](WindowHandle, uint32_t, uintptr_t,
                                                    intptr_t) -> intptr_t { return 0; });
-  PostMessage(child, kWmUser + 1, 0, 0);
+  PostMessageA(child, kWmUser + 1, 0, 0);
   DestroyProcWindow(parent);
   Message m;
-  EXPECT_FALSE(PeekMessage(&m, nullptr, kWmUser, kWmUser + 10, kPmRemove));
-  EXPECT_FALSE(PostMessage(child, kWmUser + 1, 0, 0));
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, kWmUser, kWmUser + 10, kPmRemove));
+  EXPECT_FALSE(PostMessageA(child, kWmUser + 1, 0, 0));
 }
 
 TEST_F(MessageQueueTest, SendRunsTheProcedureAtOnce) {
   WindowHandle w = Window();
-  EXPECT_EQ(SendMessage(w, kWmUser + 7, 1, 2), 42);
+  EXPECT_EQ(SendMessageA(w, kWmUser + 7, 1, 2), 42);
   EXPECT_THAT(seen_, ::testing::ElementsAre(Seen{w, kWmUser + 7, 1, 2}));
   Message m;
-  EXPECT_FALSE(PeekMessage(&m, w, 0, 0, kPmRemove));
+  EXPECT_FALSE(PeekMessageA(&m, w, 0, 0, kPmRemove));
 }
 
 TEST_F(MessageQueueTest, ExceptionOfAProcedureReachesTheDispatcher) {
@@ -175,11 +175,11 @@ TEST_F(MessageQueueTest, ExceptionOfAProcedureReachesTheDispatcher) {
     return 0;
   });
   windows_.push_back(w);
-  PostMessage(w, kWmUser, 0, 0);
+  PostMessageA(w, kWmUser, 0, 0);
   Message m;
-  ASSERT_TRUE(PeekMessage(&m, w, 0, 0, kPmRemove));
+  ASSERT_TRUE(PeekMessageA(&m, w, 0, 0, kPmRemove));
   EXPECT_EQ(DispatchDepth(), 0);
-  EXPECT_THROW(DispatchMessage(m), std::runtime_error);
+  EXPECT_THROW(DispatchMessageA(m), std::runtime_error);
   EXPECT_EQ(DispatchDepth(), 0);
   EXPECT_EQ(TakeCallbackException(), nullptr);
 }
@@ -190,15 +190,15 @@ TEST_F(MessageQueueTest, PaintComesAfterPostedMessagesAndOnlyOnce) {
   WindowHandle w = Window();
   WindowHandle list = Window(w);
   InvalidateWindow(list);
-  PostMessage(w, kWmUser + 1, 0, 0);
+  PostMessageA(w, kWmUser + 1, 0, 0);
   EXPECT_THAT(Pump(w), ::testing::ElementsAre(kWmUser + 1, kWmPaint));
   EXPECT_TRUE(Pump(w).empty());
   InvalidateWindow(list);
   Message m;
-  EXPECT_TRUE(PeekMessage(&m, list, kWmPaint, kWmPaint, kPmRemove));
-  EXPECT_TRUE(PeekMessage(&m, list, kWmPaint, kWmPaint, kPmRemove));  // not painted yet
-  DispatchMessage(m);
-  EXPECT_FALSE(PeekMessage(&m, list, kWmPaint, kWmPaint, kPmRemove));
+  EXPECT_TRUE(PeekMessageA(&m, list, kWmPaint, kWmPaint, kPmRemove));
+  EXPECT_TRUE(PeekMessageA(&m, list, kWmPaint, kWmPaint, kPmRemove));  // not painted yet
+  DispatchMessageA(m);
+  EXPECT_FALSE(PeekMessageA(&m, list, kWmPaint, kWmPaint, kPmRemove));
 }
 #endif
 

@@ -56,9 +56,9 @@ void RethrowStored() {
 
 }  // namespace
 
-bool PeekMessage(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove) {
+bool PeekMessageA(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove) {
   MSG m{};
-  if (!PeekMessageA(&m, Hwnd(filter), min, max, remove)) return false;
+  if (!::PeekMessageA(&m, Hwnd(filter), min, max, remove)) return false;
   *msg = Message{m.hwnd,        m.message, m.wParam, m.lParam, static_cast<uint32_t>(m.time),
                  m.pt.x,        m.pt.y};
   return true;
@@ -69,17 +69,17 @@ bool TranslateMessage(const Message& msg) {
   return ::TranslateMessage(&m) != 0;
 }
 
-intptr_t DispatchMessage(const Message& msg) {
+intptr_t DispatchMessageA(const Message& msg) {
   MSG m{Hwnd(msg.window), msg.message, msg.wparam, msg.lparam, msg.time, {msg.x, msg.y}};
   ++State().dispatch_depth;
-  LRESULT r = DispatchMessageA(&m);
+  LRESULT r = ::DispatchMessageA(&m);
   --State().dispatch_depth;
   RethrowStored();
   return r;
 }
 
-bool PostMessage(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  return PostMessageA(Hwnd(window), message, wparam, lparam) != 0;
+bool PostMessageA(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return ::PostMessageA(Hwnd(window), message, wparam, lparam) != 0;
 }
 
 void PostQuitMessage(int exit_code) { ::PostQuitMessage(exit_code); }
@@ -99,8 +99,8 @@ void DestroyProcWindow(WindowHandle window) {
   std::erase_if(State().procs, [](const auto& entry) { return !IsWindow(entry.first); });
 }
 
-intptr_t SendMessage(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  LRESULT r = SendMessageA(Hwnd(window), message, wparam, lparam);
+intptr_t SendMessageA(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  LRESULT r = ::SendMessageA(Hwnd(window), message, wparam, lparam);
   RethrowStored();
   return r;
 }
