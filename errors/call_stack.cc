@@ -33,11 +33,9 @@ std::string CallStackText(uint32_t start_level) {
     if (budget == 0) break;
     --budget;
     if (settings.show_level) {
-      uint32_t frame = depth - level;
-      text += level > depth || frame > 999
-                  ? std::string("***")
-                  : rt::StrZero(rt::Value::Long(static_cast<int32_t>(frame)), 3);
-      text += ", ";
+      text += level > depth
+                  ? std::string("*** , ")
+                  : rt::StrZero(rt::Value::Dword(depth - level), 3) + ", ";
     }
     if (settings.show_file) text += rt::ProcFile(level) + ", ";
     std::string name = rt::ProcName(level);
