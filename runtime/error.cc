@@ -6,7 +6,6 @@
 #include <unordered_map>
 
 #include "runtime/object.h"
-#include "runtime/settings.h"
 
 namespace rt {
 namespace {
@@ -22,6 +21,7 @@ struct ErrorState {
   std::function<void(const std::string&)> fatal_handler;
   std::unordered_map<uint32_t, const void*> refs;
   uint32_t next_ref = 1;
+  int raise_depth = 0;
 };
 
 ErrorState& State() {
@@ -46,25 +46,32 @@ std::string FieldText(const Value& err, const char* name) {
   return "";
 }
 
+std::string Report(uint32_t gen, const std::string& sub, const std::string& op,
+                   const std::string& desc, const std::string& file) {
+  std::string text = "Unhandled runtime error";
+  if (gen) text += " " + std::to_string(gen) + " (" + ErrString(gen) + ")";
+  if (!sub.empty()) text += ", subsystem " + sub;
+  if (!op.empty()) text += ", operation " + op;
+  if (!desc.empty()) text += ": " + desc;
+  if (!file.empty()) text += " [" + file + "]";
+  return text;
+}
+
+// An error nobody can handle: start-up fails, later the program ends.
+[[noreturn]] void Fatal(const std::string& report, uint32_t gen) {
+  ErrorState& s = State();
+  if (s.fatal_handler) s.fatal_handler(report);  // throws during start-up
+  std::fprintf(stderr, "%s\n", report.c_str());
+  ErrorLevel(gen ? static_cast<int>(gen) : 1);
+  Quit();
+}
+
 [[noreturn]] void Fatal(const Value& err) {
   std::string gen = FieldText(err, "GenCode");
-  std::string text = "Unhandled runtime error";
-  if (!gen.empty() && gen != "0") text += " " + gen + " (" + ErrString(std::stoul(gen)) + ")";
-  std::string sub = FieldText(err, "SubSystem");
-  if (!sub.empty()) text += ", subsystem " + sub;
-  std::string op = FieldText(err, "Operation");
-  if (!op.empty()) text += ", operation " + op;
-  std::string desc = FieldText(err, "Description");
-  if (!desc.empty()) text += ": " + desc;
-  std::string file = FieldText(err, "FileName");
-  if (!file.empty()) text += " [" + file + "]";
-  ErrorState& s = State();
-  if (s.fatal_handler) {
-    s.fatal_handler(text);  // throws during start-up
-  }
-  std::fprintf(stderr, "%s\n", text.c_str());
-  ErrorLevel(gen.empty() || gen == "0" ? 1 : static_cast<int>(std::stoul(gen)));
-  Quit();
+  uint32_t code = gen.empty() ? 0 : static_cast<uint32_t>(std::stoul(gen));
+  Fatal(Report(code, FieldText(err, "SubSystem"), FieldText(err, "Operation"),
+               FieldText(err, "Description"), FieldText(err, "FileName")),
+        code);
 }
 
 }  // namespace
@@ -227,7 +234,11 @@ void ErrorRecord::SetText(size_t offset, std::string text) {
 }
 
 Value ErrorBuild(const ErrorStructure& rec) {
-  Value err = CreateInstance(String2Symbol("ERROR"), std::vector<Value>{Value::Long(1)});
+  // Without the class there is nothing to build; asking CreateInstance would
+  // raise another error about the missing class, and so on.
+  Symbol error_class = String2Symbol("ERROR");
+  if (!IsClass(error_class)) return Value();
+  Value err = CreateInstance(error_class, std::vector<Value>{Value::Long(1)});
   if (!err.IsObject()) return Value();
   auto put = [&](const char* name, Value v) {
     Symbol s = String2Symbol(name);
@@ -302,14 +313,26 @@ ErrorOutcome ThrowError(const Value& error_object) {
 }
 
 ErrorOutcome RaiseError(const ErrorInfo& info) {
+  // An error raised while errors are being reported, again and again, would
+  // never end: past a generous depth it is fatal.
+  struct Depth {
+    Depth() { ++State().raise_depth; }
+    ~Depth() { --State().raise_depth; }
+  } depth;
+  if (State().raise_depth > 32) {
+    ErrorBlock(Value());
+    std::fprintf(stderr, "Runtime error while reporting runtime errors: %s\n",
+                 info.description.c_str());
+    ErrorLevel(info.gen_code ? static_cast<int>(info.gen_code) : 1);
+    Quit();
+  }
   ErrorRecord rec(info);
   ErrorGenerator gen = State().generator;
-  Value err = gen ? gen(Value::Ptr(&rec.raw())) : ErrorBuild(rec.raw());
-  if (!err.IsObject() && !State().block.IsBlock()) {
-    // Not even an error object: report what we know.
-    std::fprintf(stderr, "Unhandled runtime error %u (%s): %s\n", info.gen_code,
-                 ErrString(info.gen_code).c_str(), info.description.c_str());
+  if (!State().block.IsBlock()) {
+    Fatal(Report(info.gen_code, info.subsystem, info.operation, info.description, info.file_name),
+          info.gen_code);
   }
+  Value err = gen ? gen(Value::Ptr(&rec.raw())) : ErrorBuild(rec.raw());
   return ThrowError(err);
 }
 

@@ -1,0 +1,10 @@
+// A stand-in for the program's Error class, for tests of the runtime alone:
+// the 28 exported fields, no Init of its own. Tests of layers that have the
+// real class (errors/) use that one.
+#pragma once
+
+namespace rt::testing {
+
+void DeclarePlainErrorClass();
+
+}  // namespace rt::testing
