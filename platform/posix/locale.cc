@@ -116,13 +116,17 @@ bool ValueFor(const std::string& base, uint32_t lctype, std::string* value) {
 uint32_t GetUserDefaultLCID() { return LcidOf(UserLocale()); }
 
 int GetLocaleInfoA(uint32_t lcid, uint32_t lctype, char* buffer, int size) {
+  const bool no_override = (lctype & kLocaleNoUserOverride) != 0;
   lctype &= ~kLocaleNoUserOverride;
   if (size < 0 || (size > 0 && !buffer)) return 0;
   std::string value;
   bool user = lcid == 0 || lcid == kLocaleUserDefault || lcid == kLocaleSystemDefault ||
               lcid == kLocaleCustomDefault || lcid == GetUserDefaultLCID();
   if (user) {
-    if (!ValueFor(UserLocaleFor(lctype), lctype, &value)) return 0;
+    // As on Windows, the user's own choices per category override the values
+    // of the user's language unless the caller asks for the language's own.
+    std::string name = no_override ? UserLocale() : UserLocaleFor(lctype);
+    if (!ValueFor(name, lctype, &value)) return 0;
   } else {
     const char* name = nullptr;
     for (const KnownLocale& k : kKnown) {
