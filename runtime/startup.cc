@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "runtime/collection.h"
 #include "runtime/error.h"
 #include "runtime/filespec.h"
 #include "runtime/symbol.h"
@@ -18,6 +19,7 @@ struct StartupFailure : std::runtime_error {
 
 void AddRuntimeToProgram(Program& program) {
   program.class_declarations.push_back(&DeclareFileSpecClass);
+  AddCollectionFunctions(program);
 }
 
 bool StartRuntime(const Program& program, std::string* failure) {
