@@ -1,0 +1,134 @@
+// Appending records in shared mode (see Table::BeginAppend in table.h).
+#include <algorithm>
+#include <cstring>
+
+#include "tables/dbf_header.h"
+#include "tables/table.h"
+
+namespace tables {
+
+using platform::OsStatus;
+
+Status Table::BeginAppend() {
+  if (pending_.active) return Status(Status::kArgument, "append already in progress", 0, path_);
+  if (options_.read_only) {
+    return Status(Status::kReadOnly, path_ + ": table opened read-only", 0, path_);
+  }
+  if (!write_refusal_.empty()) {
+    return Status(Status::kCorruption, path_ + ": not written: " + write_refusal_, 0, path_);
+  }
+  std::vector<LockRange> header_ranges;
+  if (options_.shared) {
+    header_ranges = scheme_.HeaderLock();
+    Status st = TakeRanges(header_ranges, true);
+    if (!st.ok()) {
+      return Status(Status::kAppendLock, path_ + ": append lock not granted", st.os_code(),
+                    path_);
+    }
+  }
+  auto fail = [&](Status st) {
+    DropRanges(header_ranges);
+    return st;
+  };
+  // Under the header lock the file size is the truth about the count.
+  Status st = RefreshCount();
+  if (!st.ok()) return fail(st);
+  uint64_t size = 0;
+  OsStatus s = file_->Size(&size);
+  if (!s.ok()) return fail(Status(Status::kRead, "cannot read the file size", s.code(), path_));
+  uint64_t data_end = header_.header_length + static_cast<uint64_t>(count_) *
+                                                  header_.record_length;
+  pending_ = PendingAppend();
+  pending_.old_size = size;
+  pending_.old_count = count_;
+  pending_.header_ranges = header_ranges;
+  pending_.old_tail.resize(static_cast<size_t>(std::min<uint64_t>(size - data_end, 4096)));
+  size_t got = 0;
+  s = file_->ReadAt(data_end, pending_.old_tail.data(), pending_.old_tail.size(), &got);
+  if (s.ok()) s = file_->ReadAt(0, pending_.old_header, 32, &got);
+  if (!s.ok()) return fail(Status(Status::kRead, "cannot read the header", s.code(), path_));
+  pending_.active = true;
+  return Status::Ok();
+}
+
+Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks,
+                            uint32_t* first) {
+  if (!pending_.active) return Status(Status::kArgument, "BeginAppend first", 0, path_);
+  if (n == 0) {
+    *first = count_ + 1;
+    return Status::Ok();
+  }
+  const uint64_t r = header_.record_length;
+  uint64_t end = header_.header_length + (static_cast<uint64_t>(count_) + n) * r;
+  if (static_cast<uint64_t>(count_) + n > 0xFFFFFFFFull || end > scheme_.DataLimit()) {
+    return Status(Status::kWrite, path_ + ": the table would grow into its lock area", 0, path_);
+  }
+  uint32_t start = count_ + 1;
+  std::vector<LockRange> ranges;
+  if (options_.shared) {
+    ranges = scheme_.RecordRangeLock(start, start + n - 1);
+    Status st = TakeRanges(ranges, false);
+    if (!st.ok()) {
+      return Status(Status::kAppendLock, path_ + ": new record locked by another user",
+                    st.os_code(), path_);
+    }
+  }
+  OsStatus s = file_->WriteAt(header_.header_length + static_cast<uint64_t>(count_) * r, records,
+                              static_cast<size_t>(n * r));
+  if (s.ok()) {
+    count_ += n;
+    modified_ = true;
+    Status st = WriteHeaderCount(count_);
+    if (!st.ok()) s = OsStatus(st.os_code() ? st.os_code() : platform::kErrorWriteFault);
+  } else {
+    // A write that failed half-way may have grown the file.
+    count_ += n;
+  }
+  if (!s.ok()) {
+    DropRanges(ranges);
+    return Status(Status::kWrite, path_ + ": cannot append", s.code(), path_);
+  }
+  if (keep_locks && n == 1 && options_.shared) {
+    locked_.push_back(start);
+  } else if (!ranges.empty()) {
+    pending_.record_ranges.push_back(ranges);
+  }
+  *first = start;
+  return Status::Ok();
+}
+
+Status Table::RollbackAppend() {
+  if (!pending_.active) return Status::Ok();
+  uint64_t data_end = header_.header_length + static_cast<uint64_t>(pending_.old_count) *
+                                                  header_.record_length;
+  OsStatus s = file_->Truncate(data_end);
+  if (s.ok() && !pending_.old_tail.empty()) {
+    s = file_->WriteAt(data_end, pending_.old_tail.data(), pending_.old_tail.size());
+  }
+  if (s.ok()) s = file_->Truncate(pending_.old_size);
+  if (s.ok()) s = file_->WriteAt(1, pending_.old_header + 1, 7);
+  for (uint32_t n = pending_.old_count + 1; n <= count_; ++n) {
+    auto it = std::find(locked_.begin(), locked_.end(), n);
+    if (it != locked_.end()) {
+      DropRanges(scheme_.RecordLock(n));
+      locked_.erase(it);
+    }
+  }
+  count_ = pending_.old_count;
+  if (!s.ok()) {
+    return Status(Status::kWrite, path_ + ": cannot undo a failed append", s.code(), path_);
+  }
+  return Status::Ok();
+}
+
+Status Table::EndAppend() {
+  if (!pending_.active) return Status::Ok();
+  for (auto it = pending_.record_ranges.rbegin(); it != pending_.record_ranges.rend(); ++it) {
+    DropRanges(*it);
+  }
+  DropRanges(pending_.header_ranges);
+  pending_ = PendingAppend();
+  return Status::Ok();
+}
+
+}  // namespace tables
