@@ -8,6 +8,7 @@
 // an explicit width that is too small gives asterisks.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -29,22 +30,42 @@ constexpr int kDefaultIntegerWidth = 10;
 constexpr int kMaxDecimals = 20;
 
 // Digits of |value| rounded to `dec` decimals, half away from zero, without a
-// decimal point ("314" for 3.14159 at 2). The rounding forgives the few units
-// of the last place that decimal fractions lose in binary (2.675 -> 2.68).
+// decimal point ("314" for 3.14159 at 2). The rounding works on the number's
+// fifteen significant decimal digits, all a double is trusted with, so the
+// binary error of a decimal fraction does not show (2.675 -> 2.68).
 std::string RoundedDigits(double magnitude, int dec) {
-  double scaled = magnitude * std::pow(10.0, dec);
-  if (scaled < 9007199254740992.0) {  // 2^53: whole numbers are still exact
-    double whole = std::floor(scaled);
-    double eps = std::max(1.0, scaled) * std::numeric_limits<double>::epsilon() * 8;
-    if (scaled - whole >= 0.5 - eps) whole += 1;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.0f", whole);
-    return buf;
+  if (magnitude == 0) return "0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", magnitude);  // "d.dddddddddddddde+XX"
+  std::string digits;
+  const char* p = buf;
+  for (; *p && *p != 'e'; ++p) {
+    if (*p >= '0' && *p <= '9') digits.push_back(*p);
   }
-  std::string buf(400, '\0');
-  int n = std::snprintf(buf.data(), buf.size(), "%.0f", scaled);
-  buf.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return buf;
+  int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+  // magnitude = digits * 10^(exponent - 14); scaled by 10^dec that is
+  // digits * 10^shift.
+  int shift = exponent - 14 + dec;
+  if (shift >= 0) {
+    digits.append(static_cast<size_t>(shift), '0');
+  } else {
+    int keep = static_cast<int>(digits.size()) + shift;
+    if (keep < 0) return "0";
+    bool round_up = digits[static_cast<size_t>(keep)] >= '5';
+    digits.resize(static_cast<size_t>(keep));
+    if (round_up) {
+      int i = keep - 1;
+      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i) digits[static_cast<size_t>(i)] = '0';
+      if (i >= 0) {
+        ++digits[static_cast<size_t>(i)];
+      } else {
+        digits.insert(0, 1, '1');
+      }
+    }
+    if (digits.empty()) digits = "0";
+  }
+  size_t first = digits.find_first_not_of('0');
+  return first == std::string::npos ? "0" : digits.substr(first);
 }
 
 // The number as text with `dec` decimals and no padding ("-3,14").
