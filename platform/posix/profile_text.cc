@@ -200,7 +200,8 @@ std::optional<std::string> ProfileText::Set(std::string_view section, std::strin
   }
   const Line& after = lines_[last];
   if (after.next == after.end) return Apply({{after.next, after.next, nl + entry + nl}});
-  return Apply({{after.next, after.next, entry + nl}});
+  // The new line ends as the one before it, so a mixed file keeps its lines.
+  return Apply({{after.next, after.next, entry + text_.substr(after.end, after.next - after.end)}});
 }
 
 std::optional<std::string> ProfileText::DeleteKey(std::string_view section,
