@@ -44,6 +44,7 @@ IndexStatus Pager::Revalidate() {
   uint32_t free_head = Le32(bytes);
   uint32_t counter = Be32(bytes + 4);
   if (!header_known_ || free_head != free_head_ || counter != counter_ || size != file_size_) {
+    if (header_known_) ++stats_.cache_drops;
     DropCache();
   }
   free_head_ = free_head;
@@ -121,6 +122,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
       INDEX_RETURN_IF_ERROR(ReadBytes(offset, next, sizeof next));
       free_head_ = Le32(next);
     }
+    ++stats_.pages_reused;
   } else {
     if (alloc_end_ % kPageSize != 0) alloc_end_ += kPageSize - alloc_end_ % kPageSize;
     if (alloc_end_ + kPageSize > 0xFFFFFE00ull) {
@@ -128,6 +130,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
     }
     offset = static_cast<uint32_t>(alloc_end_);
     alloc_end_ += kPageSize;
+    ++stats_.pages_appended;
   }
   auto entry = std::make_unique<Entry>();
   entry->node.offset = offset;
@@ -142,6 +145,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
 }
 
 void Pager::Free(uint32_t offset) {
+  ++stats_.pages_freed;
   cache_.erase(offset);
   freed_[offset] = free_head_;
   free_head_ = offset;

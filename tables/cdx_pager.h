@@ -62,6 +62,15 @@ class Pager {
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
 
+  // Counts since open, for tests and benchmarks.
+  struct Stats {
+    uint64_t pages_freed = 0;
+    uint64_t pages_reused = 0;   // taken from the free list
+    uint64_t pages_appended = 0; // taken from the end of the file
+    uint64_t cache_drops = 0;    // caches dropped because another writer moved the counter
+  };
+  const Stats& stats() const { return stats_; }
+
  private:
   struct Entry {
     Node node;
@@ -84,6 +93,7 @@ class Pager {
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
   std::unordered_map<uint32_t, uint32_t> root_cache_;
   bool changed_ = false;
+  Stats stats_;
 };
 
 }  // namespace tables::cdx

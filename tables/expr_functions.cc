@@ -270,7 +270,7 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
     case ExprFunc::kDay: {
       INDEX_RETURN_IF_ERROR(need(0, K::kDate, "YEAR"));
       int y, m, d;
-      YmdFromJulian(a[0].date, &y, &m, &d);
+      JulianToDate(a[0].date, &y, &m, &d);
       int v = node.func == ExprFunc::kYear ? y : (node.func == ExprFunc::kMonth ? m : d);
       *out = ExprValue::Number(v, node.func == ExprFunc::kYear ? 5 : 3, 0);
       return IndexStatus::Ok();

@@ -33,7 +33,7 @@ double DecodeNumberKey(std::string_view key) {
   return v;
 }
 
-int32_t JulianFromYmd(int year, int month, int day) {
+int32_t DateToJulian(int year, int month, int day) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return 0;
   bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -46,7 +46,7 @@ int32_t JulianFromYmd(int year, int month, int day) {
   return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
 }
 
-void YmdFromJulian(int32_t julian, int* year, int* month, int* day) {
+void JulianToDate(int32_t julian, int* year, int* month, int* day) {
   if (julian <= 0) {
     *year = *month = *day = 0;
     return;
@@ -72,12 +72,12 @@ int32_t JulianFromDtos(std::string_view text) {
   int year = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
   int month = v[4] * 10 + v[5];
   int day = v[6] * 10 + v[7];
-  return JulianFromYmd(year, month, day);
+  return DateToJulian(year, month, day);
 }
 
 std::string DtosFromJulian(int32_t julian) {
   int y, m, d;
-  YmdFromJulian(julian, &y, &m, &d);
+  JulianToDate(julian, &y, &m, &d);
   if (y <= 0 || y > 9999) return std::string(8, ' ');
   char buf[9];
   buf[0] = static_cast<char>('0' + y / 1000);

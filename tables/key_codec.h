@@ -22,9 +22,9 @@ std::string EncodeNumberKey(double v);
 double DecodeNumberKey(std::string_view key);
 
 // Julian day number of a proleptic Gregorian date; 0 when invalid.
-int32_t JulianFromYmd(int year, int month, int day);
+int32_t DateToJulian(int year, int month, int day);
 // The date of a Julian day number (0,0,0 for 0 and below).
-void YmdFromJulian(int32_t julian, int* year, int* month, int* day);
+void JulianToDate(int32_t julian, int* year, int* month, int* day);
 // "YYYYMMDD" to a Julian day; 0 for blanks, zeros and impossible dates.
 int32_t JulianFromDtos(std::string_view text);
 // Julian day to "YYYYMMDD"; eight blanks for 0.
