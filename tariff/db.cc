@@ -1,0 +1,81 @@
+#include "tariff/db.h"
+
+#include "runtime/convert.h"
+#include "runtime/object.h"
+
+namespace tariff {
+namespace {
+
+rt::Value Sym(const char* name) { return rt::Value::Sym(rt::String2Symbol(name)); }
+
+}  // namespace
+
+Db::Db(const std::string& path)
+    : server_(rt::CreateInstance(rt::String2Symbol("DBServer"),
+                                 std::vector<rt::Value>{rt::Value::String(path),
+                                                        rt::Value::Logic(true),
+                                                        rt::Value::Logic(false),
+                                                        rt::Value::String("DBFCDX")})) {}
+
+void Db::GoTop() const { rt::Send(server_, "GoTop"); }
+
+bool Db::Eof() const { return rt::IVarGet(server_, rt::String2Symbol("EOF")).GetLogic(); }
+
+void Db::Skip() const { rt::Send(server_, "Skip"); }
+
+rt::Value Db::FieldGet(const char* field) const {
+  return rt::Send(server_, "FieldGet", {Sym(field)});
+}
+
+void Db::FieldPut(const char* field, const rt::Value& v) const {
+  rt::Send(server_, "FieldPut", {Sym(field), v});
+}
+
+bool Db::Seek(const std::string& key) const {
+  return rt::Send(server_, "Seek", {rt::Value::String(key)}).GetLogic();
+}
+
+void Db::RLock() const { rt::Send(server_, "RLock"); }
+
+void Db::Unlock() const { rt::Send(server_, "Unlock"); }
+
+void Db::Append() const { rt::Send(server_, "Append"); }
+
+bool Db::AppendDB(const std::string& source) const {
+  return rt::Send(server_, "AppendDB",
+                  {rt::Value::String(source), rt::Value(), rt::Value(), rt::Value(), rt::Value(),
+                   rt::Value::String("DBFCDX")})
+      .GetLogic();
+}
+
+void Db::Close() const {
+  if (server_.IsObject()) rt::Send(server_, "Close");
+}
+
+bool Db::UseOrderKeyedOn(const std::string& key) const {
+  const std::string wanted = NormalKey(key);
+  if (NormalKey(rt::Send(server_, "OrderKey").GetString()) == wanted) return true;
+  int32_t count = rt::Send(server_, "OrderCount").GetLong();
+  for (int32_t n = 1; n <= count; ++n) {
+    if (NormalKey(rt::Send(server_, "OrderKey", {rt::Value::Long(n)}).GetString()) == wanted) {
+      rt::Send(server_, "SetOrder", {rt::Value::Long(n)});
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string NormalKey(const std::string& expression) {
+  std::string upper = rt::Upper(expression);
+  std::string out;
+  for (size_t i = 0; i < upper.size(); ++i) {
+    if (upper.compare(i, 7, "FIELD->") == 0) {
+      i += 6;
+      continue;
+    }
+    if (upper[i] != ' ') out.push_back(upper[i]);
+  }
+  return out;
+}
+
+}  // namespace tariff

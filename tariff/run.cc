@@ -1,0 +1,123 @@
+// The frame of a run: the data root, the header lines, the walk over the
+// practice list and the closing lines. The two steps that change data are in
+// coefficients.cc and key_letters.cc.
+#include <string>
+
+#include "ini/ini_file_spec.h"
+#include "runtime/activation.h"
+#include "runtime/convert.h"
+#include "runtime/object.h"
+#include "runtime/program.h"
+#include "runtime/settings.h"
+#include "shell/shell.h"
+#include "tariff/db.h"
+#include "tariff/progress.h"
+#include "tariff/steps.h"
+#include "tariff/tariff.h"
+#include "tariff/texts.h"
+
+namespace tariff {
+namespace {
+
+// A code that would take the practice directory outside the data root.
+bool InvalidCode(const std::string& code) {
+  if (code.find("..") != std::string::npos) return true;
+  for (unsigned char c : code) {
+    if (c == '\\' || c == '/' || c == ':' || c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+rt::Value ModTarif06(const rt::Value& dialog) {
+  RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
+  Progress progress(dialog);
+  rt::SetDeleted(true);
+  const std::string program_dir = rt::WorkDir();
+
+  RT_LINE();
+  ini::IniFile main_ini(program_dir + "Velmora.ini");
+  std::string root = main_ini.GetString("Path", "Commun");
+  std::string server_root;
+  if (main_ini.GetString("options", "laptop") == "1") {
+    server_root = main_ini.GetString("Laptop", "pathserver");
+  }
+  if (!server_root.empty()) root = server_root;
+  if (root.empty()) {
+    progress.Pump();
+    progress.Post(text::kIniNotFound + program_dir + text::kIniName);
+    return dialog;
+  }
+  const std::string common_dir = root + "data\\comm\\";
+  progress.Post(text::kIniOk + program_dir + text::kIniName);
+  progress.Post(text::kDataPath + root);
+  progress.Post(text::kRule);
+  progress.Post(text::kBlank);
+  progress.Pump();
+
+  RT_LINE();
+  Db practices(common_dir + "doc.dbf");
+  RT_LINE();
+  practices.GoTop();
+  bool stopped = false;
+  while (!practices.Eof()) {
+    RT_LINE();
+    std::string code = rt::AsString(practices.FieldGet("CABINET"));
+    if (rt::Empty(rt::Value::String(code))) {
+      practices.Skip();
+      continue;
+    }
+    if (InvalidCode(code)) {
+      progress.Post(text::kInvalidCodeHead + code + text::kInvalidCodeTail);
+      progress.Pump();
+      progress.ShowLast();
+      practices.Skip();
+      continue;
+    }
+    Practice p;
+    p.code = code;
+    p.table_dir = root + "Data\\doc" + code + "\\";
+    p.program_dir = program_dir;
+    p.config_path = root + "data\\doc" + code + "\\" + "Velmora.ini";
+    ini::IniFile config(p.config_path);
+    p.config = &config;
+    RT_LINE();
+    const bool coefficients_due = config.GetString("2017", "tarif") != "1";
+    const bool key_letters_due = config.GetString("2017", "index") != "1";
+
+    RT_LINE();
+    CoefficientStep(p, coefficients_due, progress);
+    if (progress.StopRequested()) {
+      stopped = true;
+      break;
+    }
+    RT_LINE();
+    KeyLetterStep(p, key_letters_due, progress);
+    if (progress.StopRequested()) {
+      stopped = true;
+      break;
+    }
+    progress.Post(text::kSeparator);
+    progress.Pump();
+    progress.ShowLast();
+    RT_LINE();
+    practices.Skip();
+  }
+  RT_LINE();
+  practices.Close();
+  if (stopped) return dialog;
+
+  progress.Post(text::kRule);
+  progress.Post(text::kEnd);
+  progress.ShowLast();
+  progress.Pump();
+  return dialog;
+}
+
+void AddToProgram(rt::Program& program) {
+  program.library_setups.push_back(
+      [] { shell::SetTariffUpdate([](const rt::Value& dialog) { ModTarif06(dialog); }); });
+}
+
+}  // namespace tariff

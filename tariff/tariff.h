@@ -1,0 +1,23 @@
+// The tariff update: MainDialog:ModTarif06 brings every practice of the
+// installation to the 2017 rates (coefficients appended once, key-letter
+// index appended once and reconciled on later runs), writes the "2017"
+// markers and posts one progress line per step to the dialog's list box.
+//
+// It runs on the GUI thread inside the OK handler and reaches everything
+// late-bound, as the rest of the program does: the dialog's ListBox1, the
+// YieldMessageLoop pump, DBServer tables ("DBFCDX") and IniFileSpec objects.
+// Runtime errors go through the error protocol to the default handler.
+#pragma once
+
+#include "runtime/startup.h"
+#include "runtime/value.h"
+
+namespace tariff {
+
+// The whole run, for the dialog (a MainDialog); returns the dialog.
+rt::Value ModTarif06(const rt::Value& dialog);
+
+// Installs ModTarif06 as MainDialog's update (class library set-up).
+void AddToProgram(rt::Program& program);
+
+}  // namespace tariff
