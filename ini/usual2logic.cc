@@ -16,7 +16,10 @@ bool Usual2Logic(const rt::Value& value) {
   if (value.IsString()) {
     // A search in the whole list, not a word match: "oui_/_on" and "/" count too.
     static const std::string kWords = "_oui_/_on_/_yes_/_true_/_j_/_y_/_1_";
-    return kWords.find("_" + rt::Lower(value.GetString()) + "_") != std::string::npos;
+    std::string needle = "_";
+    needle.append(rt::Lower(value.GetString()));
+    needle.push_back('_');
+    return kWords.find(needle) != std::string::npos;
   }
   return false;
 }
