@@ -19,6 +19,7 @@ class Status {
   enum Code : uint32_t {
     kOk = 0,
     kArgument = 1,
+    kNoVar = 14,
     kOpen = 21,
     kRead = 23,
     kWrite = 24,
