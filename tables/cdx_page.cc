@@ -28,6 +28,7 @@ LeafLayout ChooseLayout(uint32_t key_length, uint32_t max_recno) {
     ++e;
     r += 8;
   }
+  if (r > 32) r = 32;  // record numbers are 32 bits; the spare bits stay zero
   return {r, b, b, e};
 }
 
