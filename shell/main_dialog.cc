@@ -1,0 +1,208 @@
+// Module "Dialog": MainDialog and the message pump YieldMessageLoop.
+#include <string>
+#include <utility>
+
+#include "platform/message_queue.h"
+#include "runtime/activation.h"
+#include "runtime/error.h"
+#include "runtime/object.h"
+#include "shell/shell.h"
+
+namespace shell {
+namespace {
+
+using rt::Args;
+using rt::ObjectRef;
+using rt::Value;
+
+constexpr char kModule[] = "Dialog";
+constexpr char kCaption[] = "Modification Tarifs 2017";
+constexpr char kPrompt[] = "Poussez <OK> pour d\xe9marer l'import des tarifs";
+
+TariffUpdate& Update() {
+  static TariffUpdate update;
+  return update;
+}
+
+Value Arg(Args args, size_t i) { return i < args.size() ? args[i] : Value(); }
+rt::Symbol Sym(std::string_view name) { return rt::String2Symbol(name); }
+
+Value New(std::string_view cls, std::initializer_list<Value> args = {}) {
+  return rt::CreateInstance(Sym(cls), Args(args.begin(), args.size()));
+}
+
+Value Label(std::string_view name, Value caption) {
+  return New("HyperLabel",
+             {Value::Sym(Sym(name)), std::move(caption), Value::NullString(), Value::NullString()});
+}
+
+const rt::Class* DialogWindowClass() { return rt::FindClass(Sym("DialogWindow")); }
+
+bool Flag(const ObjectRef& self, std::string_view ivar) { return self->Get(ivar).GetLogic(); }
+void SetFlag(const ObjectRef& self, std::string_view ivar, bool on) {
+  self->Set(ivar, Value::Logic(on));
+}
+
+Value Init(const ObjectRef& self, Args args) {
+  RT_ROUTINE("MAINDIALOG:INIT", kModule);
+  Value me = Value::FromObject(self);
+  Value owner = Arg(args, 0), extra = Arg(args, 1);
+  rt::Send(me, "PreInit", {owner, extra});
+  RT_LINE();
+  Value base_args[] = {owner, New("ResourceID", {Value::String("MainDialog")}),
+                       Value::Logic(true)};
+  rt::SendFrom(DialogWindowClass(), me, Sym("Init"), base_args);
+
+  RT_LINE();
+  Value font = New("Font", {Value(), Value::Long(10), Value::String("Microsoft Sans Serif")});
+  Value brush = New("Brush", {New("Color", {Value::Long(128), Value::Long(255), Value::Long(0)})});
+
+  RT_LINE();
+  Value ok = New("PushButton", {me, New("ResourceID", {Value::Long(kIdOkButton)})});
+  self->Set("OkButton", ok);
+  rt::IVarPut(ok, Sym("HyperLabel"), Label("OkButton", Value::String("OK")));
+
+  RT_LINE();
+  Value cancel = New("PushButton", {me, New("ResourceID", {Value::Long(kIdCancelButton)})});
+  self->Set("CancelButton", cancel);
+  rt::IVarPut(cancel, Sym("HyperLabel"), Label("CancelButton", Value::String("Fermer")));
+
+  RT_LINE();
+  Value prompt = New("FixedText", {me, New("ResourceID", {Value::Long(kIdFixedText1)})});
+  self->Set("FixedText1", prompt);
+  rt::IVarPut(prompt, Sym("HyperLabel"), Label("FixedText1", Value::String(kPrompt)));
+  rt::Send(prompt, "Font", {font, Value::Logic(false)});
+  rt::IVarPut(prompt, Sym("TextColor"), New("Color", {Value::Long(0), Value::Long(0), Value::Long(0)}));
+  rt::IVarPut(prompt, Sym("Background"), brush);
+
+  RT_LINE();
+  Value list = New("ListBox", {me, New("ResourceID", {Value::Long(kIdListBox1)})});
+  self->Set("ListBox1", list);
+  rt::IVarPut(list, Sym("HyperLabel"), Label("ListBox1", Value::NullString()));
+
+  RT_LINE();
+  rt::IVarPut(me, Sym("Caption"), Value::String(kCaption));
+  rt::IVarPut(me, Sym("HyperLabel"), Label("MainDialog", Value::String(kCaption)));
+  rt::IVarPut(me, Sym("Icon"), New("AItemIcon"));
+  rt::IVarPut(me, Sym("IconSm"), New("AItemIcon"));
+
+  RT_LINE();
+  rt::Send(me, "PostInit", {owner, extra});
+  return me;
+}
+
+void EndNow(const ObjectRef& self, int result) {
+  Value args[] = {Value::Long(result)};
+  rt::SendFrom(DialogWindowClass(), Value::FromObject(self), Sym("EndDialog"), args);
+}
+
+// The update runs inside this handler and pumps messages, so a second click on OK can
+// arrive while it runs: it is ignored. A close asked for meanwhile waits for the update
+// to stop at its next safe point, then ends the dialog with 1.
+Value OkButton(const ObjectRef& self, Args) {
+  RT_ROUTINE("MAINDIALOG:OKBUTTON", kModule);
+  if (Flag(self, "UpdateRunning")) return Value();
+  Value me = Value::FromObject(self);
+  SetFlag(self, "UpdateRunning", true);
+  try {
+    RT_LINE();
+    rt::Send(me, "ModTarif06");
+  } catch (...) {
+    SetFlag(self, "UpdateRunning", false);
+    if (Flag(self, "CloseRequested")) EndNow(self, 1);
+    throw;
+  }
+  SetFlag(self, "UpdateRunning", false);
+  RT_LINE();
+  rt::Send(self->Get("OkButton"), "Disable");
+  if (Flag(self, "CloseRequested")) EndNow(self, 1);
+  return Value();
+}
+
+Value CancelButton(const ObjectRef& self, Args) {
+  RT_ROUTINE("MAINDIALOG:CANCELBUTTON", kModule);
+  rt::Send(Value::FromObject(self), "EndDialog", {Value::Long(1)});
+  return Value();
+}
+
+// Ending the dialog ("Fermer", the close box, Esc) while the update runs only asks the
+// update to stop; the OK handler ends the dialog once the update has returned.
+Value EndDialog(const ObjectRef& self, Args args) {
+  if (Flag(self, "UpdateRunning")) {
+    SetFlag(self, "CloseRequested", true);
+    return Value::FromObject(self);
+  }
+  rt::SendFrom(DialogWindowClass(), Value::FromObject(self), Sym("EndDialog"), args);
+  return Value::FromObject(self);
+}
+
+Value ModTarif06(const ObjectRef& self, Args) {
+  RT_ROUTINE("MAINDIALOG:MODTARIF06", kModule);
+  Value me = Value::FromObject(self);
+  if (!Update()) {
+    rt::ErrorInfo e;
+    e.subsystem = "BASE";
+    e.gen_code = rt::kGenNoFunc;
+    e.operation = "MAINDIALOG:MODTARIF06";
+    e.description = "The tariff update is not part of this program";
+    e.can_default = true;
+    rt::RaiseError(e);
+    return me;
+  }
+  TariffUpdate update = Update();  // a test may install another one while it runs
+  update(me);
+  return me;
+}
+
+}  // namespace
+
+TariffUpdate SetTariffUpdate(TariffUpdate update) { return std::exchange(Update(), std::move(update)); }
+
+void DeclareMainDialogClass() {
+  rt::ClassBuilder("MainDialog", "DialogWindow")
+      .IVar("OkButton")
+      .IVar("CancelButton")
+      .IVar("FixedText1")
+      .IVar("ListBox1")
+      .IVar("UpdateRunning")
+      .IVar("CloseRequested")
+      .Method("Init", &Init)
+      .Method("OkButton", &OkButton)
+      .Method("CancelButton", &CancelButton)
+      .Method("EndDialog", &EndDialog)
+      .Method("ModTarif06", &ModTarif06)
+      .Method("UpdateStopRequested",
+              [](const ObjectRef& self, Args) {
+                return Value::Logic(Flag(self, "CloseRequested"));
+              })
+      .Register();
+}
+
+rt::Value YieldMessageLoop(const rt::Value& window) {
+  RT_ROUTINE("YIELDMESSAGELOOP", kModule);
+  platform::WindowHandle filter = nullptr;
+  if (!window.IsNil()) filter = rt::Send(window, "Handle").GetPtr();
+  // A quit taken here belongs to the loop that owns the program: it goes back into the
+  // queue when the pump returns, however it returns.
+  struct QuitKeeper {
+    bool seen = false;
+    int code = 0;
+    ~QuitKeeper() {
+      if (seen) platform::PostQuitMessage(code);
+    }
+  } quit;
+  platform::Message m;
+  while (platform::PeekMessageA(&m, filter, 0, 0, platform::kPmRemove)) {
+    if (m.message == platform::kWmQuit) {
+      quit.seen = true;
+      quit.code = static_cast<int>(m.wparam);
+      continue;
+    }
+    RT_LINE();
+    platform::TranslateMessage(m);
+    platform::DispatchMessageA(m);
+  }
+  return Value();
+}
+
+}  // namespace shell

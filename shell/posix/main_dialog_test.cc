@@ -1,0 +1,212 @@
+// MainDialog on the headless back-end: what Init builds, the two handlers, the guard
+// against a second update and a close during a run.
+#include <gmock/gmock.h>
+
+#include "runtime/activation.h"
+#include "runtime/recovery.h"
+#include "shell/posix/shell_test_fixture.h"
+
+namespace shell {
+namespace {
+
+using ::testing::ElementsAre;
+using rt::Value;
+using testing::ShellTest;
+
+constexpr char kPrompt[] = "Poussez <OK> pour d\xe9marer l'import des tarifs";
+
+class MainDialogTest : public ShellTest {};
+
+TEST_F(MainDialogTest, InitBindsTheFourControlsOfTheTemplate) {
+  Value dialog = NewDialog();
+  const auto& s = StateOf(dialog);
+  EXPECT_EQ(s.caption, "Modification Tarifs 2017");
+  EXPECT_FALSE(s.visible);
+  ASSERT_EQ(s.controls.size(), 4u);
+  EXPECT_EQ(s.controls[0].text, "OK");
+  EXPECT_EQ(s.controls[1].text, "Fermer");
+  EXPECT_EQ(s.controls[2].text, kPrompt);
+  EXPECT_TRUE(s.controls[3].items.empty());
+
+  // The references are the controls bound to ids 100 to 103, each named by its label.
+  const char* names[] = {"OkButton", "CancelButton", "FixedText1", "ListBox1"};
+  for (int i = 0; i < 4; ++i) {
+    SCOPED_TRACE(names[i]);
+    Value control = rt::IVarGet(dialog, rt::String2Symbol(names[i]));
+    EXPECT_EQ(rt::Send(control, "Handle").GetPtr(), s.controls[i].handle);
+    EXPECT_EQ(rt::IVarGet(control, rt::String2Symbol("NameSym")).GetSymbol(),
+              rt::String2Symbol(names[i]));
+  }
+  Value label = rt::IVarGet(dialog, rt::String2Symbol("HyperLabel"));
+  EXPECT_EQ(rt::IVarGet(label, rt::String2Symbol("NameSym")).GetSymbol(),
+            rt::String2Symbol("MainDialog"));
+  EXPECT_EQ(rt::IVarGet(label, rt::String2Symbol("Caption")).GetString(),
+            "Modification Tarifs 2017");
+  EXPECT_TRUE(error_codes_.empty());
+}
+
+TEST_F(MainDialogTest, PromptHasItsOwnFontAndColoursAndTheDialogBothIcons) {
+  Value dialog = NewDialog();
+  const auto& prompt = Control(dialog, kIdFixedText1);
+  ASSERT_TRUE(prompt.font.has_value());
+  EXPECT_EQ(*prompt.font, (gui::FontSpec{"Microsoft Sans Serif", 10, 0}));
+  EXPECT_EQ(prompt.text_color, (gui::Rgb{0, 0, 0}));
+  EXPECT_EQ(prompt.background, (gui::Rgb{128, 255, 0}));
+  // The buttons and the list keep the template's font.
+  EXPECT_FALSE(Control(dialog, kIdOkButton).font.has_value());
+  EXPECT_FALSE(Control(dialog, kIdListBox1).font.has_value());
+
+  const auto& s = StateOf(dialog);
+  EXPECT_NE(s.icon, nullptr);
+  EXPECT_EQ(s.icon, s.icon_small);  // one resource
+  Value icon = rt::IVarGet(dialog, rt::String2Symbol("Icon"));
+  Value small = rt::IVarGet(dialog, rt::String2Symbol("IconSm"));
+  EXPECT_TRUE(rt::IsInstanceOf(icon, rt::String2Symbol("AItemIcon")));
+  EXPECT_TRUE(rt::IsInstanceOf(small, rt::String2Symbol("AItemIcon")));
+  EXPECT_FALSE(icon == small);  // two objects
+}
+
+TEST_F(MainDialogTest, OkRunsTheUpdateOnceThenDisablesOkAndFermerEndsWithOne) {
+  int runs = 0;
+  bool ok_enabled_during_run = false;
+  SetTariffUpdate([&](const Value& dialog) {
+    ++runs;
+    ok_enabled_during_run = Control(dialog, kIdOkButton).enabled;
+    PostLine(dialog, "IniFile non trouv\xe9 : C:\\prog\\velmora.ini");
+  });
+  Value dialog = NewDialog();
+  bool ok_enabled_after = true;
+  int result = ShowWith(dialog, {Click(kIdOkButton),
+                                 [&](platform::WindowHandle) {
+                                   ok_enabled_after = Control(dialog, kIdOkButton).enabled;
+                                 },
+                                 Click(kIdOkButton),  // greyed: nothing happens
+                                 Click(kIdCancelButton)});
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(ok_enabled_during_run);
+  EXPECT_FALSE(ok_enabled_after);
+  EXPECT_THAT(Control(dialog, kIdListBox1).items,
+              ElementsAre("IniFile non trouv\xe9 : C:\\prog\\velmora.ini"));
+  EXPECT_FALSE(StateOf(dialog).running);
+}
+
+TEST_F(MainDialogTest, FermerWithoutARunEndsWithOne) {
+  Value dialog = NewDialog();
+  EXPECT_EQ(ShowWith(dialog, {Click(kIdCancelButton)}), 1);
+  EXPECT_EQ(rt::IVarGet(dialog, rt::String2Symbol("Result")).GetLong(), 1);
+}
+
+TEST_F(MainDialogTest, SecondOkDuringTheRunIsIgnored) {
+  int runs = 0;
+  SetTariffUpdate([&](const Value& dialog) {
+    ++runs;
+    PostLine(dialog, "first");
+    gui::headless::PostClick(HandleOf(dialog), kIdOkButton);
+    Pump(dialog);  // dispatches the click inside the run
+    PostLine(dialog, "last");
+    ShowLastLine(dialog);
+  });
+  Value dialog = NewDialog();
+  EXPECT_EQ(ShowWith(dialog, {Click(kIdOkButton), Click(kIdCancelButton)}), 1);
+  EXPECT_EQ(runs, 1);
+  EXPECT_THAT(Control(dialog, kIdListBox1).items, ElementsAre("first", "last"));
+  EXPECT_FALSE(Control(dialog, kIdOkButton).enabled);
+}
+
+// The update sees the request at its next safe point, stops, and the dialog ends with 1
+// right after the OK handler, without another turn of the loop.
+TEST_F(MainDialogTest, CloseDuringTheRunStopsTheUpdateThenEndsWithOne) {
+  for (bool close_box : {false, true}) {
+    SCOPED_TRACE(close_box ? "close box" : "Fermer");
+    std::vector<int> steps_done;
+    SetTariffUpdate([&](const Value& dialog) {
+      for (int step = 1; step <= 5; ++step) {
+        if (rt::Send(dialog, "UpdateStopRequested").GetLogic()) return;
+        PostLine(dialog, "step " + std::to_string(step));
+        steps_done.push_back(step);
+        if (step == 2) {
+          if (close_box) {
+            gui::headless::PostClose(HandleOf(dialog));
+          } else {
+            gui::headless::PostClick(HandleOf(dialog), kIdCancelButton);
+          }
+        }
+        Pump(dialog);
+        EXPECT_TRUE(StateOf(dialog).running);  // still open while the update runs
+      }
+    });
+    Value dialog = NewDialog();
+    idle_turns_ = 0;
+    EXPECT_EQ(ShowWith(dialog, {Click(kIdOkButton)}), 1);
+    EXPECT_THAT(steps_done, ElementsAre(1, 2));
+    EXPECT_THAT(Control(dialog, kIdListBox1).items, ElementsAre("step 1", "step 2"));
+    EXPECT_EQ(idle_turns_, 1);  // ended by the OK handler, not by running out of input
+  }
+}
+
+TEST_F(MainDialogTest, CloseBoxOrEscapeWhenIdleEndsWithCancel) {
+  Value dialog = NewDialog();
+  EXPECT_EQ(ShowWith(dialog, {[](platform::WindowHandle h) { gui::headless::PostClose(h); }}),
+            gui::kIdCancel);
+  Value again = NewDialog();
+  EXPECT_EQ(ShowWith(again, {[](platform::WindowHandle h) { gui::headless::PostKey(h, 0x1B); }}),
+            gui::kIdCancel);
+}
+
+TEST_F(MainDialogTest, UpdateEndedByAnErrorLeavesOkEnabledAndAllowsAnotherRun) {
+  int runs = 0;
+  SetTariffUpdate([&](const Value& dialog) {
+    if (++runs == 1) rt::LabelJump(Value::String("table cannot be opened"));
+    PostLine(dialog, "second run");
+  });
+  Value dialog = NewDialog();
+  std::optional<Value> left = rt::BeginSequence([&] {
+    ShowWith(dialog, {Click(kIdOkButton)});
+  });
+  ASSERT_TRUE(left.has_value());
+  EXPECT_EQ(left->GetString(), "table cannot be opened");
+  EXPECT_TRUE(Control(dialog, kIdOkButton).enabled);
+  EXPECT_FALSE(StateOf(dialog).running);
+  Drain();
+  EXPECT_EQ(ShowWith(dialog, {Click(kIdOkButton), Click(kIdCancelButton)}), 1);
+  EXPECT_EQ(runs, 2);
+  EXPECT_FALSE(Control(dialog, kIdOkButton).enabled);
+}
+
+TEST_F(MainDialogTest, WithoutAnUpdateTheClickRaisesARuntimeError) {
+  Value dialog = NewDialog();
+  EXPECT_EQ(ShowWith(dialog, {Click(kIdOkButton), Click(kIdCancelButton)}), 1);
+  EXPECT_THAT(error_codes_, ElementsAre(rt::kGenNoFunc));
+}
+
+TEST_F(MainDialogTest, UpdateRunsInsideTheHandlersActivations) {
+  std::vector<std::string> names;
+  SetTariffUpdate([&](const Value&) {
+    for (uint32_t level = 0; level < 3; ++level) {
+      names.push_back(rt::ProcName(level) + "/" + rt::ProcFile(level));
+    }
+  });
+  Value dialog = NewDialog();
+  ShowWith(dialog, {Click(kIdOkButton), Click(kIdCancelButton)});
+  EXPECT_THAT(names, ElementsAre("MAINDIALOG:MODTARIF06/Dialog", "MAINDIALOG:OKBUTTON/Dialog", "/"));
+}
+
+TEST_F(MainDialogTest, AppStartShowsTheDialogAndReturnsWhenItEnds) {
+  std::string seen;
+  gui::headless::SetIdleHandler([&](platform::WindowHandle h) {
+    if (!seen.empty()) return false;
+    const gui::headless::DialogState* active = gui::headless::ActiveDialog();
+    if (!active || active->handle != h) return false;
+    seen = active->template_name + " " + active->caption;
+    gui::headless::PostClick(h, kIdCancelButton);
+    return true;
+  });
+  Value r = gui::Start();
+  EXPECT_TRUE(r.IsNil());
+  EXPECT_EQ(seen, "MainDialog Modification Tarifs 2017");
+  EXPECT_EQ(gui::headless::ActiveDialog(), nullptr);
+}
+
+}  // namespace
+}  // namespace shell
