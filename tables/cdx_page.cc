@@ -67,6 +67,19 @@ void Node::SetKey(size_t i, std::string_view key, uint32_t recno) {
   recnos[i] = recno;
 }
 
+// Entries must ascend strictly by (key, record number) within a page.
+IndexStatus CheckOrder(const Node& node, const std::string& where, uint32_t offset) {
+  for (size_t i = 1; i < node.size(); ++i) {
+    int c = std::memcmp(node.keys.data() + (i - 1) * node.key_length,
+                        node.keys.data() + i * node.key_length, node.key_length);
+    if (c > 0 || (c == 0 && node.recnos[i - 1] >= node.recnos[i])) {
+      return IndexStatus::Corruption(Where(where, offset) + ": keys out of order at entry " +
+                                     std::to_string(i));
+    }
+  }
+  return IndexStatus::Ok();
+}
+
 IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                        uint8_t filler, const std::string& where, Node* out) {
   if (page.size() < kPageSize) {
@@ -106,7 +119,7 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
       node.recnos.push_back(Be32(e + key_length));
       node.children.push_back(Be32(e + key_length + 4));
     }
-    return IndexStatus::Ok();
+    return CheckOrder(node, where, offset);
   }
 
   uint32_t rec_bits = p[20], dup_bits = p[21], trail_bits = p[22], entry_bytes = p[23];
@@ -146,7 +159,7 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
     node.keys.append(key);
     node.recnos.push_back(recno);
   }
-  return IndexStatus::Ok();
+  return CheckOrder(node, where, offset);
 }
 
 bool NodeFits(const Node& node, uint8_t filler) {

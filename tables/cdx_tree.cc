@@ -79,7 +79,27 @@ IndexStatus Tree::SkipEmptyForward(Position* pos) {
     if (!n->leaf()) return IndexStatus::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
     if (pos->index < n->size()) return IndexStatus::Ok();
     if (limit-- == 0) return IndexStatus::Corruption(info_.where + ": right sibling chain loops");
+    if (n->right != kNoPage) {
+      // A right sibling must point back; anything else is a broken or looping chain.
+      Node* r;
+      INDEX_RETURN_IF_ERROR(Load(n->right, &r));
+      if (r->left != n->offset) {
+        return IndexStatus::Corruption(PageText(n->offset) + ": right sibling at offset " +
+                                       std::to_string(n->right) + " does not point back");
+      }
+    }
     *pos = Position{n->right, 0};
+  }
+  return IndexStatus::Ok();
+}
+
+IndexStatus Tree::CheckLeftLink(Node* n) {
+  if (n->left == kNoPage) return IndexStatus::Ok();
+  Node* l;
+  INDEX_RETURN_IF_ERROR(Load(n->left, &l));
+  if (l->right != n->offset) {
+    return IndexStatus::Corruption(PageText(n->offset) + ": left sibling at offset " +
+                                   std::to_string(n->left) + " does not point back");
   }
   return IndexStatus::Ok();
 }
@@ -95,6 +115,7 @@ IndexStatus Tree::SkipEmptyBackward(Position* pos) {
       return IndexStatus::Ok();
     }
     if (limit-- == 0) return IndexStatus::Corruption(info_.where + ": left sibling chain loops");
+    INDEX_RETURN_IF_ERROR(CheckLeftLink(n));
     *pos = Position{n->left, 0xFFFFFFFFu};
   }
   return IndexStatus::Ok();
@@ -133,6 +154,7 @@ IndexStatus Tree::Prev(Position* pos) {
   }
   Node* n;
   INDEX_RETURN_IF_ERROR(Load(pos->page, &n));
+  INDEX_RETURN_IF_ERROR(CheckLeftLink(n));
   *pos = Position{n->left, 0xFFFFFFFFu};
   return SkipEmptyBackward(pos);
 }

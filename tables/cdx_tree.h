@@ -68,6 +68,7 @@ class Tree {
   IndexStatus Load(uint32_t offset, Node** node);
   IndexStatus SkipEmptyForward(Position* pos);
   IndexStatus SkipEmptyBackward(Position* pos);
+  IndexStatus CheckLeftLink(Node* n);
   IndexStatus FixParents(std::vector<Step>& path, size_t level);
   IndexStatus Rebalance(std::vector<Step>& path, size_t level, bool appended);
   IndexStatus Shrink(std::vector<Step>& path, size_t level);
