@@ -75,6 +75,9 @@ std::string Sha256Hex(std::string_view data) {
 #include <filesystem>
 #include <fstream>
 
+#include "runtime/error.h"
+#include "runtime/object.h"
+
 namespace tables::dbftest {
 
 std::string FixtureRoot() { return std::string(PROJECT_TESTDATA_DIR) + "/tables/fixtures"; }
@@ -132,5 +135,49 @@ std::string ScratchDir::Copy(const std::string& src, const std::string& name) {
   fs::permissions(dst, fs::perms::owner_write, fs::perm_options::add);
   return dst;
 }
+
+}  // namespace tables::dbftest
+
+namespace tables::dbftest {
+
+ErrorCatcher::ErrorCatcher()
+    : errors_(std::make_shared<std::vector<Seen>>()), retries_(std::make_shared<int>(0)) {
+  if (!rt::IsClass(rt::String2Symbol("ERROR"))) {
+    rt::ClassBuilder b("Error");
+    for (const char* f :
+         {"SubSystem", "SubCode", "GenCode", "OsCode", "Severity", "CanDefault", "CanRetry",
+          "CanSubstitute", "Operation", "Description", "FileName", "Args", "Tries", "FuncSym",
+          "FileHandle", "ArgNum", "FuncPtr", "SubCodeText", "Arg", "ArgType", "ArgTypeReq",
+          "MaxSize", "SubstituteType", "Choice", "CallFuncSym", "Cargo", "MethodSelf", "Stack"}) {
+      b.IVar(f);
+    }
+    b.Register();
+  }
+  auto errors = errors_;
+  auto retries = retries_;
+  rt::ErrorBlock(rt::Value::FromBlock(rt::MakeBlock(
+      [errors, retries](rt::Args args) {
+        const rt::Value& e = args[0];
+        auto get = [&](const char* name) { return rt::IVarGet(e, rt::String2Symbol(name)); };
+        Seen s;
+        s.subsystem = get("SubSystem").GetString();
+        s.operation = get("Operation").GetString();
+        s.description = get("Description").GetString();
+        s.file_name = get("FileName").GetString();
+        s.gen_code = get("GenCode").GetDword();
+        s.os_code = get("OsCode").GetDword();
+        s.can_retry = get("CanRetry").GetLogic();
+        s.can_default = get("CanDefault").GetLogic();
+        errors->push_back(s);
+        if (*retries > 0 && s.can_retry) {
+          --*retries;
+          return rt::Value::Logic(true);
+        }
+        return rt::Value::Logic(false);
+      },
+      1)));
+}
+
+ErrorCatcher::~ErrorCatcher() { rt::ErrorBlock(rt::Value()); }
 
 }  // namespace tables::dbftest

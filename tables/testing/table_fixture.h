@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,29 @@ class ScratchDir {
 
  private:
   std::string path_;
+};
+
+// While alive: an error block that records every runtime error and answers
+// "default" (an Error class with the 28 fields is declared when none exists).
+class ErrorCatcher {
+ public:
+  struct Seen {
+    std::string subsystem, operation, description, file_name;
+    uint32_t gen_code = 0, os_code = 0;
+    bool can_retry = false, can_default = false;
+  };
+  ErrorCatcher();
+  ~ErrorCatcher();
+  ErrorCatcher(const ErrorCatcher&) = delete;
+  ErrorCatcher& operator=(const ErrorCatcher&) = delete;
+  const std::vector<Seen>& errors() const { return *errors_; }
+  void clear() { errors_->clear(); }
+  // Retries answered "retry" before answering default (retry tests).
+  void set_retries(int n) { *retries_ = n; }
+
+ private:
+  std::shared_ptr<std::vector<Seen>> errors_;
+  std::shared_ptr<int> retries_;
 };
 
 }  // namespace tables::dbftest
