@@ -1,15 +1,31 @@
 #include "tariff/progress.h"
 
+#include <utility>
+
 #include "runtime/functions.h"
+#include "tariff/tariff.h"
 #include "runtime/object.h"
 
 namespace tariff {
+namespace {
+
+LineObserver& Observer() {
+  static auto* observer = new LineObserver;
+  return *observer;
+}
+
+}  // namespace
+
+LineObserver SetLineObserver(LineObserver observer) {
+  return std::exchange(Observer(), std::move(observer));
+}
 
 Progress::Progress(rt::Value dialog)
     : dialog_(std::move(dialog)), list_(rt::IVarGet(dialog_, rt::String2Symbol("ListBox1"))) {}
 
 void Progress::Post(const std::string& line) const {
   rt::Send(list_, "AddItem", {rt::Value::String(line), rt::Value::Long(0), rt::Value::Long(0)});
+  if (Observer()) Observer()(line);
 }
 
 void Progress::Pump() const { rt::CallFunction("YieldMessageLoop", {dialog_}); }

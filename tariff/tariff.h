@@ -9,6 +9,9 @@
 // Runtime errors go through the error protocol to the default handler.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "runtime/startup.h"
 #include "runtime/value.h"
 
@@ -19,5 +22,10 @@ rt::Value ModTarif06(const rt::Value& dialog);
 
 // Installs ModTarif06 as MainDialog's update (class library set-up).
 void AddToProgram(rt::Program& program);
+
+// Called with every progress line as it is posted (the Linux console runner
+// echoes them); empty: nobody listens. Returns the previous observer.
+using LineObserver = std::function<void(const std::string& line)>;
+LineObserver SetLineObserver(LineObserver observer);
 
 }  // namespace tariff
