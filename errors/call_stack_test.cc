@@ -23,7 +23,9 @@ class Frames {
   // Frames named F1 (outermost) .. Fn, line 10 * i, module "Mod<i>".
   void PushNumbered(int n) {
     for (int i = 1; i <= n; ++i) {
-      Push("F" + std::to_string(i), "Mod" + std::to_string(i), static_cast<uint32_t>(10 * i));
+      std::string n = std::to_string(i);
+      Push(std::string(1, 'F').append(n), std::string("Mod").append(n),
+           static_cast<uint32_t>(10 * i));
     }
   }
   ~Frames() {

@@ -1,5 +1,7 @@
 #include "errors/def_error.h"
 
+#include <string_view>
+
 #include "errors/call_stack.h"
 #include "errors/error_log.h"
 #include "errors/error_object.h"
@@ -81,38 +83,41 @@ std::string ErrorMessageText(const rt::Value& error) {
   RT_ROUTINE("ERRORMESSAGETEXT", kModule);
   const uint32_t gen_code = Dword(error, "GenCode");
   const std::string description = Text(error, "Description");
-  std::string text = Dword(error, "Severity") == 1 ? "WARNING : " : "Error Code: ";
-  text += " ";
+  std::string text;
+  auto line = [&text](std::string_view label, std::string_view value) {
+    text.append(label).append(value).append(kCrLf);
+  };
+  // Two blanks follow the colon: the label's own and one more.
+  std::string_view label = Dword(error, "Severity") == 1 ? "WARNING :  " : "Error Code:  ";
   RT_LINE();
   if (gen_code == 0) {
-    text += description;
+    line(label, description);
   } else {
-    text += Number(gen_code) + " [ " + rt::Upper(rt::ErrString(gen_code)) + " ]";
+    std::string code = Number(gen_code);
+    code.append(" [ ").append(rt::Upper(rt::ErrString(gen_code))).append(" ]");
+    line(label, code);
   }
-  text += kCrLf;
-  if (std::string s = Text(error, "SubSystem"); !s.empty()) text += "Subsystem: " + s + kCrLf;
+  if (std::string s = Text(error, "SubSystem"); !s.empty()) line("Subsystem: ", s);
   if (uint32_t sub = Dword(error, "SubCode"); sub != 0) {
-    text += "Error Subcode: " + Number(sub);
-    if (std::string s = Text(error, "SubCodeText"); !s.empty()) text += " (" + s + ")";
-    text += kCrLf;
+    std::string value = Number(sub);
+    if (std::string s = Text(error, "SubCodeText"); !s.empty()) value.append(" (").append(s).append(")");
+    line("Error Subcode: ", value);
   }
-  if (std::string s = Text(error, "Operation"); !s.empty()) text += "Operation: " + s + kCrLf;
+  if (std::string s = Text(error, "Operation"); !s.empty()) line("Operation: ", s);
   if (rt::Symbol f = Field(error, "FuncSym").GetSymbol(); !f.null()) {
-    text += "Function: " + rt::Symbol2String(f) + kCrLf;
+    line("Function: ", rt::Symbol2String(f));
   }
-  if (std::string s = Text(error, "FileName"); !s.empty()) {
-    text += "Filename: " + s.substr(0, 40) + kCrLf;
-  }
+  if (std::string s = Text(error, "FileName"); !s.empty()) line("Filename: ", s.substr(0, 40));
   const uint32_t arg_type = Dword(error, "ArgType");
   if (std::string s = Text(error, "Arg"); !s.empty()) {
-    text += "Argument: " + s + kCrLf;
-    if (arg_type != 0) text += "Type: " + rt::TypeString(arg_type) + kCrLf;
+    line("Argument: ", s);
+    if (arg_type != 0) line("Type: ", rt::TypeString(arg_type));
   }
-  if (uint32_t n = Dword(error, "ArgNum"); n != 0) text += "Argument Number: " + Number(n) + kCrLf;
+  if (uint32_t n = Dword(error, "ArgNum"); n != 0) line("Argument Number: ", Number(n));
   if (uint32_t req = Dword(error, "ArgTypeReq"); req != 0 && req != arg_type) {
-    text += "Requested type: " + rt::TypeString(req) + kCrLf;
+    line("Requested type: ", rt::TypeString(req));
   }
-  if (!description.empty()) text += "Description: " + description + kCrLf;
+  if (!description.empty()) line("Description: ", description);
   return text;
 }
 
@@ -146,7 +151,11 @@ rt::Value DefError(const rt::Value& handed) {
   } else {
     stack = CallStackText(1);
   }
-  if (!stack.empty()) text += "CallStack:" + std::string(kCrLf) + stack;
+  if (!stack.empty()) {
+    text += "CallStack:";
+    text += kCrLf;
+    text += stack;
+  }
   RT_LINE();
   if (rt::SetBeep()) {
     rt::Tone(440, 1);

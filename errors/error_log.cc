@@ -38,10 +38,10 @@ void ReportMissingDirectory() {
   std::string text;
   std::string dir = rt::GetDefaultDir();
   if (!dir.empty()) {
-    text = "SetDefaultDir: " + dir;
+    text = std::string("SetDefaultDir: ").append(dir);
     rt::SetDefaultDir("");
   } else {
-    text = "SetDefault: " + rt::GetDefault();
+    text = std::string("SetDefault: ").append(rt::GetDefault());
     rt::SetDefault("");
   }
   g_reporting_missing_directory = true;
@@ -77,12 +77,12 @@ void ErrorLogWrite(int32_t handle, const std::string& box_text, const rt::Value&
   auto line = [&](const std::string& s) { rt::FPutS(handle, s); };
   auto text = [&](const char* name) { return rt::AsString(Field(error, name)); };
   auto field = [&](const char* label, const std::string& value) {
-    line(std::string(label) + value);
+    line(std::string(label).append(value));
   };
   line("***********************ERROR********************************");
   line(rt::Version());
-  line(rt::DToC(rt::Today()) + " " + rt::Time());
-  line("Application: " + rt::ExecName());
+  line(rt::DToC(rt::Today()).append(" ").append(rt::Time()));
+  line(std::string("Application: ").append(rt::ExecName()));
   line(" ");
   line("Error message:");
   line("--------------");

@@ -46,6 +46,12 @@ class LocaleReader {
   }
   uint32_t FirstChar() const { return static_cast<unsigned char>(buffer_[0]); }
   std::string Text() const { return std::string(buffer_.data()); }
+  // The text after one blank, as the AM/PM suffixes want it.
+  std::string Suffix() const {
+    std::string s(1, ' ');
+    s.append(buffer_.data());
+    return s;
+  }
   int32_t Number() const { return rt::Val(Text()).GetLong(); }
 
  private:
@@ -62,17 +68,20 @@ void ApplyWindows(LocaleSource& source) {
   rt::SetTimeSep(r.Read(platform::kLocaleSTime) ? r.FirstChar() : 58);
   // A failed read counts as 0, which is the 12-hour clock.
   rt::SetAmPm((r.Read(platform::kLocaleITime) ? r.Number() : 0) == 0);
-  rt::SetAMExt(r.Read(platform::kLocaleS1159) ? " " + r.Text() : std::string(" am"));
-  rt::SetPMExt(r.Read(platform::kLocaleS2359) ? " " + r.Text() : std::string(" pm"));
+  rt::SetAMExt(r.Read(platform::kLocaleS1159) ? r.Suffix() : std::string(" am"));
+  rt::SetPMExt(r.Read(platform::kLocaleS2359) ? r.Suffix() : std::string(" pm"));
   int16_t order = r.Read(platform::kLocaleIDate) ? static_cast<int16_t>(r.Number()) : 0;
   std::string sep = r.Read(platform::kLocaleSDate) ? r.Text().substr(0, 1) : std::string("/");
   // The fallback stays in small letters, so its year part counts as "YY".
   std::string picture =
       r.Read(platform::kLocaleSShortDate) ? rt::Upper(r.Text()) : std::string("mm/dd/yy");
   std::string year = picture.find("YYYY") != std::string::npos ? "YYYY" : "YY";
-  std::string format = order == 1   ? "DD" + sep + "MM" + sep + year
-                       : order == 2 ? year + sep + "MM" + sep + "DD"
-                                    : "MM" + sep + "DD" + sep + year;
+  // Date order 1 is day-month-year, 2 year-month-day, anything else month-day-year.
+  const std::string first = order == 1 ? "DD" : order == 2 ? year : "MM";
+  const std::string middle = order == 1 || order == 2 ? "MM" : "DD";
+  const std::string last = order == 2 ? "DD" : year;
+  std::string format = first;
+  format.append(sep).append(middle).append(sep).append(last);
   rt::SetDateFrmt(format);
   rt::SetDecimal(r.Read(platform::kLocaleIDigits) ? static_cast<uint32_t>(r.Number()) : 2);
   rt::SetDict(1);
