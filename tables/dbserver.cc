@@ -111,13 +111,15 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
   std::string cdx = CdxPath(t.path());
   bool exists = platform::FileExists(cdx);
   if (t.header().structural_cdx() || exists) {
+    std::unique_ptr<platform::File> raw;
     platform::OsStatus os = OpenSharedFile(
         cdx, read_only ? platform::Access::kRead : platform::Access::kReadWrite,
         shared ? platform::Share::kDenyNone : platform::Share::kExclusive,
-        platform::Disposition::kOpenExisting, &s->cdx_file_);
+        platform::Disposition::kOpenExisting, &raw);
     if (!os.ok()) {
       return Status(Status::kOpen, "cannot open the structural index " + cdx, os.code(), cdx);
     }
+    s->cdx_file_ = std::make_unique<JournalFile>(std::move(raw));
     s->memo_reader_ = std::make_unique<TableMemoReader>(&t);
     IndexOptions io;
     io.shared = shared;

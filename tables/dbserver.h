@@ -26,6 +26,7 @@
 #include "tables/index.h"
 #include "tables/status.h"
 #include "tables/table.h"
+#include "tables/table_journal.h"
 
 namespace tables {
 
@@ -132,9 +133,11 @@ class DBServer {
   Status DoAppendDB(DBServer& source, const AppendSpec& spec);
   Status DoSeek(const rt::Value& key);
   Status CheckWritable();
+  // Index changes run through the CDX journal: all of them or none.
+  Status IndexChange(const std::function<IndexStatus()>& change);
 
   std::unique_ptr<Table> table_;
-  std::unique_ptr<platform::File> cdx_file_;
+  std::unique_ptr<JournalFile> cdx_file_;
   std::unique_ptr<MemoReader> memo_reader_;
   std::unique_ptr<CdxIndex> index_;
   int order_ = -1;

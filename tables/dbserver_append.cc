@@ -84,6 +84,12 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
   auto undo = [&](Status st) {
     if (index_batch) index_->AbortUpdate();
     Status back = dst.RollbackAppend();
+    if (index_) {
+      platform::OsStatus os = cdx_file_->Rollback();
+      if (!os.ok() && back.ok()) {
+        back = Status(Status::kWrite, "cannot put the index back", os.code(), index_->file_name());
+      }
+    }
     if (memo_batch) {
       Status memo_back = dst.memo()->Rollback();
       if (back.ok()) back = memo_back;
@@ -102,6 +108,9 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
     memo_batch = true;
   }
   if (index_) {
+    platform::OsStatus os = cdx_file_->Begin();
+    if (!os.ok()) return undo(Status(Status::kRead, "cannot read the index size", os.code(),
+                                     index_->file_name()));
     IndexStatus is = index_->BeginUpdate();
     if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
     index_batch = true;
@@ -182,6 +191,7 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
     throw;
   }
   if (memo_batch) dst.memo()->End();
+  if (index_) cdx_file_->Commit();
   dst.EndAppend();
   return Status::Ok();
 }

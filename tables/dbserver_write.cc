@@ -7,6 +7,25 @@
 
 namespace tables {
 
+Status DBServer::IndexChange(const std::function<IndexStatus()>& change) {
+  platform::OsStatus os = cdx_file_->Begin();
+  if (!os.ok()) return Status(Status::kRead, "cannot read the index size", os.code(),
+                              index_->file_name());
+  IndexStatus is = change();
+  if (is.ok()) {
+    cdx_file_->Commit();
+    return Status::Ok();
+  }
+  index_->AbortUpdate();
+  os = cdx_file_->Rollback();
+  Status st = Status::FromIndex(is, index_->file_name());
+  if (!os.ok()) {
+    return Status(Status::kWrite, st.text() + "; the index could not be put back", os.code(),
+                  index_->file_name());
+  }
+  return st;
+}
+
 Status DBServer::CheckWritable() {
   if (table_->read_only()) {
     return Status(Status::kReadOnly, table_->path() + ": table opened read-only", 0,
@@ -32,11 +51,11 @@ Status DBServer::WriteCurrent(const std::vector<uint8_t>& old_record) {
     return st;
   }
   if (index_) {
-    IndexStatus is = index_->Update(recno_, old_record, record_);
-    if (!is.ok()) {
+    st = IndexChange([&] { return index_->Update(recno_, old_record, record_); });
+    if (!st.ok()) {
       table_->WriteRecord(recno_, old_record.data());
       record_ = old_record;
-      return Status::FromIndex(is, index_->file_name());
+      return st;
     }
   }
   cursor_synced_ = false;
@@ -174,10 +193,7 @@ Status DBServer::DoAppend() {
   std::vector<uint8_t> blank = table_->BlankRecord();
   uint32_t n = 0;
   Status st = table_->AppendRecords(blank.data(), 1, true, &n);
-  if (st.ok() && index_) {
-    IndexStatus is = index_->Append(n, blank);
-    if (!is.ok()) st = Status::FromIndex(is, index_->file_name());
-  }
+  if (st.ok() && index_) st = IndexChange([&] { return index_->Append(n, blank); });
   if (!st.ok()) {
     table_->RollbackAppend();
     table_->EndAppend();
