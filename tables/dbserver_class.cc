@@ -144,6 +144,19 @@ void RegisterDBServerClass() {
   }, rt::Value::String(""));
   b.Method("SetOrder", set_order);
   b.Method("OrdSetFocus", set_order);
+  // OrderKey([n]): key expression of order n (default: the controlling one);
+  // OrderCount: number of tags. The update checks its lookup order with them.
+  b.Method("OrderKey", Wrap([](DBServer* s, rt::Args a) {
+    uint32_t n = a.empty() || !a[0].IsNumeric() ? s->OrderNumber()
+                                                : static_cast<uint32_t>(a[0].GetLong());
+    CdxIndex* index = s->index();
+    if (!index || n == 0 || n > index->tag_count()) return rt::Value::String("");
+    return rt::Value::String(index->tag(n - 1).key_expr);
+  }));
+  b.Method("OrderCount", Wrap([](DBServer* s, rt::Args) {
+    CdxIndex* index = s->index();
+    return rt::Value::Long(index ? static_cast<int32_t>(index->tag_count()) : 0);
+  }));
   b.Access("EOF", Wrap([](DBServer* s, rt::Args) { return Logic(s->Eof()); }, Logic(true)));
   b.Access("BOF", Wrap([](DBServer* s, rt::Args) { return Logic(s->Bof()); }, Logic(true)));
   b.Access("Found", Wrap([](DBServer* s, rt::Args) { return Logic(s->Found()); }));

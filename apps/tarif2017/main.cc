@@ -1,0 +1,133 @@
+// tarif2017: the tariff update run headless from a Linux console.
+//
+// Starts the program as the Windows program does, builds the main dialog on
+// the headless GUI back-end, presses OK, echoes every progress line as it is
+// posted (UTF-8), then ends the dialog as "Fermer" does.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "apps/program/program.h"
+#include "gui/headless.h"
+#include "platform/dialogs.h"
+#include "platform/path.h"
+#include "runtime/convert.h"
+#include "runtime/error_box.h"
+#include "runtime/object.h"
+#include "runtime/program.h"
+#include "shell/shell.h"
+#include "tariff/tariff.h"
+
+namespace {
+
+// Answers every error box with one policy, after printing the report.
+class PolicyBox : public rt::ErrorBoxFrontEnd {
+ public:
+  explicit PolicyBox(uint32_t answer) : answer_(answer) {}
+  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def,
+                uint32_t retry, uint32_t quit) override {
+    std::cerr << rt::Ansi2Utf8(caption) << "\n" << rt::Ansi2Utf8(text) << std::flush;
+    if (answer_ == 1 && def == 1) {
+      std::cerr << "-> default\n";
+      return 1;
+    }
+    // Retrying a failure that does not go away would never end.
+    if (answer_ == 2 && retry == 2 && ++retries_ <= kMaxRetries) {
+      std::cerr << "-> retry\n";
+      return 2;
+    }
+    std::cerr << "-> quit\n";
+    return 3;
+  }
+
+ private:
+  static constexpr int kMaxRetries = 5;
+  uint32_t answer_;
+  int retries_ = 0;
+};
+
+std::string WithSeparator(std::string dir) {
+  if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir.push_back('/');
+  return dir;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App cli{
+      "Brings every practice of an installation to the 2017 tariffs, as the Windows program "
+      "Tarif2017.exe does when OK is pressed, and prints the progress lines.\n"
+      "Exit status: 0 when the update returned; the error's general code when an error box "
+      "was answered with quit; 255 when start-up failed."};
+  std::string program_dir;
+  std::vector<std::string> maps;
+  std::string on_error = "quit";
+  cli.add_option("--program-dir", program_dir,
+                 "the program directory (Velmora.ini, tarif2017.dbf, ind_1002017.dbf, "
+                 "XQERROR.LOG); default: the executable's directory");
+  cli.add_option("--map", maps,
+                 "X:=/path or \\\\server\\share=/path: where a drive letter or UNC prefix "
+                 "of the configuration's Windows paths lives (repeatable)");
+  cli.add_option("--on-error", on_error,
+                 "how runtime error boxes are answered: ask (prompt; needs a terminal), "
+                 "default, retry or quit")
+      ->check(CLI::IsMember({"ask", "default", "retry", "quit"}));
+  CLI11_PARSE(cli, argc, argv);
+
+  for (const std::string& m : maps) {
+    size_t eq = m.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
+      return 2;
+    }
+    std::string prefix = m.substr(0, eq);
+    if (prefix.size() > 1 && prefix.back() == ':' && prefix.size() > 2) prefix.pop_back();
+    platform::AddPathMapping(prefix, m.substr(eq + 1));
+  }
+  if (!program_dir.empty()) rt::SetWorkDir(WithSeparator(program_dir));
+  if (on_error == "ask") {
+    if (!isatty(STDIN_FILENO)) {
+      std::cerr << "--on-error ask needs a terminal on standard input\n";
+      return 2;
+    }
+  } else {
+    uint32_t answer = on_error == "default" ? 1 : on_error == "retry" ? 2 : 3;
+    platform::SetErrorBoxPolicy(answer);
+    rt::SetErrorBoxFrontEnd(std::make_shared<PolicyBox>(answer));
+  }
+
+  std::string failure;
+  if (!rt::StartRuntime(app::Tarif2017Program(), &failure)) {
+    std::cerr << "start-up failed: " << failure << "\n";
+    return 255;
+  }
+  tariff::SetLineObserver(
+      [](const std::string& line) { std::cout << rt::Ansi2Utf8(line) << std::endl; });
+
+  // First idle moment: press OK. Once the update has returned (OK disabled):
+  // press Fermer.
+  int step = 0;
+  gui::headless::SetIdleHandler([&step](platform::WindowHandle dialog) {
+    const gui::headless::DialogState* d = gui::headless::FindDialog(dialog);
+    if (!d) return false;
+    if (step == 0) {
+      step = 1;
+      gui::headless::PostClick(dialog, shell::kIdOkButton);
+      return true;
+    }
+    if (step == 1) {
+      step = 2;
+      gui::headless::PostClick(dialog, shell::kIdCancelButton);
+      return true;
+    }
+    return false;
+  });
+  rt::Value app = rt::CreateInstance(rt::String2Symbol("App"));
+  rt::Send(app, "Start");
+  return 0;
+}
