@@ -46,10 +46,6 @@ void DeclareClasses() {
 }
 
 void AddToProgram(rt::Program& program) {
-  for (const char* name : {"APP", "START", "MAINDIALOG", "OKBUTTON", "CANCELBUTTON",
-                           "FIXEDTEXT1", "LISTBOX1", "AITEMICON", "MODTARIF06"}) {
-    program.symbols.push_back(name);
-  }
   program.class_declarations.push_back(&DeclareClasses);
   program.functions.push_back(
       {"YieldMessageLoop", 1, [](Args args) {
