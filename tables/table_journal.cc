@@ -9,6 +9,7 @@ constexpr uint64_t kPage = 512;
 
 platform::OsStatus JournalFile::Begin() {
   pages_.clear();
+  failed_ = false;
   platform::OsStatus s = base_->Size(&old_size_);
   active_ = s.ok();
   return s;
@@ -16,6 +17,7 @@ platform::OsStatus JournalFile::Begin() {
 
 void JournalFile::Commit() {
   active_ = false;
+  failed_ = false;
   pages_.clear();
 }
 
@@ -36,7 +38,9 @@ platform::OsStatus JournalFile::Save(uint64_t from, uint64_t to) {
 platform::OsStatus JournalFile::WriteAt(uint64_t offset, const void* data, size_t n) {
   if (active_) {
     platform::OsStatus s = Save(offset, offset + n);
-    if (!s.ok()) return s;
+    if (s.ok()) s = base_->WriteAt(offset, data, n);
+    if (!s.ok()) failed_ = true;
+    return s;
   }
   return base_->WriteAt(offset, data, n);
 }
@@ -44,13 +48,25 @@ platform::OsStatus JournalFile::WriteAt(uint64_t offset, const void* data, size_
 platform::OsStatus JournalFile::Truncate(uint64_t size) {
   if (active_) {
     platform::OsStatus s = Save(size, old_size_);
-    if (!s.ok()) return s;
+    if (s.ok()) s = base_->Truncate(size);
+    if (!s.ok()) failed_ = true;
+    return s;
   }
   return base_->Truncate(size);
 }
 
+platform::OsStatus JournalFile::Unlock(uint64_t offset, uint64_t length) {
+  // Put back a half-written change before other writers can see it.
+  if (active_ && failed_) Rollback();
+  return base_->Unlock(offset, length);
+}
+
 platform::OsStatus JournalFile::Rollback() {
   if (!active_) return platform::OsStatus::Ok();
+  if (!failed_) {
+    Commit();
+    return platform::OsStatus::Ok();
+  }
   platform::OsStatus result;
   for (const auto& [page, bytes] : pages_) {
     platform::OsStatus s = base_->WriteAt(page * kPage, bytes.data(), bytes.size());
@@ -58,10 +74,7 @@ platform::OsStatus JournalFile::Rollback() {
   }
   platform::OsStatus s = base_->Truncate(old_size_);
   if (!s.ok() && result.ok()) result = s;
-  if (result.ok()) {
-    active_ = false;
-    pages_.clear();
-  }
+  if (result.ok()) Commit();
   return result;
 }
 

@@ -3,7 +3,10 @@
 // Begin) are kept, so that Rollback can put the file back exactly as it was,
 // length included. DBServer runs each index update through it, so that a write
 // failing in the middle of a multi-page CDX change leaves no half-written tree.
-// Everything else passes through. One thread.
+// A failed write marks the journal; the put-back then happens when the index
+// lock is released (still under it, so no other writer's pages are undone), or
+// at Rollback when the file is not shared. Without a failed write nothing was
+// half-done and Rollback only forgets. Everything else passes through.
 #pragma once
 
 #include <cstdint>
@@ -35,15 +38,14 @@ class JournalFile final : public platform::File {
                           bool wait) override {
     return base_->Lock(offset, length, kind, wait);
   }
-  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
-    return base_->Unlock(offset, length);
-  }
+  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override;
 
  private:
   platform::OsStatus Save(uint64_t from, uint64_t to);
 
   std::unique_ptr<platform::File> base_;
   bool active_ = false;
+  bool failed_ = false;
   uint64_t old_size_ = 0;
   std::map<uint64_t, std::vector<uint8_t>> pages_;  // page number → original bytes
 };
