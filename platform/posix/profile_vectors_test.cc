@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -224,6 +225,9 @@ TEST_P(ProfileVectors, MatchesWindows) {
   std::string skip_reason;
   ApplyWindowsExpectations(GetParam(), &c, &skip_reason);
   if (!skip_reason.empty()) GTEST_SKIP() << skip_reason;
+  if (std::string why = FollowingWineReason(GetParam()); !why.empty()) {
+    RecordProperty("follows_wine", why);
+  }
 
   const std::string windows_file = c["file"];
   const std::string native = MapPath(windows_file);
@@ -241,6 +245,13 @@ TEST_P(ProfileVectors, MatchesWindows) {
       SCOPED_TRACE(testing::Message() << "file after step " << i);
       ExpectFile(native, OptBytes(step["file_bytes_after"]));
     }
+  }
+}
+
+TEST(ProfileVectorsList, EveryListedCaseExists) {
+  std::vector<std::string> all = CaseNames();
+  for (const std::string& name : ListedVectorCases()) {
+    EXPECT_NE(std::find(all.begin(), all.end(), name), all.end()) << name;
   }
 }
 

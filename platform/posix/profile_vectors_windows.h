@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -12,5 +13,10 @@ namespace platform {
 // case that cannot be replayed on Linux at all.
 void ApplyWindowsExpectations(const std::string& name, nlohmann::json* c,
                               std::string* skip_reason);
+
+// Every case named by the two lists, so that a misspelt name cannot go unseen.
+std::vector<std::string> ListedVectorCases();
+// Why the Wine recording stands for a case ("" when nothing is said).
+std::string FollowingWineReason(const std::string& name);
 
 }  // namespace platform
