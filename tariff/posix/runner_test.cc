@@ -1,0 +1,88 @@
+// The tarif2017 console runner as a user runs it: lines on stdout in UTF-8,
+// exit status 0 after the update, the error's general code after quitting.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "tariff/testing/install.h"
+
+namespace tariff {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Runner() {
+  return (fs::read_symlink("/proc/self/exe").parent_path() / "tarif2017").string();
+}
+
+struct Outcome {
+  std::string out;
+  int status = -1;
+};
+
+Outcome RunRunner(const std::string& args) {
+  Outcome o;
+  std::string cmd = Runner() + " " + args + " 2>/dev/null </dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return o;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) o.out.append(buf.data(), n);
+  int st = pclose(p);
+  o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return o;
+}
+
+TEST(Runner, PrintsTheLinesInUtf8AndRunsTwiceSafely) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  testing::Installation inst("demo-tree");
+  Outcome first = RunRunner("--program-dir '" + inst.prog() + "'");
+  EXPECT_EQ(first.status, 0);
+  EXPECT_NE(first.out.find("Ajout Lettres-cl\xc3\xa9s 2017 pour le cabinet 01  r\xc3\xa9ussi\n"),
+            std::string::npos)
+      << first.out;
+  EXPECT_NE(first.out.find("Fin modification tarifs 2017\n"), std::string::npos);
+  Outcome second = RunRunner("--program-dir '" + inst.prog() + "'");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_NE(second.out.find("Modifcation Index 2017 pour le cabinet 01  d\xc3\xa9j\xc3\xa0 faite"),
+            std::string::npos)
+      << second.out;
+}
+
+TEST(Runner, QuittingOnAnErrorExitsWithTheGeneralCode) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  testing::Installation inst("demo-tree");
+  fs::remove(inst.data("doc01 /tarif.dbf"));
+  Outcome o = RunRunner("--program-dir '" + inst.prog() + "' --on-error quit");
+  EXPECT_EQ(o.status, 21);  // open error
+  EXPECT_EQ(o.out.find("Fin modification"), std::string::npos);
+  EXPECT_NE(testing::ReadFile(inst.prog() + "XQERROR.LOG").find("Open error"), std::string::npos);
+  Outcome d = RunRunner("--program-dir '" + inst.prog() + "' --on-error default");
+  EXPECT_EQ(d.status, 0);
+  EXPECT_NE(d.out.find("rat\xc3\xa9 \n"), std::string::npos) << d.out;
+}
+
+TEST(Runner, DriveMappingReachesTheDataRoot) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  testing::Installation inst("demo-tree");
+  inst.WriteFile(inst.prog() + "Velmora.ini", "[Path]\r\nCommun=X:\\\r\n");
+  Outcome o = RunRunner("--program-dir '" + inst.prog() + "' --map 'X:=" + inst.root() + "'");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("Data Path : X:\\\n"), std::string::npos) << o.out;
+  EXPECT_NE(o.out.find("cabinet 01  r\xc3\xa9ussi"), std::string::npos) << o.out;
+}
+
+TEST(Runner, BadOptionsAreRefused) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  EXPECT_NE(RunRunner("--on-error maybe").status, 0);
+  EXPECT_EQ(RunRunner("--on-error ask").status, 2);  // no terminal here
+  EXPECT_EQ(RunRunner("--map nonsense").status, 2);
+}
+
+}  // namespace
+}  // namespace tariff

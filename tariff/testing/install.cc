@@ -1,0 +1,85 @@
+#include "tariff/testing/install.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "runtime/convert.h"
+#include "runtime/settings.h"
+#include "tables/dbserver.h"
+
+namespace tariff::testing {
+
+namespace fs = std::filesystem;
+
+Installation::Installation(const std::string& tree) {
+  static std::atomic<int> counter{0};
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  fs::path d = fs::temp_directory_path() /
+               ("tarif-" + std::string(info ? info->name() : "x") + "-" +
+                std::to_string(::getpid()) + "-" + std::to_string(counter++));
+  fs::remove_all(d);
+  fs::copy(fs::path(PROJECT_TESTDATA_DIR) / "tariff" / tree, d, fs::copy_options::recursive);
+  for (auto& e : fs::recursive_directory_iterator(d)) {
+    fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+  }
+  dir_ = d.string();
+  std::string ini = ReadFile(prog() + "Velmora.ini");
+  size_t at = ini.find("ROOT");
+  if (at != std::string::npos) ini.replace(at, 4, root());
+  WriteFile(prog() + "Velmora.ini", ini);
+}
+
+Installation::~Installation() {
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
+}
+
+void Installation::WriteFile(const std::string& path, const std::string& bytes) const {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::map<std::string, std::string> Installation::Snapshot(const std::string& sub) const {
+  std::map<std::string, std::string> files;
+  fs::path base = fs::path(dir_) / sub;
+  for (auto& e : fs::recursive_directory_iterator(base)) {
+    if (e.is_regular_file()) files[fs::relative(e.path(), dir_).string()] = ReadFile(e.path());
+  }
+  return files;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::vector<Row> ReadTable(const std::string& path) {
+  bool hide = rt::SetDeleted(false);
+  std::vector<Row> rows;
+  auto db = tables::DBServer::Open(path, true, true);
+  EXPECT_TRUE(db) << path;
+  if (db) {
+    db->SetOrder(0u);
+    for (uint32_t r = 1; r <= db->LastRec(); ++r) {
+      db->GoTo(r);
+      Row row;
+      row.deleted = db->Deleted();
+      for (uint32_t f = 1; f <= db->FCount(); ++f) {
+        rt::Value v = db->FieldGet(f);
+        row.fields[db->FieldName(f)] = v.IsDate() ? rt::DToS(v.GetDate()) : rt::AsString(v);
+      }
+      rows.push_back(std::move(row));
+    }
+    db->Close();
+  }
+  rt::SetDeleted(hide);
+  return rows;
+}
+
+}  // namespace tariff::testing

@@ -1,0 +1,39 @@
+// A copy of a demo installation in a temporary directory, and what the tests
+// read back from it: progress lines of a run, table contents, file bytes.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tariff::testing {
+
+class Installation {
+ public:
+  // Copies testdata/tariff/<tree> and points prog/Velmora.ini at the copy's root.
+  explicit Installation(const std::string& tree);
+  ~Installation();
+  const std::string& dir() const { return dir_; }
+  std::string prog() const { return dir_ + "/prog/"; }
+  std::string root() const { return dir_ + "/root/"; }
+  // data root + "data/" + name
+  std::string data(const std::string& name) const { return root() + "data/" + name; }
+  void WriteFile(const std::string& path, const std::string& bytes) const;
+  // Every file below dir, name -> bytes.
+  std::map<std::string, std::string> Snapshot(const std::string& sub = "") const;
+
+ private:
+  std::string dir_;
+};
+
+std::string ReadFile(const std::string& path);
+
+// One record: deletion flag then every field as text, for comparisons.
+struct Row {
+  bool deleted = false;
+  std::map<std::string, std::string> fields;
+};
+// Every record of a table in physical order, deleted ones included.
+std::vector<Row> ReadTable(const std::string& path);
+
+}  // namespace tariff::testing
