@@ -129,8 +129,10 @@ std::string ScratchDir::Copy(const std::string& src, const std::string& name) {
   namespace fs = std::filesystem;
   std::string dst = path_ + "/" + name;
   fs::copy(src, dst, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  for (auto& e : fs::recursive_directory_iterator(dst)) {
-    fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+  if (fs::is_directory(dst)) {
+    for (auto& e : fs::recursive_directory_iterator(dst)) {
+      fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
+    }
   }
   fs::permissions(dst, fs::perms::owner_write, fs::perm_options::add);
   return dst;
