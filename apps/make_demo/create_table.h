@@ -1,6 +1,6 @@
-// Creating an empty table with its structural CDX and, for memo fields, its
-// FPT: the shapes the practice product uses (C, N, D, L, M fields). Records
-// are then added through DBServer, which keeps every tag right.
+// Creating an empty table of the practice product's shape (C, N, D, L, M
+// fields) with the table service, plus its structural CDX with the given tags.
+// Records are then added through DBServer, which keeps every tag right.
 #pragma once
 
 #include <string>

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -75,6 +76,29 @@ TEST(Runner, DriveMappingReachesTheDataRoot) {
   EXPECT_EQ(o.status, 0);
   EXPECT_NE(o.out.find("Data Path : X:\\\n"), std::string::npos) << o.out;
   EXPECT_NE(o.out.find("cabinet 01  r\xc3\xa9ussi"), std::string::npos) << o.out;
+}
+
+TEST(Runner, DemoInstallationRunsTwice) {
+  fs::path make_demo = fs::read_symlink("/proc/self/exe").parent_path() / "make-demo";
+  if (!fs::exists(make_demo)) GTEST_SKIP() << "make-demo not built";
+  fs::path dir = fs::temp_directory_path() / ("demo-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  ASSERT_EQ(std::system((make_demo.string() + " " + dir.string() + " >/dev/null").c_str()), 0);
+  std::string prog = "--program-dir '" + (dir / "prog").string() + "'";
+  Outcome first = RunRunner(prog);
+  EXPECT_EQ(first.status, 0);
+  for (const char* line :
+       {"Ajout coefficients 2017 pour le cabinet 01  r\xc3\xa9ussi\n",
+        "Modifcation Index 2017 pour le cabinet 02  d\xc3\xa9j\xc3\xa0 faite\n",
+        "Ajout Lettres-cl\xc3\xa9s 2017 pour le cabinet 03  r\xc3\xa9ussi\n",
+        "Modifcation Index 2017 pour le cabinet 04  Modifi\xc3\xa9\n"}) {
+    EXPECT_NE(first.out.find(line), std::string::npos) << line << "\n" << first.out;
+  }
+  EXPECT_EQ(first.out.find("cabinet 09"), std::string::npos);
+  Outcome second = RunRunner(prog);
+  EXPECT_EQ(second.out.find("Ajout"), std::string::npos) << second.out;
+  EXPECT_EQ(second.out.find("Modifi\xc3\xa9\n"), std::string::npos) << second.out;
+  fs::remove_all(dir);
 }
 
 TEST(Runner, BadOptionsAreRefused) {
