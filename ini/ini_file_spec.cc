@@ -73,8 +73,8 @@ Value Init(const ObjectRef& self, Args args) {
 Value GetString(const ObjectRef& self, Args args) {
   RT_ROUTINE("INIFILESPEC:GETSTRING", kModule);
   std::vector<char> buffer(kReadBuffer, '\0');
-  platform::GetPrivateProfileStringA(TextArg(Arg(args, 0)).get(), TextArg(Arg(args, 1)).get(),
-                                     " ", buffer.data(), kReadBuffer, FullPathOf(self).c_str());
+  platform::GetPrivateProfileStringA(TextArg(Arg(args, 0)).get(), TextArg(Arg(args, 1)).get(), " ",
+                                     buffer.data(), kReadBuffer, FullPathOf(self).c_str());
   // A missing key gives the one-blank default, which the trim turns into "".
   return Value::String(rt::RTrim(buffer.data()));
 }
@@ -109,9 +109,9 @@ Value GetSection(const ObjectRef& self, Args args) {
   std::string keys;
   {
     std::vector<char> buffer(kReadBuffer, '\0');
-    uint32_t n = platform::GetPrivateProfileStringA(TextArg(section).get(), nullptr, nullptr,
-                                                    buffer.data(), kReadBuffer,
-                                                    FullPathOf(self).c_str());
+    uint32_t n =
+        platform::GetPrivateProfileStringA(TextArg(section).get(), nullptr, nullptr, buffer.data(),
+                                           kReadBuffer, FullPathOf(self).c_str());
     keys.assign(buffer.data(), std::min<size_t>(n, kReadBuffer));
   }
   rt::ArrayRef pairs = rt::ArrayCreate();

@@ -30,20 +30,21 @@ std::string LargeFile(int sections) {
   std::string s;
   for (int i = 0; i < sections; ++i) {
     s += "[section" + std::to_string(i) + "]\r\n";
-    for (int k = 0; k < 10; ++k) s += "key" + std::to_string(k) + "=value " + std::to_string(k) + "\r\n";
+    for (int k = 0; k < 10; ++k)
+      s += "key" + std::to_string(k) + "=value " + std::to_string(k) + "\r\n";
   }
   return s;
 }
 
 void BM_ReadValue(benchmark::State& state) {
   std::string dir = MakeDir(state.range(0) == 0 ? PracticeFile() : LargeFile(state.range(0)));
-  std::string section = state.range(0) == 0 ? "2017" : "section" + std::to_string(state.range(0) - 1);
+  std::string section =
+      state.range(0) == 0 ? "2017" : "section" + std::to_string(state.range(0) - 1);
   std::string key = state.range(0) == 0 ? "tarif" : "key9";
   char buffer[1024];
   for (auto _ : state) {
-    benchmark::DoNotOptimize(platform::GetPrivateProfileStringA(section.c_str(), key.c_str(), " ",
-                                                                buffer, sizeof buffer,
-                                                                "B:\\bench.ini"));
+    benchmark::DoNotOptimize(platform::GetPrivateProfileStringA(
+        section.c_str(), key.c_str(), " ", buffer, sizeof buffer, "B:\\bench.ini"));
   }
   platform::ClearPathMappings();
   std::filesystem::remove_all(dir);

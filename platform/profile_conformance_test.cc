@@ -81,8 +81,7 @@ class ProfileConformance : public ::testing::Test {
   };
   Read Get(const char* section, const char* key, const char* dflt, uint32_t size) {
     std::string buffer(size + 16, '\x0c');
-    uint32_t ret =
-        GetPrivateProfileStringA(section, key, dflt, buffer.data(), size, path_.c_str());
+    uint32_t ret = GetPrivateProfileStringA(section, key, dflt, buffer.data(), size, path_.c_str());
     size_t last = buffer.find_last_not_of('\x0c');
     EXPECT_TRUE(last == std::string::npos || last < size) << "wrote past nSize";
     return {ret, last == std::string::npos ? "" : buffer.substr(0, last + 1)};
@@ -101,12 +100,17 @@ TEST_F(ProfileConformance, ValueLookupRules) {
   WriteBytes(
       "[Sec]\r\nKey=MiXeD\r\n  spaced  =  in  ner  \r\nq='quoted'\r\ne=\r\neq=a=b\r\n"
       "dup=first\r\ndup=second\r\n;c=comment\r\nnoeq\r\n[Sec]\r\nlater=1\r\n");
-  struct Row { const char* section; const char* key; const char* want; };
+  struct Row {
+    const char* section;
+    const char* key;
+    const char* want;
+  };
   const Row rows[] = {
-      {"sec", "KEY", "MiXeD"},   {" Sec ", " spaced ", "in  ner"}, {"Sec", "q", "quoted"},
-      {"Sec", "e", ""},          {"Sec", "eq", "a=b"},             {"Sec", "dup", "first"},
-      {"Sec", "c", "dflt"},      {"Sec", "noeq", "dflt"},          {"Sec", "later", "dflt"},
-      {"none", "Key", "dflt"},
+      {"sec", "KEY", "MiXeD"},  {" Sec ", " spaced ", "in  ner"},
+      {"Sec", "q", "quoted"},   {"Sec", "e", ""},
+      {"Sec", "eq", "a=b"},     {"Sec", "dup", "first"},
+      {"Sec", "c", "dflt"},     {"Sec", "noeq", "dflt"},
+      {"Sec", "later", "dflt"}, {"none", "Key", "dflt"},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(testing::Message() << "row " << i);
@@ -116,8 +120,15 @@ TEST_F(ProfileConformance, ValueLookupRules) {
 
 TEST_F(ProfileConformance, ValueTruncationAndSizes) {
   WriteBytes(kFile);
-  const struct { uint32_t size; uint32_t ret; const char* bytes; } rows[] = {
-      {5, 4, "val1"}, {4, 3, "val"}, {2, 1, "v"}, {1, 0, ""},
+  const struct {
+    uint32_t size;
+    uint32_t ret;
+    const char* bytes;
+  } rows[] = {
+      {5, 4, "val1"},
+      {4, 3, "val"},
+      {2, 1, "v"},
+      {1, 0, ""},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(testing::Message() << "row " << i);
@@ -132,9 +143,12 @@ TEST_F(ProfileConformance, ValueTruncationAndSizes) {
 
 TEST_F(ProfileConformance, DefaultText) {
   WriteBytes(kFile);
-  const struct { const char* dflt; const char* want; } rows[] = {
+  const struct {
+    const char* dflt;
+    const char* want;
+  } rows[] = {
       {"dflt   ", "dflt"}, {"  x  ", "  x"}, {"    ", " "}, {" ", " "},
-      {"\"q\"", "q"},      {nullptr, ""},     {"", ""},
+      {"\"q\"", "q"},      {nullptr, ""},    {"", ""},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(testing::Message() << "row " << i);
@@ -177,12 +191,15 @@ TEST_F(ProfileConformance, SectionListing) {
 }
 
 TEST_F(ProfileConformance, IntegerRule) {
-  const struct { const char* stored; int dflt; uint32_t want; } rows[] = {
-      {"42", 1, 42},          {"   42", 1, 42},       {"+7", 1, 7},
-      {"-7", 1, 4294967289u}, {"0x10", 1, 16},        {"010", 1, 10},
-      {"42abc", 1, 42},       {"12.7", 1, 12},        {"abc", 1, 0},
-      {"-", 1, 0},            {"4294967297", 1, 1},   {"\"12\"", 1, 12},
-      {"", 5, 5},             {"", -1, 0xFFFFFFFFu},
+  const struct {
+    const char* stored;
+    int dflt;
+    uint32_t want;
+  } rows[] = {
+      {"42", 1, 42},   {"   42", 1, 42},      {"+7", 1, 7},         {"-7", 1, 4294967289u},
+      {"0x10", 1, 16}, {"010", 1, 10},        {"42abc", 1, 42},     {"12.7", 1, 12},
+      {"abc", 1, 0},   {"-", 1, 0},           {"4294967297", 1, 1}, {"\"12\"", 1, 12},
+      {"", 5, 5},      {"", -1, 0xFFFFFFFFu},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(testing::Message() << "row " << i << " '" << rows[i].stored << "'");

@@ -59,7 +59,9 @@ class IniFileSpecTest : public ::testing::Test {
     return rt::CreateInstance(rt::String2Symbol(cls), args);
   }
   Value Ini(const std::string& path) { return Make("IniFileSpec", {Str(path)}); }
-  std::string FullPath(const Value& o) { return rt::IVarGet(o, rt::String2Symbol("FullPath")).GetString(); }
+  std::string FullPath(const Value& o) {
+    return rt::IVarGet(o, rt::String2Symbol("FullPath")).GetString();
+  }
 
   std::string root_;
   fs::path old_cwd_;
@@ -103,8 +105,7 @@ TEST_F(IniFileSpecTest, LongValueIsCutTo1023Characters) {
   value[1022] = 'L';
   value[1023] = 'M';
   Put("work/t.ini", "[s]\r\nk=" + value + "\r\n");
-  std::string got =
-      rt::Send(Ini("C:\\work\\t.ini"), "GetString", {Str("s"), Str("k")}).GetString();
+  std::string got = rt::Send(Ini("C:\\work\\t.ini"), "GetString", {Str("s"), Str("k")}).GetString();
   EXPECT_EQ(got, value.substr(0, 1023));
 }
 

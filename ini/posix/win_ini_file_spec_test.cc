@@ -51,8 +51,7 @@ class WinIniFileSpecTest : public ::testing::Test {
 };
 
 TEST_F(WinIniFileSpecTest, NamesWinIniInTheWindowsDirectory) {
-  EXPECT_EQ(rt::IVarGet(Make(), rt::String2Symbol("FullPath")).GetString(),
-            "C:\\WINDOWS\\WIN.INI");
+  EXPECT_EQ(rt::IVarGet(Make(), rt::String2Symbol("FullPath")).GetString(), "C:\\WINDOWS\\WIN.INI");
 }
 
 TEST_F(WinIniFileSpecTest, GetStringKeepsBlanksAndDefaultsToEmpty) {

@@ -2,6 +2,8 @@
 // the platform's file layer on every call (so another process's share-mode
 // denials and fresh edits are both seen) and parsed by ProfileText; the output
 // buffer rules are those of Windows, including its two-NUL end of a cut list.
+#include "platform/profile.h"
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -12,7 +14,6 @@
 #include "platform/path.h"
 #include "platform/posix/profile_io.h"
 #include "platform/posix/profile_text.h"
-#include "platform/profile.h"
 
 namespace platform {
 namespace {

@@ -176,7 +176,7 @@ std::string_view ProfileText::NewLine() const {
 }
 
 std::optional<std::string> ProfileText::Set(std::string_view section, std::string_view key,
-                                             std::string_view value) const {
+                                            std::string_view value) const {
   std::string nl(NewLine());
   std::string entry = std::string(key) + "=" + std::string(value);
   int h = FindHeader(section);
@@ -205,7 +205,7 @@ std::optional<std::string> ProfileText::Set(std::string_view section, std::strin
 }
 
 std::optional<std::string> ProfileText::DeleteKey(std::string_view section,
-                                                   std::string_view key) const {
+                                                  std::string_view key) const {
   int h = FindHeader(section);
   if (h < 0) return std::nullopt;
   for (size_t i = h + 1, e = SectionEnd(h); i < e; ++i) {

@@ -136,13 +136,14 @@ class ProfileVectors : public testing::TestWithParam<std::string> {
     } else if (action == "external_delete") {
       fs::remove(native);
     } else if (action == "set_readonly_attribute") {
-      fs::permissions(native, fs::perms::owner_write | fs::perms::group_write |
-                                  fs::perms::others_write, fs::perm_options::remove);
+      fs::permissions(native,
+                      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                      fs::perm_options::remove);
     } else if (action == "hold_open_handle") {
       // Another program's handle: its share mode is what the write must respect.
       const std::string mode = step["mode"];
-      Share share = mode.find("share 0") != std::string::npos ? Share::kExclusive
-                                                              : Share::kDenyWrite;
+      Share share =
+          mode.find("share 0") != std::string::npos ? Share::kExclusive : Share::kDenyWrite;
       std::unique_ptr<File> f;
       ASSERT_TRUE(
           OpenFile(windows_file, Access::kRead, share, Disposition::kOpenExisting, 0, &f).ok());

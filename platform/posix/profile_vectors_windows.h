@@ -11,8 +11,7 @@ namespace platform {
 // Rewrites the recorded case `name` in place where Windows (or this
 // implementation, for a stated reason) differs; *skip_reason is set for a
 // case that cannot be replayed on Linux at all.
-void ApplyWindowsExpectations(const std::string& name, nlohmann::json* c,
-                              std::string* skip_reason);
+void ApplyWindowsExpectations(const std::string& name, nlohmann::json* c, std::string* skip_reason);
 
 // Every case named by the two lists, so that a misspelt name cannot go unseen.
 std::vector<std::string> ListedVectorCases();

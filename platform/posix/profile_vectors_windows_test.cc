@@ -3,11 +3,11 @@
 // names its reason. Cases not listed here must match the recording exactly.
 // Where Windows is not established (NUL bytes, non-ASCII case, quirks of
 // small enumeration buffers), the recording is Wine's and we follow it.
+#include "platform/posix/profile_vectors_windows.h"
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "platform/posix/profile_vectors_windows.h"
 
 namespace platform {
 namespace {
@@ -183,12 +183,14 @@ const Expectation kFollowingWine[] = {
     {"parse.cp1252_key_value", "case folding of non-ASCII letters: not established", {}},
     {"parse.cp1252_section_case", "case folding of non-ASCII letters: not established", {}},
     {"getstring.enum_keys_sizes",
-     "sizes 2 and below (the default's first character at size 2): not established", {}},
+     "sizes 2 and below (the default's first character at size 2): not established",
+     {}},
     {"getstring.enum_sections_sizes", "sizes 2 and 1 (one NUL): not established", {}},
     {"getint.len_29_and_30", "29 characters counted, as Wine; not established", {}},
     {"write.empty_key_name", "Windows crashes; '=string' as Wine, readable with key \"\"", {}},
     {"write.relative_bare_name",
-     "Windows refuses ordinary users its own directory; ours is a plain configurable one", {}},
+     "Windows refuses ordinary users its own directory; ours is a plain configurable one",
+     {}},
     {"write.same_value_no_rewrite", "no rewrite when nothing changes: not established", {}},
 };
 

@@ -47,8 +47,8 @@ bool ReplaceAtomically(const std::string& native_target, const std::string& byte
   if (dir.empty()) dir = "/";
   std::string base = slash == std::string::npos ? native_target : native_target.substr(slash + 1);
   static unsigned counter = 0;
-  std::string temp = dir + "/." + base + "." + std::to_string(getpid()) + "-" +
-                     std::to_string(++counter) + ".tmp";
+  std::string temp =
+      dir + "/." + base + "." + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".tmp";
 
   std::unique_ptr<File> f;
   if (!OpenFile(temp, Access::kWrite, Share::kExclusive, Disposition::kCreateNew, 0x80, &f).ok()) {

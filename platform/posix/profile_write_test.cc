@@ -94,21 +94,32 @@ TEST_P(ProfileWriteTest, NewSectionGoesAtTheEnd) {
 
 TEST_P(ProfileWriteTest, DeletionsRemoveOnlyTheirLines) {
   ASSERT_TRUE(WritePrivateProfileStringA("Cabinet", "Nom", nullptr, path_.c_str()));
-  std::string want = Changed("Nom=Cabinet du Dr M\xe9""decin\r\n", "");
+  std::string want = Changed(
+      "Nom=Cabinet du Dr M\xe9"
+      "decin\r\n",
+      "");
   EXPECT_EQ(Now(), want);
   ASSERT_TRUE(WritePrivateProfileStringA("Path", nullptr, nullptr, path_.c_str()));
-  std::string section = WithLineEnds(
-      "[Path]\r\nCommun=C:\\VELMORA\\DATA\\\r\nSauvegarde =  D:\\SAUVE\\ \r\n", nl_);
+  std::string section =
+      WithLineEnds("[Path]\r\nCommun=C:\\VELMORA\\DATA\\\r\nSauvegarde =  D:\\SAUVE\\ \r\n", nl_);
   want.erase(want.find(section), section.size());
   EXPECT_EQ(Now(), want);
 }
 
 TEST_P(ProfileWriteTest, WindowsTextIsWrittenAsBytes) {
-  ASSERT_TRUE(WritePrivateProfileStringA("Cabinet", "Nom", "Dr \xc9""lise \x80", path_.c_str()));
-  EXPECT_EQ(Now(), Changed("Nom=Cabinet du Dr M\xe9""decin", "Nom=Dr \xc9""lise \x80"));
+  ASSERT_TRUE(WritePrivateProfileStringA("Cabinet", "Nom",
+                                         "Dr \xc9"
+                                         "lise \x80",
+                                         path_.c_str()));
+  EXPECT_EQ(Now(), Changed("Nom=Cabinet du Dr M\xe9"
+                           "decin",
+                           "Nom=Dr \xc9"
+                           "lise \x80"));
   char buffer[64];
   GetPrivateProfileStringA("CABINET", "nom", "", buffer, sizeof buffer, path_.c_str());
-  EXPECT_STREQ(buffer, "Dr \xc9""lise \x80");
+  EXPECT_STREQ(buffer,
+               "Dr \xc9"
+               "lise \x80");
 }
 
 TEST_P(ProfileWriteTest, SameValueLeavesTheFileAlone) {
@@ -134,10 +145,32 @@ TEST_P(ProfileWriteTest, FailedWriteLeavesTheFileAsItWas) {
     const char* what;
     FaultPlan plan;
   } faults[] = {
-      {"the first write fails", [] { FaultPlan p; p.fail_write_at = 1; return p; }()},
-      {"every write fails", [] { FaultPlan p; p.fail_write_at = 1; p.persistent = true; return p; }()},
-      {"the temporary file cannot be made", [] { FaultPlan p; p.fail_open_at = 2; return p; }()},
-      {"the original cannot be opened", [] { FaultPlan p; p.fail_open_at = 1; p.open_code = 32; return p; }()},
+      {"the first write fails",
+       [] {
+         FaultPlan p;
+         p.fail_write_at = 1;
+         return p;
+       }()},
+      {"every write fails",
+       [] {
+         FaultPlan p;
+         p.fail_write_at = 1;
+         p.persistent = true;
+         return p;
+       }()},
+      {"the temporary file cannot be made",
+       [] {
+         FaultPlan p;
+         p.fail_open_at = 2;
+         return p;
+       }()},
+      {"the original cannot be opened",
+       [] {
+         FaultPlan p;
+         p.fail_open_at = 1;
+         p.open_code = 32;
+         return p;
+       }()},
   };
   for (const auto& f : faults) {
     SCOPED_TRACE(f.what);
@@ -174,7 +207,8 @@ INSTANTIATE_TEST_SUITE_P(LineEnds, ProfileWriteTest, ::testing::Values("\r\n", "
                          [](const testing::TestParamInfo<const char*>& info) {
                            std::string n = info.param;
                            return n == "\r\n" ? std::string("Crlf")
-                                              : n == "\n" ? std::string("Lf") : std::string("Cr");
+                                  : n == "\n" ? std::string("Lf")
+                                              : std::string("Cr");
                          });
 
 TEST(ProfileUtf16Test, WriteKeepsTheEncodingAndOtherBytes) {

@@ -1,7 +1,7 @@
 // Windows back-end of platform/profile.h: the kernel's own functions.
-#include <windows.h>
-
 #include "platform/profile.h"
+
+#include <windows.h>
 
 namespace platform {
 
