@@ -18,7 +18,36 @@ bool ParseNumeric(std::string_view raw, double* out, bool* blank) {
     *blank = true;
     return true;
   }
-  // Check the shape, then let strtod give the correctly rounded value.
+  // Plain decimals with up to 15 digits: one exact integer divided by an
+  // exact power of ten is the correctly rounded value. Anything else: strtod.
+  {
+    size_t i = b;
+    bool negative = false;
+    if (raw[i] == '-' || raw[i] == '+') negative = raw[i++] == '-';
+    uint64_t mantissa = 0;
+    int ndigits = 0, frac = 0;
+    bool dot = false, fast = i < e;
+    for (; i < e; ++i) {
+      char c = raw[i];
+      if (c >= '0' && c <= '9') {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+        ++ndigits;
+        if (dot) ++frac;
+      } else if (c == '.' && !dot) {
+        dot = true;
+      } else {
+        fast = false;
+        break;
+      }
+    }
+    if (fast && ndigits > 0 && ndigits <= 15) {
+      static const double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+      double v = static_cast<double>(mantissa) / kPow10[frac];
+      *out = negative ? -v : v;
+      return true;
+    }
+  }
   std::string t(raw.substr(b, e - b));
   size_t i = 0;
   if (t[i] == '-' || t[i] == '+') ++i;

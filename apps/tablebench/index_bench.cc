@@ -1,0 +1,148 @@
+#include "apps/tablebench/index_bench.h"
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "platform/file.h"
+#include "tables/index.h"
+
+namespace tablebench {
+namespace {
+
+using tables::CdxIndex;
+using tables::IndexField;
+using tables::IndexOptions;
+using tables::IndexStatus;
+using tables::TagSpec;
+
+// The key-letter table's layout: INDEX_TYP C(4), INDEX_DAT D, INDEX_100 N(10,2).
+const std::vector<IndexField> kLetterFields = {
+    {"INDEX_TYP", 'C', 1, 4, 0, 0}, {"INDEX_DAT", 'D', 5, 8, 0, 0}, {"INDEX_100", 'N', 13, 10, 2, 0}};
+constexpr size_t kLetterLength = 23;
+
+std::vector<uint8_t> LetterRecord(uint32_t n, double value) {
+  char buf[kLetterLength + 1];
+  // 4-letter codes, one date per record within the code: 1 000 000 distinct keys.
+  uint32_t code = n / 400, day = n % 400;
+  int y = 1990 + static_cast<int>(day / 12), m = 1 + static_cast<int>(day % 12);
+  std::snprintf(buf, sizeof buf, " %c%c%c%c%04d%02d15%10.2f", 'A' + code / 17576 % 26,
+                'A' + code / 676 % 26, 'A' + code / 26 % 26, 'A' + code % 26, y, m, value);
+  return std::vector<uint8_t>(buf, buf + kLetterLength);
+}
+
+std::unique_ptr<platform::File> Open(const std::string& path) {
+  std::unique_ptr<platform::File> file;
+  platform::OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite,
+                                            platform::Share::kDenyNone,
+                                            platform::Disposition::kCreateAlways, 0x80, &file);
+  if (!s.ok()) std::fprintf(stderr, "cannot open %s (%u)\n", path.c_str(), s.code());
+  return file;
+}
+
+bool Check(const IndexStatus& s) {
+  if (!s.ok()) std::fprintf(stderr, "index error: %s\n", s.text().c_str());
+  return s.ok();
+}
+
+// Builds a letter bag with `records` records, committing in slices so that
+// the page cache stays bounded.
+bool BuildLetters(platform::File* file, const std::string& name, uint32_t records,
+                  std::unique_ptr<CdxIndex>* index) {
+  std::vector<TagSpec> tags = {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)", "", false, false},
+                               {"DAT", "INDEX_DAT", "", false, false}};
+  if (!Check(CdxIndex::Create(file, name, kLetterFields, tags, IndexOptions(), index))) return false;
+  for (uint32_t r = 1; r <= records; ++r) {
+    if (r % 20000 == 1 && !Check((*index)->BeginUpdate())) return false;
+    if (!Check((*index)->Append(r, LetterRecord(r - 1, 1.0)))) return false;
+    if ((r % 20000 == 0 || r == records) && !Check((*index)->EndUpdate())) return false;
+  }
+  return true;
+}
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+IndexBenchResult BenchSeek(const std::string& dir, uint32_t records, uint32_t seeks) {
+  IndexBenchResult result{"seek", 0, seeks, ""};
+  auto file = Open(dir + "/seek.cdx");
+  std::unique_ptr<CdxIndex> index;
+  if (!file || !BuildLetters(file.get(), "seek.cdx", records, &index)) return result;
+  std::mt19937 rng(1);
+  uint32_t hits = 0;
+  auto start = std::chrono::steady_clock::now();
+  for (uint32_t i = 0; i < seeks; ++i) {
+    std::vector<uint8_t> rec = LetterRecord(rng() % records, 0);
+    std::string key(rec.begin() + 1, rec.begin() + 13);
+    tables::IndexCursor cursor;
+    bool found;
+    if (!Check(index->Seek(0, key, &cursor, &found))) return result;
+    hits += found;
+  }
+  result.seconds = Since(start);
+  result.note = std::to_string(hits) + " found";
+  return result;
+}
+
+IndexBenchResult BenchAppend3(const std::string& dir, uint32_t records) {
+  IndexBenchResult result{"append3", 0, records, ""};
+  auto file = Open(dir + "/append3.cdx");
+  std::unique_ptr<CdxIndex> index;
+  std::vector<TagSpec> tags = {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)", "", false, false},
+                               {"DAT", "INDEX_DAT", "", false, false},
+                               {"VAL", "INDEX_100", "", false, true}};
+  if (!file || !Check(CdxIndex::Create(file.get(), "append3.cdx", kLetterFields, tags,
+                                       IndexOptions(), &index))) {
+    return result;
+  }
+  std::mt19937 rng(3);
+  std::vector<std::vector<uint8_t>> source;
+  source.reserve(records);
+  for (uint32_t r = 0; r < records; ++r) source.push_back(LetterRecord(rng() % 1000000, rng() % 100000 / 100.0));
+  auto start = std::chrono::steady_clock::now();
+  if (!Check(index->BeginUpdate())) return result;
+  for (uint32_t r = 1; r <= records; ++r) {
+    if (!Check(index->Append(r, source[r - 1]))) return result;
+  }
+  if (!Check(index->EndUpdate())) return result;
+  result.seconds = Since(start);
+  return result;
+}
+
+IndexBenchResult BenchReconcile(const std::string& dir, uint32_t practice, uint32_t reference) {
+  IndexBenchResult result{"reconcile", 0, reference, ""};
+  auto file = Open(dir + "/reconcile.cdx");
+  std::unique_ptr<CdxIndex> index;
+  if (!file || !BuildLetters(file.get(), "reconcile.cdx", practice, &index)) return result;
+  std::mt19937 rng(5);
+  uint32_t updated = 0, appended = 0, next = practice + 1;
+  auto start = std::chrono::steady_clock::now();
+  for (uint32_t i = 0; i < reference; ++i) {
+    uint32_t pick = rng() % 10;
+    // 10 % of the reference records are missing from the practice table.
+    uint32_t n = pick == 0 ? practice + i : rng() % practice;
+    std::vector<uint8_t> want = LetterRecord(n, pick == 1 ? 2.0 : 1.0);
+    std::string key(want.begin() + 1, want.begin() + 13);
+    tables::IndexCursor cursor;
+    bool found;
+    if (!Check(index->Seek(0, key, &cursor, &found))) return result;
+    if (!found) {
+      if (!Check(index->Append(next++, want))) return result;
+      ++appended;
+    } else if (pick == 1) {
+      // The value differs: the record is rewritten (its keys do not change).
+      if (!Check(index->Update(cursor.recno, LetterRecord(n, 1.0), want))) return result;
+      ++updated;
+    }
+  }
+  result.seconds = Since(start);
+  result.note = std::to_string(updated) + " updated, " + std::to_string(appended) + " appended";
+  return result;
+}
+
+}  // namespace tablebench
