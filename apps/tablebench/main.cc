@@ -2,6 +2,7 @@
 //   tablebench append [--records 100000]   AppendDB of a whole source table into
 //                                          an empty target opened shared
 //   tablebench scan [--records 1000000]    every field of every record decoded
+//   tablebench seek | append3 | reconcile   the index benchmarks (index_bench.h)
 // Prints records per second and the peak resident memory.
 #include <sys/resource.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/tablebench/index_bench.h"
 #include "platform/file.h"
 #include "runtime/error.h"
 #include "tables/dbf_create.h"
@@ -161,6 +163,9 @@ int main(int argc, char** argv) {
   auto* scan = app.add_subcommand("scan", "decode every field of every record");
   scan->add_option("--records", records, "records (1000000)");
   scan->add_flag("--values", values, "decode into runtime values");
+  auto* seek = app.add_subcommand("seek", "random seeks in a two-tag bag");
+  auto* append3 = app.add_subcommand("append3", "AppendDB-style batch into three tags");
+  auto* reconcile = app.add_subcommand("reconcile", "the key-letter reconcile loop");
   app.add_option("--dir", dir, "scratch directory");
   CLI11_PARSE(app, argc, argv);
   std::filesystem::create_directories(dir);
@@ -168,6 +173,15 @@ int main(int argc, char** argv) {
   int rc = 0;
   if (*append) rc = Append(records ? records : 100000, dir);
   if (*scan) rc = Scan(records ? records : 1000000, dir, values);
+  for (auto* sub : {seek, append3, reconcile}) {
+    if (!*sub) continue;
+    tablebench::IndexBenchResult r = sub == seek      ? tablebench::BenchSeek(dir)
+                                     : sub == append3 ? tablebench::BenchAppend3(dir)
+                                                      : tablebench::BenchReconcile(dir);
+    std::printf("%s: %llu operations in %.3f s, peak memory %ld KB %s\n", r.name.c_str(),
+                static_cast<unsigned long long>(r.operations), r.seconds, PeakKb(),
+                r.note.c_str());
+  }
   std::filesystem::remove_all(dir);
   return rc;
 }
