@@ -50,21 +50,52 @@ std::string Where(const std::string& where, uint32_t offset) {
 
 }  // namespace
 
+uint32_t Node::SuffixCost(size_t i) const {
+  std::string_view k = key(i);
+  uint32_t trail = TrailingFiller(k, filler);
+  uint32_t dup = i == 0 ? 0 : std::min(CommonPrefix(key(i - 1), k), key_length - trail);
+  return key_length - dup - trail;
+}
+
+void Node::Recount() {
+  suffix_bytes = 0;
+  max_recno = 0;
+  for (size_t i = 0; i < size(); ++i) {
+    suffix_bytes += SuffixCost(i);
+    max_recno = std::max(max_recno, recnos[i]);
+  }
+}
+
+// Only the changed entry and its successor change their compressed size.
 void Node::Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child) {
+  bool has_next = i < size();
+  if (has_next) suffix_bytes -= SuffixCost(i);
   keys.insert(i * key_length, key.data(), key_length);
   recnos.insert(recnos.begin() + static_cast<ptrdiff_t>(i), recno);
   if (!leaf()) children.insert(children.begin() + static_cast<ptrdiff_t>(i), child);
+  suffix_bytes += SuffixCost(i) + (has_next ? SuffixCost(i + 1) : 0);
+  max_recno = std::max(max_recno, recno);
 }
 
 void Node::Erase(size_t i) {
+  suffix_bytes -= SuffixCost(i) + (i + 1 < size() ? SuffixCost(i + 1) : 0);
+  uint32_t recno = recnos[i];
   keys.erase(i * key_length, key_length);
   recnos.erase(recnos.begin() + static_cast<ptrdiff_t>(i));
   if (!leaf()) children.erase(children.begin() + static_cast<ptrdiff_t>(i));
+  if (i < size()) suffix_bytes += SuffixCost(i);
+  if (recno == max_recno) {
+    max_recno = 0;
+    for (uint32_t r : recnos) max_recno = std::max(max_recno, r);
+  }
 }
 
 void Node::SetKey(size_t i, std::string_view key, uint32_t recno) {
+  suffix_bytes -= SuffixCost(i) + (i + 1 < size() ? SuffixCost(i + 1) : 0);
   keys.replace(i * key_length, key_length, key.data(), key_length);
   recnos[i] = recno;
+  suffix_bytes += SuffixCost(i) + (i + 1 < size() ? SuffixCost(i + 1) : 0);
+  max_recno = std::max(max_recno, recno);
 }
 
 // Entries must ascend strictly by (key, record number) within a page.
@@ -90,6 +121,7 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
   node = Node();
   node.offset = offset;
   node.key_length = key_length;
+  node.filler = filler;
   node.attributes = Le16(p);
   uint32_t n = Le16(p + 2);
   node.left = Le32(p + 4);
@@ -159,27 +191,16 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
     node.keys.append(key);
     node.recnos.push_back(recno);
   }
+  node.Recount();
   return CheckOrder(node, where, offset);
 }
 
 bool NodeFits(const Node& node, uint8_t filler) {
   const uint32_t n = static_cast<uint32_t>(node.size());
   if (!node.leaf()) return n <= InteriorCapacity(node.key_length);
-  uint32_t max_recno = 0;
-  for (uint32_t r : node.recnos) max_recno = std::max(max_recno, r);
-  LeafLayout layout = ChooseLayout(node.key_length, max_recno);
-  uint32_t used = kLeafHeaderSize + n * layout.entry_bytes;
-  if (used > kPageSize) return false;
-  std::string_view prev;
-  for (uint32_t i = 0; i < n; ++i) {
-    std::string_view key = node.key(i);
-    uint32_t trail = TrailingFiller(key, filler);
-    uint32_t dup = i == 0 ? 0 : std::min(CommonPrefix(prev, key), node.key_length - trail);
-    used += node.key_length - dup - trail;
-    if (used > kPageSize) return false;
-    prev = key;
-  }
-  return true;
+  LeafLayout layout = ChooseLayout(node.key_length, node.max_recno);
+  return kLeafHeaderSize + static_cast<uint64_t>(n) * layout.entry_bytes + node.suffix_bytes <=
+         kPageSize;
 }
 
 void EncodeNode(const Node& node, uint8_t filler, std::span<uint8_t> page) {

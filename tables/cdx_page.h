@@ -55,6 +55,12 @@ struct Node {
   std::string keys;                // size() * key_length bytes
   std::vector<uint32_t> recnos;
   std::vector<uint32_t> children;  // interior pages only
+  // Leaf bookkeeping kept current by Insert/Erase/SetKey, so that NodeFits
+  // does not walk the page: the filler, the key bytes the entries take once
+  // compressed, and the largest record number.
+  uint8_t filler = 0x20;
+  uint32_t suffix_bytes = 0;
+  uint32_t max_recno = 0;
 
   bool leaf() const { return (attributes & kAttrLeaf) != 0; }
   bool root() const { return (attributes & kAttrRoot) != 0; }
@@ -65,6 +71,10 @@ struct Node {
   void Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child = 0);
   void Erase(size_t i);
   void SetKey(size_t i, std::string_view key, uint32_t recno);
+  // Key bytes entry i takes in a leaf after prefix and trailing compression.
+  uint32_t SuffixCost(size_t i) const;
+  // Recomputes the leaf bookkeeping from the entries.
+  void Recount();
 };
 
 // Entries an interior page holds for a key length.

@@ -136,6 +136,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
   entry->node.offset = offset;
   entry->node.attributes = attributes;
   entry->node.key_length = key_length;
+  entry->node.filler = filler;
   entry->filler = filler;
   entry->dirty = true;
   *out = &entry->node;
