@@ -165,13 +165,57 @@ void Practice(const fs::path& data, const std::string& code, bool tarif_done, bo
   });
 }
 
+// A practice with large tables, for timing the update: `index_rows` key-letter
+// records (200 codes over consecutive days) and `tarif_rows` coefficients.
+void BigPractice(const fs::path& data, const std::string& code, uint32_t index_rows,
+                 uint32_t tarif_rows) {
+  fs::path dir = data / ("doc" + code);
+  fs::create_directories(dir);
+  WriteText(dir / "Velmora.ini", "[Cabinet]\r\nCode=" + code + "\r\n");
+  std::vector<FieldSpec> tarif_fields = kTarifFields;
+  tarif_fields.insert(tarif_fields.begin() + 3, {"PRIX_CAB", 'N', 10, 2});
+  std::string tarif = (dir / "tarif.dbf").string();
+  Create(tarif, tarif_fields, kTarifTags);
+  With(tarif, [&](tables::DBServer& db) {
+    for (uint32_t i = 0; i < tarif_rows; ++i) {
+      AppendRow(db, {{"CODE", Str("T" + std::to_string(i % 5000))},
+                     {"LIBELLE", Str("Acte " + std::to_string(i))},
+                     {"COEF", Num(1 + i % 97)},
+                     {"DATE_EFF", Day(1990 + static_cast<int>(i / 5000) % 27, 1, 1)},
+                     {"ACTIF", rt::Value::Logic(true)}});
+    }
+  });
+  std::string index = (dir / "ind_100.dbf").string();
+  Create(index, kIndexFields, kIndexTags);
+  const int32_t first_day = rt::Date::FromYmd(1990, 1, 1).julian;
+  With(index, [&](tables::DBServer& db) {
+    for (uint32_t i = 0; i < index_rows; ++i) {
+      uint32_t code_no = i % 200;
+      std::string code = code_no < 9 ? kKeyLetters[code_no] : "X" + std::to_string(code_no);
+      AppendRow(db, {{"INDEX_TYP", Str(code)},
+                     {"INDEX_DAT", rt::Value::FromDate(rt::Date{first_day +
+                                                                static_cast<int32_t>(i / 200)})},
+                     {"INDEX_100", Num(1 + (i % 1000) / 10.0)}});
+    }
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  uint32_t big_index = 0, big_tarif = 0;
+  if (argc == 5 && std::string(argv[1]) == "--big") {
+    big_index = static_cast<uint32_t>(std::stoul(argv[2]));
+    big_tarif = static_cast<uint32_t>(std::stoul(argv[3]));
+    argv += 3;
+    argc -= 3;
+  }
   if (argc != 2 || std::string(argv[1]) == "--help") {
-    std::cerr << "usage: make-demo DIR\n"
+    std::cerr << "usage: make-demo [--big INDEX_ROWS TARIF_ROWS] DIR\n"
                  "Writes a demo installation of the practice product into DIR (which must be\n"
-                 "empty or absent) and prints the command that runs the 2017 update on it.\n";
+                 "empty or absent) and prints the command that runs the 2017 update on it.\n"
+                 "--big: one practice only, with large key-letter and coefficient tables,\n"
+                 "for timing the update.\n";
     return argc == 2 ? 0 : 2;
   }
   fs::path dir = fs::absolute(argv[1]);
@@ -206,8 +250,9 @@ int main(int argc, char** argv) {
 
   std::string doc = (data / "comm" / "doc.dbf").string();
   Create(doc, {{"CABINET", 'C', 3}, {"NOM", 'C', 30}}, {{"CABINET", "CABINET"}});
-  With(doc, [](tables::DBServer& db) {
+  With(doc, [&](tables::DBServer& db) {
     AppendRow(db, {{"CABINET", Str("01")}, {"NOM", Str("Cabinet du Dr Martin")}});
+    if (big_index || big_tarif) return;
     AppendRow(db, {{"CABINET", Str("02")}, {"NOM", Str("Cabinet des Tilleuls")}});
     AppendRow(db, {{"CABINET", Str("")}, {"NOM", Str("Fiche incompl\xe8te")}});
     AppendRow(db, {{"CABINET", Str("03")}, {"NOM", Str("Maison m\xe9" "dicale du Port")}});
@@ -215,10 +260,14 @@ int main(int argc, char** argv) {
     AppendRow(db, {{"CABINET", Str("09")}, {"NOM", Str("Cabinet ferm\xe9")}});
     db.Delete();
   });
-  Practice(data, "01", false, false, false);
-  Practice(data, "02", true, true, false);
-  Practice(data, "03", true, false, false);
-  Practice(data, "04", true, true, true);
+  if (big_index || big_tarif) {
+    BigPractice(data, "01", big_index, big_tarif);
+  } else {
+    Practice(data, "01", false, false, false);
+    Practice(data, "02", true, true, false);
+    Practice(data, "03", true, false, false);
+    Practice(data, "04", true, true, true);
+  }
 
   std::cout << "Demo installation written to " << dir.string() << "\n"
             << "Run the update on it with:\n  tarif2017 --program-dir '" << prog.string()
