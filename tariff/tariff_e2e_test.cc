@@ -82,6 +82,8 @@ class TariffRun : public ::testing::Test {
       return false;
     });
     rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
+    // Whatever the run did, every tag of every table still agrees with its records.
+    EXPECT_EQ(testing::CheckAllIndexes(inst.dir()), "");
     return result;
   }
 
@@ -324,6 +326,25 @@ TEST_F(TariffRun, MarkerThatDoesNotStickIsReported) {
   EXPECT_EQ(r.posted[5], "Attention : marqueur 2017 non enregistr\xe9 pour le cabinet 01 ");
   EXPECT_EQ(r.posted[6], "Ajout Lettres-cl\xe9s 2017 pour le cabinet 01  r\xe9ussi");
   EXPECT_EQ(r.posted[7], "Attention : marqueur 2017 non enregistr\xe9 pour le cabinet 01 ");
+}
+
+}  // namespace
+}  // namespace tariff
+
+namespace tariff {
+namespace {
+
+TEST(InstallationCheck, SeesAKeyTheIndexDoesNotHold) {
+  testing::Installation inst("demo-tree");
+  EXPECT_EQ(testing::CheckAllIndexes(inst.dir()), "");
+  // Change record 1's code behind the index's back.
+  std::string path = inst.data("doc01 /ind_100.dbf");
+  std::string bytes = testing::ReadFile(path);
+  uint16_t header = static_cast<uint8_t>(bytes[8]) | static_cast<uint8_t>(bytes[9]) << 8;
+  ASSERT_EQ(bytes[header + 1], 'C');
+  bytes[header + 1] = 'Z';
+  inst.WriteFile(path, bytes);
+  EXPECT_NE(testing::CheckAllIndexes(inst.dir()), "");
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 
 #include "runtime/convert.h"
 #include "runtime/settings.h"
+#include "tables/cdx_check.h"
 #include "tables/dbserver.h"
+#include "tables/table.h"
 
 namespace tariff::testing {
 
@@ -80,6 +82,36 @@ std::vector<Row> ReadTable(const std::string& path) {
   }
   rt::SetDeleted(hide);
   return rows;
+}
+
+std::string CheckAllIndexes(const std::string& dir) {
+  std::string faults;
+  for (auto& e : fs::recursive_directory_iterator(dir)) {
+    if (e.path().extension() != ".dbf") continue;
+    std::string path = e.path().string();
+    auto db = tables::DBServer::Open(path, true, true);
+    if (!db) {
+      faults += path + ": cannot open\n";
+      continue;
+    }
+    tables::CdxIndex* index = db->index();
+    if (index) {
+      tables::Table& table = db->table();
+      tables::IndexCheckReport report;
+      tables::IndexStatus st = tables::CheckIndex(
+          *index, db->LastRec(),
+          [&](uint32_t recno, std::vector<uint8_t>* record) {
+            record->resize(table.record_length());
+            tables::Status s = table.ReadRecord(recno, record->data());
+            return s.ok() ? tables::IndexStatus::Ok() : tables::IndexStatus::Corruption(s.text());
+          },
+          &report);
+      if (!st.ok()) faults += path + ": " + st.text() + "\n";
+      for (const std::string& f : report.faults) faults += path + ": " + f + "\n";
+    }
+    db->Close();
+  }
+  return faults;
 }
 
 }  // namespace tariff::testing

@@ -35,5 +35,8 @@ struct Row {
 };
 // Every record of a table in physical order, deleted ones included.
 std::vector<Row> ReadTable(const std::string& path);
+// Checks every tag of every table below the installation against its
+// records; returns the faults found ("" when none).
+std::string CheckAllIndexes(const std::string& dir);
 
 }  // namespace tariff::testing
