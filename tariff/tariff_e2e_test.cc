@@ -18,6 +18,7 @@
 #include "shell/shell.h"
 #include "tables/dbserver.h"
 #include "tariff/tariff.h"
+#include "apps/make_demo/create_table.h"
 #include "tariff/testing/install.h"
 #include "tariff/texts.h"
 
@@ -345,6 +346,52 @@ TEST(InstallationCheck, SeesAKeyTheIndexDoesNotHold) {
   bytes[header + 1] = 'Z';
   inst.WriteFile(path, bytes);
   EXPECT_NE(testing::CheckAllIndexes(inst.dir()), "");
+}
+
+}  // namespace
+}  // namespace tariff
+
+namespace tariff {
+namespace {
+
+// Rebuilds doc01's ind_100 with the given tags and the 2017 rows already in.
+void RebuildIndexTable(const testing::Installation& inst,
+                       const std::vector<demo::TagDef>& tags) {
+  std::string path = inst.data("doc01 /ind_100.dbf");
+  std::filesystem::remove(path);
+  std::filesystem::remove(inst.data("doc01 /ind_100.cdx"));
+  std::string error;
+  ASSERT_TRUE(demo::CreateTable(
+      path, {{"INDEX_TYP", 'C', 4}, {"INDEX_DAT", 'D', 8}, {"INDEX_100", 'N', 10, 2}}, tags,
+      &error))
+      << error;
+  auto db = tables::DBServer::Open(path, true, false);
+  ASSERT_TRUE(db);
+  ASSERT_TRUE(db->AppendDB(inst.prog() + "ind_1002017.dbf"));
+  db->Close();
+  inst.WriteFile(inst.data("doc01 /Velmora.ini"), "[2017]\r\ntarif=1\r\nindex=1\r\n");
+}
+
+TEST_F(TariffRun, ReconcileSelectsTheLookupOrderWhenAnotherComesFirst) {
+  testing::Installation inst("demo-tree");
+  RebuildIndexTable(inst, {{"DAT", "INDEX_DAT"}, {"TYPDAT", "INDEX_TYP + DTOS(INDEX_DAT)"}});
+  size_t before = ReadTable(inst.data("doc01 /ind_100.dbf")).size();
+  RunResult r = Run(inst);
+  EXPECT_EQ(r.posted[5], "Modifcation Index 2017 pour le cabinet 01  d\xe9j\xe0 faite");
+  EXPECT_EQ(ReadTable(inst.data("doc01 /ind_100.dbf")).size(), before);
+}
+
+TEST_F(TariffRun, ReconcileWithoutTheLookupOrderRaisesAndWritesNothing) {
+  testing::Installation inst("demo-tree");
+  RebuildIndexTable(inst, {{"DAT", "INDEX_DAT"}});
+  const auto before = inst.Snapshot("root/data/doc01 ");
+  RunResult r = Run(inst);
+  ASSERT_EQ(box_->shown().size(), 1u);
+  EXPECT_NE(box_->shown()[0].text.find("No order keyed on INDEX_TYP+DTOS(INDEX_DAT)"),
+            std::string::npos)
+      << box_->shown()[0].text;
+  EXPECT_TRUE(inst.Snapshot("root/data/doc01 ") == before);
+  EXPECT_EQ(r.posted.back(), "Fin modification tarifs 2017");
 }
 
 }  // namespace
