@@ -1,0 +1,334 @@
+#include "tables/table_dump.h"
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "runtime/convert.h"
+#include "tables/cdx_check.h"
+#include "tables/dbf_field.h"
+#include "tables/dbf_value.h"
+#include "tables/dbserver.h"
+#include "tables/fpt_file.h"
+
+namespace tables {
+namespace {
+
+std::string Hex(std::string_view bytes) {
+  static const char* kDigits = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+// A JSON string of Windows-1252 text (undefined bytes become U+0081 etc.).
+std::string JsonText(std::string_view cp1252) {
+  static const uint16_t kHigh[32] = {
+      0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+  std::string out = "\"";
+  for (unsigned char c : cp1252) {
+    uint32_t cp = c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c;
+    if (cp == '"' || cp == '\\') {
+      out += '\\';
+      out += static_cast<char>(cp);
+    } else if (cp < 0x20 || cp == 0x7F) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", cp);
+      out += buf;
+    } else if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out + "\"";
+}
+
+std::string Str(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+// The shortest text that reads back as the same double.
+std::string Number(double v) {
+  if (v == std::floor(v) && std::fabs(v) < 1e15) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.0f", v);
+    return buf;
+  }
+  char buf[40];
+  for (int p = 1; p <= 17; ++p) {
+    std::snprintf(buf, sizeof buf, "%.*g", p, v);
+    if (std::strtod(buf, nullptr) == v) break;
+  }
+  return buf;
+}
+
+std::string Sha256(std::string_view data);
+
+}  // namespace
+
+Status DumpTable(const std::string& path, std::ostream& out) {
+  std::unique_ptr<DBServer> s;
+  TABLE_RETURN_IF_ERROR(DBServer::TryOpen(path, true, true, "DBFCDX", LockSchemeId::kVfp, &s));
+  Table& t = s->table();
+  const DbfHeader& h = t.header();
+  uint64_t size = 0;
+  t.file()->Size(&size);
+  uint8_t last = 0;
+  size_t got = 0;
+  if (size > 0) t.file()->ReadAt(size - 1, &last, 1, &got);
+  std::string name = path.substr(path.find_last_of("\\/") + 1);
+  char hex2[4];
+  std::snprintf(hex2, sizeof hex2, "%02x", h.version);
+
+  out << "{\n\"format\": \"table-dump/1\",\n\"table\": " << JsonText(name) << ",\n";
+  out << "\"header\": {\"version\": " << int(h.version) << ", \"version_hex\": \"" << hex2
+      << "\", \"year_byte\": " << int(h.year) << ", \"month_byte\": " << int(h.month)
+      << ", \"day_byte\": " << int(h.day) << ", \"record_count\": " << h.stored_count
+      << ", \"header_length\": " << h.header_length << ", \"record_length\": "
+      << h.record_length << ", \"byte28\": " << int(h.flags) << ", \"byte29\": "
+      << int(h.codepage) << ", \"file_size\": " << size << ", \"ends_with_1a\": "
+      << (last == 0x1A ? "true" : "false") << ", \"records_from_size\": " << t.RecordCount()
+      << "},\n\"fields\": [";
+  for (size_t i = 0; i < h.fields.size(); ++i) {
+    const FieldDesc& f = h.fields[i];
+    out << (i ? ",\n " : "\n ") << "{\"name\": " << JsonText(f.name) << ", \"type\": "
+        << JsonText(std::string(1, f.type)) << ", \"len\": " << f.length << ", \"dec\": "
+        << f.decimals << ", \"len_byte\": " << int(f.len_byte) << ", \"dec_byte\": "
+        << int(f.dec_byte) << ", \"flags\": " << int(f.flags) << ", \"offset\": " << f.offset
+        << "}";
+  }
+  out << "],\n\"memo_file\": ";
+  if (t.memo()) {
+    uint8_t mh[4] = {};
+    uint64_t msize = 0;
+    std::string mname = t.memo()->name().substr(t.memo()->name().find_last_of("\\/") + 1);
+    out << "{\"name\": " << JsonText(mname) << ", \"block_size\": " << t.memo()->block_size()
+        << "}";
+    (void)mh;
+    (void)msize;
+  } else {
+    out << "null";
+  }
+  out << ",\n\"records_total\": " << t.RecordCount() << ",\n\"records_truncated\": false,\n";
+
+  std::string checksum_text;
+  std::ostringstream records;
+  std::vector<uint8_t> rec(t.record_length());
+  for (uint32_t n = 1; n <= t.RecordCount(); ++n) {
+    TABLE_RETURN_IF_ERROR(t.ReadRecord(n, rec.data()));
+    std::string_view whole(reinterpret_cast<const char*>(rec.data()), rec.size());
+    checksum_text += std::to_string(n) + " " + Hex(whole) + "\n";
+    records << (n > 1 ? ",\n " : "\n ") << "{\"recno\": " << n << ", \"deleted\": "
+            << (rec[0] == '*' ? "true" : "false") << ", \"flag\": \"" << Hex(whole.substr(0, 1))
+            << "\", \"fields\": {";
+    for (size_t fi = 0; fi < h.fields.size(); ++fi) {
+      const FieldDesc& f = h.fields[fi];
+      std::string_view raw = whole.substr(f.offset, f.length);
+      records << (fi ? ", " : "") << JsonText(f.name) << ": {\"raw\": \"" << Hex(raw) << "\"";
+      if (f.type != '0') {
+        if (f.nullable()) {
+          records << ", \"null\": " << (NullBit(h, rec.data(), f.null_bit) ? "true" : "false");
+        }
+        rt::Value v;
+        Status st = FieldGetValue(t, fi, rec.data(), &v);
+        if (!st.ok()) {
+          records << ", \"error\": " << JsonText(st.text());
+        } else if (f.type == 'C' || f.type == 'V' || f.type == 'Q') {
+          const std::string& text = v.GetString();
+          if (f.type != 'C') records << ", \"length\": " << text.size();
+          records << ", \"hex\": \"" << Hex(text) << "\", \"text\": " << JsonText(text);
+        } else if (f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W') {
+          const std::string& text = v.GetString();
+          uint32_t block = 0;
+          MemoBlock(f, rec.data() + f.offset, &block);
+          records << ", \"block\": ";
+          if (block) records << block; else records << "null";
+          records << ", \"length\": " << text.size() << ", \"sha256\": \"" << Sha256(text)
+                  << "\", \"truncated\": " << (text.size() > 4096 ? "true" : "false");
+        } else if (v.IsDate()) {
+          records << ", \"value\": \""
+                  << (v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate())) << "\"";
+        } else if (f.type == 'L') {
+          int l = ParseLogical(rec[f.offset]);
+          records << ", \"value\": " << (l == 1 ? "true" : l == 0 ? "false" : "null");
+        } else if (f.type == 'T') {
+          records << ", \"value\": " << JsonText(v.GetString());
+        } else if (v.IsNumeric()) {
+          if (f.type == 'N' || f.type == 'F') {
+            std::string text(raw);
+            size_t b = text.find_first_not_of(' ');
+            size_t e = text.find_last_not_of(' ');
+            text = b == std::string::npos ? "" : text.substr(b, e - b + 1);
+            records << ", \"text\": " << JsonText(text);
+          }
+          records << ", \"value\": " << Number(v.GetFloat());
+        }
+      }
+      records << "}";
+    }
+    records << "}}";
+  }
+  out << "\"records_sha256\": \"" << Sha256(checksum_text) << "\",\n\"records\": ["
+      << records.str() << "],\n\"tags\": [";
+
+  CdxIndex* index = s->index();
+  if (index) {
+    for (size_t tag = 0; tag < index->tag_count(); ++tag) {
+      const TagInfo& info = index->tag(tag);
+      out << (tag ? ",\n " : "\n ") << "{\"order\": " << tag + 1 << ", \"name\": "
+          << JsonText(info.name) << ", \"key\": " << JsonText(info.key_expr) << ", \"for\": "
+          << JsonText(info.for_expr) << ", \"unique\": " << (info.unique ? "true" : "false")
+          << ", \"descending\": " << (info.descending ? "true" : "false")
+          << ", \"raw_key_length\": " << info.key_length << ", \"options\": "
+          << int(info.options) << ", \"header_offset\": " << info.header_offset;
+      std::string walk_text;
+      std::ostringstream entries;
+      IndexCursor c;
+      IndexStatus is = index->First(tag, &c);
+      uint64_t count = 0;
+      while (is.ok() && c.valid) {
+        std::string kh = Hex(c.key);
+        walk_text += std::to_string(c.recno) + " " + kh + "\n";
+        entries << (count ? ", " : "") << "[" << c.recno << ", \"" << kh << "\"]";
+        ++count;
+        is = index->Next(&c);
+      }
+      if (!is.ok()) return Status::FromIndex(is, index->file_name());
+      out << ", \"key_count\": " << count << ", \"entry_count\": " << count
+          << ", \"entries_sha256\": \"" << Sha256(walk_text) << "\", \"entries\": ["
+          << entries.str() << "]}";
+    }
+  }
+  out << "],\n\"autorder1\": {\"indexord\": " << (index && index->tag_count() ? 1 : 0)
+      << ", \"tag\": " << JsonText(index && index->tag_count() ? index->tag(0).name : "")
+      << "}\n}\n";
+  return Status::Ok();
+}
+
+Status CheckTable(const std::string& path, std::vector<std::string>* faults) {
+  // Opened for writing (nothing is written) so that tags we could not
+  // maintain show up; read-only when the files do not allow more.
+  std::unique_ptr<DBServer> s;
+  bool writable = DBServer::TryOpen(path, true, false, "DBFCDX", LockSchemeId::kVfp, &s).ok();
+  if (!writable) {
+    TABLE_RETURN_IF_ERROR(DBServer::TryOpen(path, true, true, "DBFCDX", LockSchemeId::kVfp, &s));
+  }
+  Table& t = s->table();
+  for (const std::string& w : t.warnings()) faults->push_back(path + ": " + w);
+  if (!t.write_refusal().empty()) faults->push_back(path + ": " + t.write_refusal());
+  std::vector<uint8_t> rec(t.record_length());
+  // Memo chains of live pointers must not overlap.
+  std::map<uint32_t, std::pair<uint32_t, uint32_t>> chains;  // start → (end, recno)
+  for (uint32_t n = 1; n <= t.RecordCount(); ++n) {
+    Status st = t.ReadRecord(n, rec.data());
+    if (!st.ok()) {
+      faults->push_back(st.text());
+      break;
+    }
+    if (rec[0] != ' ' && rec[0] != '*') {
+      faults->push_back(path + ": record " + std::to_string(n) + ": bad deletion flag");
+    }
+    for (size_t fi : t.visible_fields()) {
+      rt::Value v;
+      st = FieldGetValue(t, fi, rec.data(), &v);
+      if (!st.ok()) faults->push_back("record " + std::to_string(n) + ": " + st.text());
+      const FieldDesc& f = t.fields()[fi];
+      uint32_t block = 0;
+      if ((f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W') && st.ok() &&
+          t.memo() && MemoBlock(f, rec.data() + f.offset, &block) && block != 0 &&
+          t.memo()->kind() == 'F') {
+        chains[block] = {block + std::max(1u, t.memo()->BlocksOf(block)), n};
+      }
+    }
+  }
+  uint32_t end = 0, owner = 0;
+  for (const auto& [start, chain] : chains) {
+    if (start < end) {
+      faults->push_back(path + ": memo block " + std::to_string(start) + " of record " +
+                        std::to_string(chain.second) + " overlaps the memo of record " +
+                        std::to_string(owner));
+    }
+    if (chain.first > end) {
+      end = chain.first;
+      owner = chain.second;
+    }
+  }
+  if (CdxIndex* index = s->index()) {
+    IndexCheckReport report;
+    IndexStatus is = CheckIndex(
+        *index, t.RecordCount(),
+        [&](uint32_t recno, std::vector<uint8_t>* out) {
+          out->resize(t.record_length());
+          Status st = t.ReadRecord(recno, out->data());
+          return st.ok() ? IndexStatus::Ok() : IndexStatus::Corruption(st.text());
+        },
+        &report);
+    if (!is.ok()) faults->push_back(is.text());
+    for (const std::string& f : report.faults) faults->push_back(f);
+    is = writable ? index->CheckWritable() : IndexStatus::Ok();
+    if (!is.ok()) faults->push_back("writes refused: " + is.text());
+  }
+  return Status::Ok();
+}
+
+namespace {
+
+std::string Sha256(std::string_view data) {
+  static const uint32_t k[64] = {
+      0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
+      0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
+      0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
+      0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
+      0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
+      0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
+      0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
+      0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+      0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
+      0xc67178f2};
+  auto rotr = [](uint32_t x, int n) { return (x >> n) | (x << (32 - n)); };
+  uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                   0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::string msg(data);
+  uint64_t bits = static_cast<uint64_t>(msg.size()) * 8;
+  msg.push_back(static_cast<char>(0x80));
+  while (msg.size() % 64 != 56) msg.push_back(0);
+  for (int i = 7; i >= 0; --i) msg.push_back(static_cast<char>(bits >> (8 * i)));
+  for (size_t off = 0; off < msg.size(); off += 64) {
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i) {
+      const unsigned char* p = reinterpret_cast<const unsigned char*>(msg.data()) + off + 4 * i;
+      w[i] = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+    }
+    for (int i = 16; i < 64; ++i) {
+      uint32_t s0 = rotr(w[i - 15], 7) ^ rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+      uint32_t s1 = rotr(w[i - 2], 17) ^ rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+      w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
+    for (int i = 0; i < 64; ++i) {
+      uint32_t t1 = hh + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & f) ^ (~e & g)) + k[i] +
+                    w[i];
+      uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+      hh = g; g = f; f = e; e = d + t1; d = c; c = b; b = a; a = t1 + t2;
+    }
+    h[0] += a; h[1] += b; h[2] += c; h[3] += d; h[4] += e; h[5] += f; h[6] += g; h[7] += hh;
+  }
+  char buf[65];
+  for (int i = 0; i < 8; ++i) std::snprintf(buf + 8 * i, 9, "%08x", h[i]);
+  return std::string(buf, 64);
+}
+
+}  // namespace
+}  // namespace tables
