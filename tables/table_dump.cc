@@ -141,8 +141,11 @@ Status DumpTable(const std::string& path, std::ostream& out) {
         if (f.nullable()) {
           records << ", \"null\": " << (NullBit(h, rec.data(), f.null_bit) ? "true" : "false");
         }
+        // The stored value is shown for NULL fields too, as other engines do.
+        std::vector<uint8_t> plain = rec;
+        SetNullBit(h, plain.data(), f.null_bit, false);
         rt::Value v;
-        Status st = FieldGetValue(t, fi, rec.data(), &v);
+        Status st = FieldGetValue(t, fi, plain.data(), &v);
         if (!st.ok()) {
           records << ", \"error\": " << JsonText(st.text());
         } else if (f.type == 'C' || f.type == 'V' || f.type == 'Q') {
@@ -155,8 +158,10 @@ Status DumpTable(const std::string& path, std::ostream& out) {
           MemoBlock(f, rec.data() + f.offset, &block);
           records << ", \"block\": ";
           if (block) records << block; else records << "null";
+          std::string head = text.substr(0, 4096);
           records << ", \"length\": " << text.size() << ", \"sha256\": \"" << Sha256(text)
-                  << "\", \"truncated\": " << (text.size() > 4096 ? "true" : "false");
+                  << "\", \"hex\": \"" << Hex(head) << "\", \"text\": " << JsonText(head)
+                  << ", \"truncated\": " << (text.size() > 4096 ? "true" : "false");
         } else if (v.IsDate()) {
           records << ", \"value\": \""
                   << (v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate())) << "\"";
@@ -230,7 +235,7 @@ Status CheckTable(const std::string& path, std::vector<std::string>* faults) {
   if (!t.write_refusal().empty()) faults->push_back(path + ": " + t.write_refusal());
   std::vector<uint8_t> rec(t.record_length());
   // Memo chains of live pointers must not overlap.
-  std::map<uint32_t, std::pair<uint32_t, uint32_t>> chains;  // start → (end, recno)
+  std::multimap<uint32_t, std::pair<uint32_t, uint32_t>> chains;  // start → (end, recno)
   for (uint32_t n = 1; n <= t.RecordCount(); ++n) {
     Status st = t.ReadRecord(n, rec.data());
     if (!st.ok()) {
@@ -249,7 +254,7 @@ Status CheckTable(const std::string& path, std::vector<std::string>* faults) {
       if ((f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W') && st.ok() &&
           t.memo() && MemoBlock(f, rec.data() + f.offset, &block) && block != 0 &&
           t.memo()->kind() == 'F') {
-        chains[block] = {block + std::max(1u, t.memo()->BlocksOf(block)), n};
+        chains.insert({block, {block + std::max(1u, t.memo()->BlocksOf(block)), n}});
       }
     }
   }
