@@ -6,6 +6,8 @@
 // width given a long takes ten places and a float ten plus its decimals and
 // the separator; a number wider than that default still shows in full, while
 // an explicit width that is too small gives asterisks.
+#include "runtime/convert.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,6 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/convert.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 #include "runtime/settings.h"
@@ -55,7 +56,8 @@ std::string RoundedDigits(double magnitude, int dec) {
     digits.resize(static_cast<size_t>(keep));
     if (round_up) {
       int i = keep - 1;
-      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i) digits[static_cast<size_t>(i)] = '0';
+      for (; i >= 0 && digits[static_cast<size_t>(i)] == '9'; --i)
+        digits[static_cast<size_t>(i)] = '0';
       if (i >= 0) {
         ++digits[static_cast<size_t>(i)];
       } else {
@@ -257,11 +259,10 @@ namespace {
 // Code points of the bytes 0x80-0x9F; the five unassigned bytes map to the
 // C1 control of the same number, as Windows converts them, so every byte
 // survives a round trip.
-constexpr char16_t kHigh1252[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 void AppendUtf8(std::string* out, uint32_t cp) {
   if (cp < 0x80) {
@@ -290,8 +291,11 @@ char AnsiOf(uint32_t cp) {
 // byte and gives no code point.
 bool DecodeUtf8(std::string_view s, size_t* i, uint32_t* cp) {
   unsigned char lead = static_cast<unsigned char>(s[*i]);
-  int extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
-              : (lead & 0xF8) == 0xF0 ? 3 : -1;
+  int extra = lead < 0x80             ? 0
+              : (lead & 0xE0) == 0xC0 ? 1
+              : (lead & 0xF0) == 0xE0 ? 2
+              : (lead & 0xF8) == 0xF0 ? 3
+                                      : -1;
   if (extra < 0 || *i + static_cast<size_t>(extra) >= s.size()) {
     ++*i;
     return false;

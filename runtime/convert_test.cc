@@ -1,8 +1,9 @@
+#include "runtime/convert.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "runtime/convert.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 #include "runtime/settings.h"
@@ -111,7 +112,7 @@ TEST_F(ConvertTest, StrWidthsAndDecimals) {
       {L(-12), 2, -1, "**"},
       {L(1234567890), -1, -1, "1234567890"},
       {L(-1234567890), -1, -1, "-1234567890"},  // default width grows instead of overflowing
-      {F(3.14159), -1, -1, "         3.14"},   // ten places, the point and the decimals
+      {F(3.14159), -1, -1, "         3.14"},    // ten places, the point and the decimals
       {F(3.14159, 4), -1, -1, "         3.1416"},
       {F(3.14159), 8, -1, "       3"},  // a width without decimals shows none
       {F(3.14159), 8, 3, "   3.142"},
@@ -184,12 +185,22 @@ TEST_F(ConvertTest, ValReadsTheLeadingNumber) {
     const char* text;
     Value want;
   } cases[] = {
-      {"42", L(42)},           {"  42abc", L(42)},        {"\t7", L(7)},
-      {"+7", L(7)},            {"-3.25", F(-3.25, 2)},    {"1.", F(1, 0)},
-      {".5", F(0.5, 1)},       {"0.1", F(0.1, 1)},        {"abc", L(0)},
-      {"-", L(0)},             {" - 5", L(0)},            {"2147483647", L(2147483647)},
-      {"2147483648", F(2147483648.0, 0)},                 {"-2147483648", L(INT32_MIN)},
-      {"99999999999", F(99999999999.0, 0)},               {"12 34", L(12)},
+      {"42", L(42)},
+      {"  42abc", L(42)},
+      {"\t7", L(7)},
+      {"+7", L(7)},
+      {"-3.25", F(-3.25, 2)},
+      {"1.", F(1, 0)},
+      {".5", F(0.5, 1)},
+      {"0.1", F(0.1, 1)},
+      {"abc", L(0)},
+      {"-", L(0)},
+      {" - 5", L(0)},
+      {"2147483647", L(2147483647)},
+      {"2147483648", F(2147483648.0, 0)},
+      {"-2147483648", L(INT32_MIN)},
+      {"99999999999", F(99999999999.0, 0)},
+      {"12 34", L(12)},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(::testing::Message() << "case " << i << " \"" << cases[i].text << "\"");
@@ -236,14 +247,14 @@ TEST(Charset, EveryByteSurvivesTheRoundTrip) {
 TEST(Charset, Utf8ToWindows1252) {
   EXPECT_EQ(Utf82Ansi("Fermer d\xc3\xa9j\xc3\xa0"), "Fermer d\xe9j\xe0");
   EXPECT_EQ(Utf82Ansi("\xe2\x82\xac"), "\x80");
-  EXPECT_EQ(Utf82Ansi("\xe6\x97\xa5"), "?");           // no such character in the code page
-  EXPECT_EQ(Utf82Ansi("\xf0\x9f\x98\x80!"), "?!");     // four-byte sequence
-  EXPECT_EQ(Utf82Ansi("\xff"), "?");                   // not a lead byte
-  EXPECT_EQ(Utf82Ansi("a\xc3"), "a?");                 // cut short at the end
-  EXPECT_EQ(Utf82Ansi("\xc3(x"), "?(x");               // bad continuation keeps the next byte
-  EXPECT_EQ(Utf82Ansi("\xc0\xaf"), "??");              // overlong form of '/'
-  EXPECT_EQ(Utf82Ansi("\xed\xa0\x80"), "???");         // surrogate
-  EXPECT_EQ(Utf82Ansi("\xf4\x90\x80\x80"), "????");    // beyond U+10FFFF
+  EXPECT_EQ(Utf82Ansi("\xe6\x97\xa5"), "?");         // no such character in the code page
+  EXPECT_EQ(Utf82Ansi("\xf0\x9f\x98\x80!"), "?!");   // four-byte sequence
+  EXPECT_EQ(Utf82Ansi("\xff"), "?");                 // not a lead byte
+  EXPECT_EQ(Utf82Ansi("a\xc3"), "a?");               // cut short at the end
+  EXPECT_EQ(Utf82Ansi("\xc3(x"), "?(x");             // bad continuation keeps the next byte
+  EXPECT_EQ(Utf82Ansi("\xc0\xaf"), "??");            // overlong form of '/'
+  EXPECT_EQ(Utf82Ansi("\xed\xa0\x80"), "???");       // surrogate
+  EXPECT_EQ(Utf82Ansi("\xf4\x90\x80\x80"), "????");  // beyond U+10FFFF
 }
 
 }  // namespace

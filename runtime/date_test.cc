@@ -27,7 +27,7 @@ TEST(Date, JulianDayNumbersOfKnownDates) {
 }
 
 TEST(Date, InvalidDatesAreEmpty) {
-  EXPECT_TRUE(Ymd(1900, 2, 29).empty());  // century years are not leap years...
+  EXPECT_TRUE(Ymd(1900, 2, 29).empty());   // century years are not leap years...
   EXPECT_FALSE(Ymd(2000, 2, 29).empty());  // ...unless divisible by 400
   EXPECT_FALSE(Ymd(2024, 2, 29).empty());
   EXPECT_TRUE(Ymd(2023, 2, 29).empty());
@@ -86,7 +86,7 @@ TEST_F(DateTextTest, DToCFollowsFormatAndCentury) {
     bool century;
     const char* want;
   } cases[] = {
-      {"MM/DD/YY", false, "03/07/05"},   {"MM/DD/YY", true, "03/07/2005"},
+      {"MM/DD/YY", false, "03/07/05"},    {"MM/DD/YY", true, "03/07/2005"},
       {"DD/MM/YYYY", true, "07/03/2005"}, {"DD/MM/YYYY", false, "07/03/05"},
       {"YYYY-MM-DD", true, "2005-03-07"}, {"YY-MM-DD", false, "05-03-07"},
       {"dd.mm.yyyy", true, "07.03.2005"}, {"DD MM YY", true, "07 03 2005"},
@@ -195,8 +195,7 @@ TEST_F(DateTextTest, TodayAndTimeReadTheClock) {
   SetAmPm(true);
   SetPMExt(" PM");
   SetAMExt(" AM");
-  EXPECT_TRUE(std::regex_match(Time(), std::regex(R"((0[1-9]|1[0-2]):\d\d:\d\d [AP]M)")))
-      << Time();
+  EXPECT_TRUE(std::regex_match(Time(), std::regex(R"((0[1-9]|1[0-2]):\d\d:\d\d [AP]M)"))) << Time();
 }
 
 }  // namespace

@@ -75,29 +75,43 @@ uint32_t WriteAtPosition(OpenFile* f, std::string_view data) {
 int32_t FOpen2(std::string_view path, uint32_t mode) {
   platform::Access access;
   switch (mode & 0x0F) {
-    case 0: access = platform::Access::kRead; break;
-    case 1: access = platform::Access::kWrite; break;
-    case 2: access = platform::Access::kReadWrite; break;
+    case 0:
+      access = platform::Access::kRead;
+      break;
+    case 1:
+      access = platform::Access::kWrite;
+      break;
+    case 2:
+      access = platform::Access::kReadWrite;
+      break;
     default:
       SetError(platform::kErrorInvalidParameter);
       return kInvalidHandle;
   }
   platform::Share share;
   switch (mode & 0x70) {  // 0x80, the inheritance flag, means nothing here
-    case 0x00:  // compatibility mode behaves as deny none
-    case 0x40: share = platform::Share::kDenyNone; break;
-    case 0x10: share = platform::Share::kExclusive; break;
-    case 0x20: share = platform::Share::kDenyWrite; break;
+    case 0x00:            // compatibility mode behaves as deny none
+    case 0x40:
+      share = platform::Share::kDenyNone;
+      break;
+    case 0x10:
+      share = platform::Share::kExclusive;
+      break;
+    case 0x20:
+      share = platform::Share::kDenyWrite;
+      break;
     // Deny read has no platform equivalent; denying everything is the only
     // choice that still keeps other readers out.
-    case 0x30: share = platform::Share::kExclusive; break;
+    case 0x30:
+      share = platform::Share::kExclusive;
+      break;
     default:
       SetError(platform::kErrorInvalidParameter);
       return kInvalidHandle;
   }
   std::unique_ptr<platform::File> file;
-  platform::OsStatus st = platform::OpenFile(path, access, share,
-                                             platform::Disposition::kOpenExisting, 0, &file);
+  platform::OsStatus st =
+      platform::OpenFile(path, access, share, platform::Disposition::kOpenExisting, 0, &file);
   if (SetError(st.code()) != 0) return kInvalidHandle;
   return Adopt(std::move(file));
 }
@@ -116,8 +130,12 @@ int64_t FSeek3(int32_t handle, int64_t offset, uint32_t origin) {
   if (!f) return -1;
   int64_t base;
   switch (origin) {
-    case 0: base = 0; break;
-    case 1: base = static_cast<int64_t>(f->position); break;
+    case 0:
+      base = 0;
+      break;
+    case 1:
+      base = static_cast<int64_t>(f->position);
+      break;
     case 2: {
       uint64_t size = 0;
       platform::OsStatus st = f->file->Size(&size);

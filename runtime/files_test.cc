@@ -1,3 +1,5 @@
+#include "runtime/files.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,7 +9,6 @@
 
 #include "platform/file_faults.h"
 #include "platform/os_error.h"
-#include "runtime/files.h"
 
 namespace rt {
 namespace {
@@ -45,11 +46,11 @@ TEST_F(FilesTest, CreateWriteLinesAndClose) {
   int32_t h = FCreate2(PathOf("log.txt"), 0x20);
   ASSERT_NE(h, kInvalidHandle);
   EXPECT_EQ(FError(), 0u);
-  EXPECT_EQ(FPutS(h, "abc"), 5u);          // the text and CR LF
-  EXPECT_EQ(FPutS3(h, "abcdef", 2), 4u);   // only the first two bytes
-  EXPECT_EQ(FPutS3(h, "xyz", 0), 5u);      // 0 means the whole text
-  EXPECT_EQ(FPutS3(h, "", 0), 2u);         // an empty line
-  EXPECT_EQ(FPutS3(h, "ab", 9), 4u);       // a length past the end takes what there is
+  EXPECT_EQ(FPutS(h, "abc"), 5u);         // the text and CR LF
+  EXPECT_EQ(FPutS3(h, "abcdef", 2), 4u);  // only the first two bytes
+  EXPECT_EQ(FPutS3(h, "xyz", 0), 5u);     // 0 means the whole text
+  EXPECT_EQ(FPutS3(h, "", 0), 2u);        // an empty line
+  EXPECT_EQ(FPutS3(h, "ab", 9), 4u);      // a length past the end takes what there is
   EXPECT_EQ(FWrite(h, std::string("\xe9\0!", 3)), 3u);
   EXPECT_TRUE(FClose(h));
   EXPECT_EQ(Contents("log.txt"), std::string("abc\r\nab\r\nxyz\r\n\r\nab\r\n\xe9\0!", 23));

@@ -1,3 +1,5 @@
+#include "runtime/filespec.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 #include <random>
 
 #include "runtime/error.h"
-#include "runtime/filespec.h"
 #include "runtime/testing/error_class.h"
 
 namespace rt {

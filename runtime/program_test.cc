@@ -1,7 +1,8 @@
+#include "runtime/program.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/file.h"
-#include "runtime/program.h"
 
 namespace rt {
 namespace {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "runtime/settings.h"
+
+#include <gtest/gtest.h>
 
 namespace rt {
 namespace {
