@@ -5,6 +5,7 @@
 // test for -1 and ask FError, as the error log does.
 #include "runtime/files.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -182,9 +183,15 @@ uint32_t FWrite(int32_t handle, std::string_view data) {
 std::string FRead(int32_t handle, uint32_t max) {
   OpenFile* f = Lookup(handle);
   if (!f) return std::string();
-  std::string buffer(max, '\0');
+  // A caller asking for "everything" (a huge max) gets a buffer the size of
+  // what is left in the file, not the size it asked for.
+  uint64_t size = 0;
+  if (SetError(f->file->Size(&size).code()) != 0) return std::string();
+  uint64_t left = size > f->position ? size - f->position : 0;
+  size_t want = static_cast<size_t>(std::min<uint64_t>(max, left));
+  std::string buffer(want, '\0');
   size_t got = 0;
-  platform::OsStatus st = f->file->ReadAt(f->position, buffer.data(), max, &got);
+  platform::OsStatus st = f->file->ReadAt(f->position, buffer.data(), want, &got);
   if (SetError(st.code()) != 0) return std::string();
   buffer.resize(got);
   f->position += got;

@@ -98,7 +98,13 @@ TEST_F(FilesTest, SeekFromEachOrigin) {
   EXPECT_EQ(FSeek3(h, 1, 1), 7);
   EXPECT_EQ(FRead(h, 10), "789");  // short at the end
   EXPECT_EQ(FRead(h, 10), "");
+  EXPECT_EQ(FSeek3(h, 0, 0), 0);
+  EXPECT_EQ(FRead(h, 0xFFFFFFFFu), "0123456789");  // "all of it" without a 4 GB buffer
+  EXPECT_EQ(FSeek3(h, 20, 0), 20);
+  EXPECT_EQ(FRead(h, 5), "");  // past the end
+  EXPECT_EQ(FError(), 0u);
   EXPECT_EQ(FSeek3(h, -3, 2), 7);
+  EXPECT_EQ(FSeek3(h, 0, 1), 7);
   EXPECT_EQ(FSeek3(h, -8, 1), kInvalidHandle);  // before the start: refused, position kept
   EXPECT_EQ(FError(), platform::kErrorNegativeSeek);
   EXPECT_EQ(FRead(h, 1), "7");
