@@ -57,7 +57,9 @@ uint32_t Node::SuffixCost(size_t i) const {
   return key_length - dup - trail;
 }
 
-void Node::Recount() {
+void Node::Recount() const {
+  if (counted) return;
+  counted = true;
   suffix_bytes = 0;
   max_recno = 0;
   for (size_t i = 0; i < size(); ++i) {
@@ -68,6 +70,7 @@ void Node::Recount() {
 
 // Only the changed entry and its successor change their compressed size.
 void Node::Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child) {
+  Recount();
   bool has_next = i < size();
   if (has_next) suffix_bytes -= SuffixCost(i);
   keys.insert(i * key_length, key.data(), key_length);
@@ -78,6 +81,7 @@ void Node::Insert(size_t i, std::string_view key, uint32_t recno, uint32_t child
 }
 
 void Node::Erase(size_t i) {
+  Recount();
   suffix_bytes -= SuffixCost(i) + (i + 1 < size() ? SuffixCost(i + 1) : 0);
   uint32_t recno = recnos[i];
   keys.erase(i * key_length, key_length);
@@ -91,6 +95,7 @@ void Node::Erase(size_t i) {
 }
 
 void Node::SetKey(size_t i, std::string_view key, uint32_t recno) {
+  Recount();
   suffix_bytes -= SuffixCost(i) + (i + 1 < size() ? SuffixCost(i + 1) : 0);
   keys.replace(i * key_length, key_length, key.data(), key_length);
   recnos[i] = recno;
@@ -191,13 +196,14 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
     node.keys.append(key);
     node.recnos.push_back(recno);
   }
-  node.Recount();
+  node.counted = false;
   return CheckOrder(node, where, offset);
 }
 
 bool NodeFits(const Node& node, uint8_t filler) {
   const uint32_t n = static_cast<uint32_t>(node.size());
   if (!node.leaf()) return n <= InteriorCapacity(node.key_length);
+  node.Recount();
   LeafLayout layout = ChooseLayout(node.key_length, node.max_recno);
   return kLeafHeaderSize + static_cast<uint64_t>(n) * layout.entry_bytes + node.suffix_bytes <=
          kPageSize;

@@ -58,9 +58,11 @@ struct Node {
   // Leaf bookkeeping kept current by Insert/Erase/SetKey, so that NodeFits
   // does not walk the page: the filler, the key bytes the entries take once
   // compressed, and the largest record number.
+  // Counted on first use after decoding (reads never need it).
   uint8_t filler = 0x20;
-  uint32_t suffix_bytes = 0;
-  uint32_t max_recno = 0;
+  mutable bool counted = true;
+  mutable uint32_t suffix_bytes = 0;
+  mutable uint32_t max_recno = 0;
 
   bool leaf() const { return (attributes & kAttrLeaf) != 0; }
   bool root() const { return (attributes & kAttrRoot) != 0; }
@@ -73,8 +75,8 @@ struct Node {
   void SetKey(size_t i, std::string_view key, uint32_t recno);
   // Key bytes entry i takes in a leaf after prefix and trailing compression.
   uint32_t SuffixCost(size_t i) const;
-  // Recomputes the leaf bookkeeping from the entries.
-  void Recount();
+  // Recomputes the leaf bookkeeping from the entries when not yet done.
+  void Recount() const;
 };
 
 // Entries an interior page holds for a key length.

@@ -9,7 +9,8 @@
 namespace tables::cdx {
 namespace {
 
-constexpr size_t kMaxCachedPages = 4096;
+// About 8 MB of decoded pages at most.
+constexpr size_t kMaxCachedPages = 6144;
 
 IndexStatus ReadError(const std::string& file, uint32_t os_code) {
   return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
@@ -35,15 +36,19 @@ IndexStatus Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
   return IndexStatus::Ok();
 }
 
-IndexStatus Pager::Revalidate() {
-  uint64_t size = 0;
-  platform::OsStatus s = file_->Size(&size);
-  if (!s.ok()) return ReadError(file_name_, s.code());
+IndexStatus Pager::Revalidate(bool for_write) {
   uint8_t bytes[8];
   INDEX_RETURN_IF_ERROR(ReadBytes(4, bytes, sizeof bytes));
   uint32_t free_head = Le32(bytes);
   uint32_t counter = Be32(bytes + 4);
-  if (!header_known_ || free_head != free_head_ || counter != counter_ || size != file_size_) {
+  bool moved = !header_known_ || free_head != free_head_ || counter != counter_;
+  uint64_t size = file_size_;
+  if (for_write || moved) {
+    platform::OsStatus s = file_->Size(&size);
+    if (!s.ok()) return ReadError(file_name_, s.code());
+    moved = moved || size != file_size_;
+  }
+  if (moved) {
     if (header_known_) ++stats_.cache_drops;
     DropCache();
   }
@@ -236,7 +241,12 @@ void Pager::Discard() {
 }
 
 void Pager::Trim() {
-  if (cache_.size() > kMaxCachedPages && !changed_) cache_.clear();
+  if (cache_.size() <= kMaxCachedPages || changed_) return;
+  // Leaves go first: interior pages are few and every descent needs them.
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    it = it->second->node.leaf() ? cache_.erase(it) : std::next(it);
+  }
+  if (cache_.size() > kMaxCachedPages) cache_.clear();
 }
 
 }  // namespace tables::cdx

@@ -32,9 +32,11 @@ class Pager {
   // Reads exactly n bytes at offset (corruption when the file is shorter).
   IndexStatus ReadBytes(uint64_t offset, uint8_t* buffer, size_t n);
 
-  // Re-reads the bag's free-list head, change counter and the file size; drops
-  // the cache when another writer changed the file since we last looked.
-  IndexStatus Revalidate();
+  // Re-reads the bag's free-list head and change counter (and, for writers,
+  // the file size); drops the cache when another writer changed the file
+  // since we last looked. Any writer moves the counter, so readers need not
+  // look at the size.
+  IndexStatus Revalidate(bool for_write = true);
 
   // The decoded page at offset (from the cache when present). `where` names the
   // tag in error texts.

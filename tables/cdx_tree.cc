@@ -169,7 +169,7 @@ IndexStatus Tree::At(const Position& pos, std::string_view* key, uint32_t* recno
 }
 
 IndexStatus Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos) {
-  std::vector<Step> path;
+  std::vector<Step>& path = scratch_;
   INDEX_RETURN_IF_ERROR(Descend(
       [&](std::string_view k, uint32_t r) {
         int c = CompareKeys(k, key);
@@ -181,7 +181,7 @@ IndexStatus Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos
 }
 
 IndexStatus Tree::PrefixEnd(std::string_view prefix, Position* pos) {
-  std::vector<Step> path;
+  std::vector<Step>& path = scratch_;
   INDEX_RETURN_IF_ERROR(Descend(
       [&](std::string_view k, uint32_t) {
         return CompareKeys(k.substr(0, prefix.size()), prefix) > 0;

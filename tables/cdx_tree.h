@@ -76,6 +76,7 @@ class Tree {
 
   Pager* pager_;
   TreeInfo info_;
+  std::vector<Step> scratch_;  // descent path of read-only lookups, kept to spare allocations
 };
 
 }  // namespace tables::cdx

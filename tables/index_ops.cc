@@ -20,6 +20,7 @@ bool HasPrefix(std::string_view key, std::string_view prefix) {
 
 IndexStatus CdxIndex::LockForRead() {
   if (update_depth_ > 0 || read_depth_++ > 0) return IndexStatus::Ok();
+  pager_->Trim();
   if (options_.shared) {
     platform::OsStatus s = file_->Lock(options_.lock_offset, options_.lock_length,
                                        platform::LockKind::kShared, true);
@@ -29,8 +30,7 @@ IndexStatus CdxIndex::LockForRead() {
     }
   }
   if (options_.shared || !pager_->header_known()) {
-    pager_->Trim();
-    IndexStatus st = pager_->Revalidate();
+    IndexStatus st = pager_->Revalidate(false);
     if (!st.ok()) {
       UnlockRead();
       return st;
@@ -48,6 +48,7 @@ void CdxIndex::UnlockRead() {
 
 IndexStatus CdxIndex::LockForWrite() {
   INDEX_RETURN_IF_ERROR(CheckWritable());
+  pager_->Trim();
   if (options_.shared) {
     platform::OsStatus s = file_->Lock(options_.lock_offset, options_.lock_length,
                                        platform::LockKind::kExclusive, true);
@@ -56,7 +57,6 @@ IndexStatus CdxIndex::LockForWrite() {
     }
   }
   if (options_.shared || !pager_->header_known()) {
-    pager_->Trim();
     IndexStatus st = pager_->Revalidate();
     if (!st.ok()) {
       if (options_.shared) file_->Unlock(options_.lock_offset, options_.lock_length);

@@ -11,7 +11,8 @@ namespace tablebench {
 
 struct IndexBenchResult {
   std::string name;
-  double seconds = 0;      // the measured part only (not the set-up)
+  double seconds = 0;      // the measured part only (not the set-up), wall clock
+  double cpu_seconds = 0;  // the same part in process CPU time (user + system)
   uint64_t operations = 0;
   std::string note;
 };
