@@ -136,10 +136,11 @@ Value EndDialog(const ObjectRef& self, Args args) {
   return Value::FromObject(self);
 }
 
+// The update registers its own MAINDIALOG:MODTARIF06 activation.
 Value ModTarif06(const ObjectRef& self, Args) {
-  RT_ROUTINE("MAINDIALOG:MODTARIF06", kModule);
   Value me = Value::FromObject(self);
   if (!Update()) {
+    RT_ROUTINE("MAINDIALOG:MODTARIF06", kModule);
     rt::ErrorInfo e;
     e.subsystem = "BASE";
     e.gen_code = rt::kGenNoFunc;

@@ -3,7 +3,7 @@
 //
 // AddToProgram enters the classes, the headless copies of the program's resources and
 // YieldMessageLoop (function table). The tariff update is a C++ hook run by
-// MainDialog:ModTarif06 inside that routine's activation; it reaches the dialog late-bound:
+// MainDialog:ModTarif06, which registers its own activation; it reaches the dialog late-bound:
 // IVarGet(dialog, "ListBox1") for the list box, CallFunction("YieldMessageLoop", {dialog}) to
 // pump, and Send(dialog, "UpdateStopRequested"), TRUE once the user asked to close during the
 // run: the update then stops at its next safe point and posts nothing more; the dialog ends
