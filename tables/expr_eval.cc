@@ -283,7 +283,7 @@ IndexStatus EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& 
     case ExprOp::kMod: case ExprOp::kPow:
       return Arithmetic(node.op, a, b, out);
     default: {
-      bool result;
+      bool result = false;
       INDEX_RETURN_IF_ERROR(Compare(node.op, a, b, &result));
       *out = ExprValue::Logic(result);
       return IndexStatus::Ok();
