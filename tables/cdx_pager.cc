@@ -228,6 +228,7 @@ IndexStatus Pager::Commit() {
     return status;
   }
   ++counter_;
+  ++generation_;  // our own changes move entries too: cursors find their place again
   file_size_ = alloc_end_;
   freed_.clear();
   roots_.clear();

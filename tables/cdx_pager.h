@@ -26,7 +26,8 @@ class Pager {
 
   const std::string& file_name() const { return file_name_; }
   uint64_t file_size() const { return file_size_; }
-  // Changes whenever cached pages were dropped; cursors re-seek when it moved.
+  // Changes whenever cached pages were dropped or changes were written;
+  // cursors re-seek when it moved.
   uint64_t generation() const { return generation_; }
 
   // Reads exactly n bytes at offset (corruption when the file is shorter).

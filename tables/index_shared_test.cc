@@ -122,5 +122,33 @@ TEST(IndexSharedTest, CachedPagesAreDroppedWhenAnotherWriterMovedTheCounter) {
   EXPECT_EQ(n, 303u);
 }
 
+TEST(IndexSharedTest, CursorKeepsItsPlaceAcrossOurOwnWrites) {
+  testing::TempDir dir;
+  auto file = testing::OpenForTest(dir.path() + "/own.cdx", true);
+  std::unique_ptr<CdxIndex> index;
+  ASSERT_TRUE(CdxIndex::Create(file.get(), "own.cdx", kFields, kTags, IndexOptions(), &index).ok());
+  for (uint32_t r = 1; r <= 400; ++r) ASSERT_TRUE(index->Append(r, MakeRecord(r, 0)).ok());
+  // Walk the CODE order; halfway, give earlier records the current key, so
+  // that they land just before the cursor on its own page (which splits).
+  IndexCursor c;
+  ASSERT_TRUE(index->First(0, &c).ok());
+  std::pair<std::string, uint32_t> prev{"", 0};
+  size_t steps = 0;
+  while (c.valid) {
+    std::pair<std::string, uint32_t> here{c.key, c.recno};
+    ASSERT_LT(prev, here) << "step " << steps;
+    prev = here;
+    if (++steps == 200) {
+      for (uint32_t r = 1; r < c.recno && r <= 150; ++r) {
+        std::vector<uint8_t> rec = MakeRecord(r, 0);
+        std::copy(c.key.begin(), c.key.end(), rec.begin() + 1);
+        ASSERT_TRUE(index->Update(r, MakeRecord(r, 0), rec).ok());
+      }
+    }
+    ASSERT_TRUE(index->Next(&c).ok());
+  }
+  EXPECT_GT(steps, 200u);
+}
+
 }  // namespace
 }  // namespace tables
