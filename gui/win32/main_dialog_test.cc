@@ -151,7 +151,7 @@ TEST_F(RealDialogTest, DialogMatchesTheTemplate) {
     EXPECT_EQ(TextOf(child), c.text);
     DWORD cs = GetWindowLongA(child, GWL_STYLE);
     EXPECT_EQ(cs & c.style, c.style) << std::hex << cs;
-    EXPECT_EQ(GetWindowLongA(child, GWL_EXSTYLE) & WS_EX_CLIENTEDGE, c.ex_style);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_EXSTYLE)) & WS_EX_CLIENTEDGE, c.ex_style);
     EXPECT_THAT(RectIn(hwnd_, child), SameRect(DialogUnits(hwnd_, c.x, c.y, c.cx, c.cy)));
     child = GetWindow(child, GW_HWNDNEXT);
   }
