@@ -212,6 +212,23 @@ TEST_F(RealDialogTest, PromptFontColoursAndIcons) {
   DeleteObject(info.hbmMask);
 }
 
+TEST_F(RealDialogTest, ListScrollBarShowsDisabledUntilTheLinesOverflow) {
+  HWND list = Item(shell::kIdListBox1);
+  SCROLLBARINFO sbi{};
+  sbi.cbSize = sizeof sbi;
+  ASSERT_TRUE(GetScrollBarInfo(list, OBJID_VSCROLL, &sbi));
+  EXPECT_FALSE(sbi.rgstate[0] & STATE_SYSTEM_INVISIBLE);
+  EXPECT_TRUE(sbi.rgstate[0] & STATE_SYSTEM_UNAVAILABLE);
+  for (int i = 0; i < 40; ++i) PostLine(dialog_, "ligne " + std::to_string(40 - i));
+  ASSERT_TRUE(GetScrollBarInfo(list, OBJID_VSCROLL, &sbi));
+  EXPECT_FALSE(sbi.rgstate[0] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_UNAVAILABLE));
+  EXPECT_EQ(SendMessageA(list, LB_GETCURSEL, 0, 0), 39);
+  EXPECT_GT(SendMessageA(list, LB_GETTOPINDEX, 0, 0), 0);  // scrolled to the last line
+  char first[32] = {};
+  SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first));
+  EXPECT_STREQ(first, "ligne 40");  // in insertion order, not sorted
+}
+
 TEST_F(RealDialogTest, OkClickRunsTheUpdateOnceLeavesOkDisabledAndFermerEndsWithOne) {
   HWND ok = Item(shell::kIdOkButton), fermer = Item(shell::kIdCancelButton);
   HWND list = Item(shell::kIdListBox1);
