@@ -179,7 +179,9 @@ TEST_F(BadInputTest, FieldEncodings) {
     double v = -7;
     bool blank = false;
     EXPECT_EQ(c.ok, ParseNumeric(c.raw, &v, &blank)) << c.raw;
-    if (c.ok) EXPECT_EQ(c.value, v) << c.raw;
+    if (c.ok) {
+      EXPECT_EQ(c.value, v) << c.raw;
+    }
   }
   char out[10];
   EXPECT_TRUE(FormatNumeric(-1.5, 8, 2, out));

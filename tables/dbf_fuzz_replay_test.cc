@@ -21,7 +21,9 @@ void Replay(const std::string& kind, Status (*probe)(const uint8_t*, size_t, con
     auto bytes = dbftest::ReadFileBytes(e.path().string());
     SCOPED_TRACE(e.path().string());
     Status st = probe(bytes.data(), bytes.size(), scratch.path());
-    if (!st.ok()) EXPECT_FALSE(st.text().empty());
+    if (!st.ok()) {
+      EXPECT_FALSE(st.text().empty());
+    }
     ++files;
   }
   EXPECT_GT(files, 0u);

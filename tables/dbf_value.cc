@@ -13,8 +13,6 @@ Status FieldError(Status::Code code, const Table& t, const FieldDesc& f, const s
   return Status(code, "field " + f.name + ": " + what, 0, t.path());
 }
 
-bool IsMemo(char type) { return type == 'M' || type == 'G' || type == 'P' || type == 'W'; }
-
 }  // namespace
 
 char RuntimeTypeOf(char t) {
@@ -212,7 +210,6 @@ Status FieldPutValue(Table& table, size_t field, const rt::Value& value, uint8_t
                         std::string("fields of type ") + f.type + " cannot be written");
   }
   if (f.nullable()) SetNullBit(h, record, f.null_bit, false);
-  (void)IsMemo;
   return result;
 }
 

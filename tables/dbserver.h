@@ -146,7 +146,6 @@ class DBServer {
   std::vector<uint8_t> record_;
   uint32_t recno_ = 0;
   bool eof_ = true, bof_ = true, found_ = false;
-  uint32_t appended_ = 0;  // record appended by us and still locked
 };
 
 // Declares the runtime class "DBSERVER" (its methods and ACCESS members).

@@ -57,7 +57,6 @@ std::string JsonText(std::string_view cp1252) {
   return out + "\"";
 }
 
-std::string Str(std::string_view s) { return "\"" + std::string(s) + "\""; }
 
 // The shortest text that reads back as the same double.
 std::string Number(double v) {
@@ -111,13 +110,9 @@ Status DumpTable(const std::string& path, std::ostream& out) {
   }
   out << "],\n\"memo_file\": ";
   if (t.memo()) {
-    uint8_t mh[4] = {};
-    uint64_t msize = 0;
     std::string mname = t.memo()->name().substr(t.memo()->name().find_last_of("\\/") + 1);
     out << "{\"name\": " << JsonText(mname) << ", \"block_size\": " << t.memo()->block_size()
         << "}";
-    (void)mh;
-    (void)msize;
   } else {
     out << "null";
   }
