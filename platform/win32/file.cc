@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/path.h"
 #include "platform/file_faults.h"
 
 namespace platform {
@@ -116,7 +117,7 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
                   uint32_t attributes, std::unique_ptr<File>* out) {
   out->reset();
   if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
-  std::string p(path);
+  std::string p = MapPath(path);
   DWORD desired = access == Access::kRead    ? GENERIC_READ
                   : access == Access::kWrite ? GENERIC_WRITE
                                              : GENERIC_READ | GENERIC_WRITE;
@@ -138,25 +139,25 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
 }
 
 OsStatus RemoveFile(std::string_view path) {
-  std::string p(path);
+  std::string p = MapPath(path);
   if (!DeleteFileA(p.c_str())) return LastError();
   return OsStatus::Ok();
 }
 
 OsStatus RenameFile(std::string_view from, std::string_view to) {
-  std::string a(from), b(to);
+  std::string a = MapPath(from), b = MapPath(to);
   if (!MoveFileExA(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
   return OsStatus::Ok();
 }
 
 bool FileExists(std::string_view path) {
-  std::string p(path);
+  std::string p = MapPath(path);
   DWORD attr = GetFileAttributesA(p.c_str());
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool DirectoryExists(std::string_view path) {
-  std::string p(path);
+  std::string p = MapPath(path);
   DWORD attr = GetFileAttributesA(p.c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
 }

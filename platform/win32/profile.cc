@@ -3,30 +3,49 @@
 
 #include <windows.h>
 
+#include <string>
+
+#include "platform/path.h"
+
 namespace platform {
+namespace {
+
+// The file name with directory names ending in blanks matched as the file
+// functions match them (MapPath); a null name stays null.
+class Mapped {
+ public:
+  explicit Mapped(const char* file) : null_(file == nullptr), path_(file ? MapPath(file) : "") {}
+  const char* get() const { return null_ ? nullptr : path_.c_str(); }
+
+ private:
+  bool null_;
+  std::string path_;
+};
+
+}  // namespace
 
 uint32_t GetPrivateProfileStringA(const char* section, const char* key, const char* default_text,
                                   char* buffer, uint32_t size, const char* file) {
-  return ::GetPrivateProfileStringA(section, key, default_text, buffer, size, file);
+  return ::GetPrivateProfileStringA(section, key, default_text, buffer, size, Mapped(file).get());
 }
 
 int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                    const char* file) {
-  return ::WritePrivateProfileStringA(section, key, value, file);
+  return ::WritePrivateProfileStringA(section, key, value, Mapped(file).get());
 }
 
 uint32_t GetPrivateProfileIntA(const char* section, const char* key, int32_t default_value,
                                const char* file) {
-  return ::GetPrivateProfileIntA(section, key, default_value, file);
+  return ::GetPrivateProfileIntA(section, key, default_value, Mapped(file).get());
 }
 
 uint32_t GetPrivateProfileSectionA(const char* section, char* buffer, uint32_t size,
                                    const char* file) {
-  return ::GetPrivateProfileSectionA(section, buffer, size, file);
+  return ::GetPrivateProfileSectionA(section, buffer, size, Mapped(file).get());
 }
 
 uint32_t GetPrivateProfileSectionNamesA(char* buffer, uint32_t size, const char* file) {
-  return ::GetPrivateProfileSectionNamesA(buffer, size, file);
+  return ::GetPrivateProfileSectionNamesA(buffer, size, Mapped(file).get());
 }
 
 uint32_t GetProfileStringA(const char* section, const char* key, const char* default_text,
