@@ -1,7 +1,6 @@
 #include "tables/testing/cdx_fixture.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -9,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace tables::testing {
 
@@ -86,10 +86,16 @@ std::string Sha256Hex(const std::string& text) {
 }
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cdxtest-XXXXXX").string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  path_ = mkdtemp(buf.data());
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    auto dir = std::filesystem::temp_directory_path() /
+               ("cdxtest-" + std::to_string(random()) + std::to_string(random()));
+    if (std::filesystem::create_directory(dir)) {
+      path_ = dir.string();
+      return;
+    }
+  }
+  ADD_FAILURE() << "no temporary directory";
 }
 
 TempDir::~TempDir() {
