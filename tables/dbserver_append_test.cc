@@ -32,7 +32,7 @@ Files Snapshot(const std::string& base) {
 class AppendDBFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tree_ = scratch_.Copy(FixtureRoot() + "/demo-tree", "tree");
+    tree_ = scratch_.Copy(dbftest::DemoTree(), "tree");
     target_ = tree_ + "/root/data/doc01 /tarif";
     source_ = tree_ + "/prog/tarif2017.dbf";
     original_ = Snapshot(target_);

@@ -24,7 +24,7 @@ using dbftest::ScratchDir;
 class DBServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    tree_ = scratch_.Copy(FixtureRoot() + "/demo-tree", "tree");
+    tree_ = scratch_.Copy(dbftest::DemoTree(), "tree");
     old_deleted_ = rt::SetDeleted(true);
   }
   void TearDown() override { rt::SetDeleted(old_deleted_); }

@@ -82,6 +82,14 @@ namespace tables::dbftest {
 
 std::string FixtureRoot() { return std::string(PROJECT_TESTDATA_DIR) + "/tables/fixtures"; }
 
+std::string DemoTree() {
+#ifdef _WIN32
+  return FixtureRoot() + "/demo-tree-trim";
+#else
+  return FixtureRoot() + "/demo-tree";
+#endif
+}
+
 std::string Hex(std::string_view bytes) {
   static const char* kDigits = "0123456789abcdef";
   std::string out;
