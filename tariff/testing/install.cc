@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -20,9 +21,10 @@ namespace fs = std::filesystem;
 Installation::Installation(const std::string& tree) {
   static std::atomic<int> counter{0};
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   fs::path d = fs::temp_directory_path() /
                ("tarif-" + std::string(info ? info->name() : "x") + "-" +
-                std::to_string(::getpid()) + "-" + std::to_string(counter++));
+                std::to_string(stamp) + "-" + std::to_string(counter++));
   fs::remove_all(d);
   fs::copy(fs::path(PROJECT_TESTDATA_DIR) / "tariff" / tree, d, fs::copy_options::recursive);
   for (auto& e : fs::recursive_directory_iterator(d)) {

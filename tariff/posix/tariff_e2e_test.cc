@@ -1,6 +1,6 @@
 // The whole update over copies of a demo installation, through the headless
-// dialog: OK pressed, lines read back from the list box, tables and markers
-// checked afterwards.
+// dialog (the Linux back-end): OK pressed, lines read back from the list box,
+// tables and markers checked afterwards.
 #include <gtest/gtest.h>
 
 #include <filesystem>
