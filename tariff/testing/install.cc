@@ -51,7 +51,8 @@ std::map<std::string, std::string> Installation::Snapshot(const std::string& sub
   std::map<std::string, std::string> files;
   fs::path base = fs::path(dir_) / sub;
   for (auto& e : fs::recursive_directory_iterator(base)) {
-    if (e.is_regular_file()) files[fs::relative(e.path(), dir_).string()] = ReadFile(e.path());
+    if (!e.is_regular_file()) continue;
+    files[fs::relative(e.path(), dir_).string()] = ReadFile(e.path().string());
   }
   return files;
 }
