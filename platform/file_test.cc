@@ -2,6 +2,7 @@
 // share modes, byte-range locks owned by the File object, fault injection.
 #include "platform/file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -111,9 +112,15 @@ TEST_F(FileTest, LocksBelongToTheFileObject) {
   EXPECT_EQ(kErrorLockViolation, a->Lock(kRec - 10, 20, LockKind::kExclusive, false).code());
   // Neighbouring bytes are free.
   EXPECT_TRUE(b->Lock(kRec + 1, 1, LockKind::kExclusive, false).ok());
-  // Unlock only the exact range that was locked.
+  // Unlock only the exact range that was locked. Windows says "not locked"
+  // (158); Wine says "lock violation" (33) for the same refusal.
+#ifdef _WIN32
+  EXPECT_THAT(a->Unlock(kRec, 2).code(), ::testing::AnyOf(kErrorNotLocked, kErrorLockViolation));
+  EXPECT_THAT(b->Unlock(kRec, 1).code(), ::testing::AnyOf(kErrorNotLocked, kErrorLockViolation));
+#else
   EXPECT_EQ(kErrorNotLocked, a->Unlock(kRec, 2).code());
   EXPECT_EQ(kErrorNotLocked, b->Unlock(kRec, 1).code());
+#endif
   ASSERT_TRUE(a->Unlock(kRec, 1).ok());
   EXPECT_TRUE(b->Lock(kRec, 1, LockKind::kExclusive, false).ok());
   // Closing a File drops its locks, and only its own.
