@@ -9,8 +9,10 @@
 namespace tables::cdx {
 namespace {
 
-// About 8 MB of decoded pages at most.
-constexpr size_t kMaxCachedPages = 6144;
+// About 3.5 MB of decoded pages at most. Random seeks in a large tag miss the
+// cache at any affordable size, so it is kept small enough for the peak
+// memory to stay flat.
+constexpr size_t kMaxCachedPages = 2048;
 
 IndexStatus ReadError(const std::string& file, uint32_t os_code) {
   return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
@@ -62,6 +64,7 @@ IndexStatus Pager::Revalidate(bool for_write) {
 
 void Pager::DropCache() {
   cache_.clear();
+  dirty_.clear();
   root_cache_.clear();
   freed_.clear();
   roots_.clear();
@@ -103,6 +106,7 @@ IndexStatus Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
 void Pager::MarkDirty(Node* node) {
   auto it = cache_.find(node->offset);
   if (it != cache_.end()) {
+    if (!it->second->dirty) dirty_.push_back(node->offset);
     it->second->dirty = true;
     changed_ = true;
   }
@@ -146,6 +150,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
   entry->dirty = true;
   *out = &entry->node;
   cache_[offset] = std::move(entry);
+  dirty_.push_back(offset);
   changed_ = true;
   return IndexStatus::Ok();
 }
@@ -193,14 +198,14 @@ IndexStatus Pager::Commit() {
     return IndexStatus::Ok();
   };
   // Pages in file order, so that a file grown by several pages has no holes.
-  std::vector<Entry*> dirty;
-  for (auto& [offset, entry] : cache_) {
-    if (entry->dirty) dirty.push_back(entry.get());
-  }
-  std::sort(dirty.begin(), dirty.end(),
-            [](const Entry* a, const Entry* b) { return a->node.offset < b->node.offset; });
+  // A page freed after it changed is no longer cached and is written as free.
+  std::sort(dirty_.begin(), dirty_.end());
+  dirty_.erase(std::unique(dirty_.begin(), dirty_.end()), dirty_.end());
   IndexStatus status;
-  for (Entry* e : dirty) {
+  for (uint32_t offset : dirty_) {
+    auto it = cache_.find(offset);
+    if (it == cache_.end() || !it->second->dirty) continue;
+    Entry* e = it->second.get();
     EncodeNode(e->node, e->filler, page);
     status = write(e->node.offset, page.data(), page.size());
     if (!status.ok()) break;
@@ -230,6 +235,7 @@ IndexStatus Pager::Commit() {
   ++counter_;
   ++generation_;  // our own changes move entries too: cursors find their place again
   file_size_ = alloc_end_;
+  dirty_.clear();
   freed_.clear();
   roots_.clear();
   changed_ = false;

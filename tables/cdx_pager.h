@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/file.h"
 #include "tables/cdx_page.h"
@@ -92,6 +93,7 @@ class Pager {
   bool header_known_ = false;
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::unique_ptr<Entry>> cache_;
+  std::vector<uint32_t> dirty_;          // offsets of cached pages changed since Commit
   std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
   std::unordered_map<uint32_t, uint32_t> root_cache_;

@@ -155,8 +155,15 @@ class CdxIndex {
   IndexStatus Refresh(IndexCursor* cursor, bool* exact);
   IndexStatus Fill(IndexCursor* cursor, uint32_t page, uint32_t index, bool valid);
   IndexStatus StepPhysical(IndexCursor* cursor, bool forward);
-  IndexStatus ChangeKeys(uint32_t recno, std::span<const uint8_t> old_record,
-                         std::span<const uint8_t> new_record);
+  // The tags whose entry for the record moves between the two images.
+  struct KeyChange {
+    size_t tag = 0;
+    std::string old_key, new_key;
+    bool old_in = false, new_in = false;
+  };
+  IndexStatus KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
+                         std::span<const uint8_t> new_record, std::vector<KeyChange>* changes);
+  IndexStatus ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes);
 
   platform::File* file_ = nullptr;
   std::string file_name_;
@@ -167,6 +174,7 @@ class CdxIndex {
   IndexStatus writable_;
   int update_depth_ = 0;
   int read_depth_ = 0;
+  std::vector<KeyChange> change_scratch_;
 };
 
 }  // namespace tables

@@ -94,30 +94,34 @@ void CdxIndex::AbortUpdate() {
   FinishWrite(IndexStatus::Argument("aborted"));
 }
 
-IndexStatus CdxIndex::ChangeKeys(uint32_t recno, std::span<const uint8_t> old_record,
-                                 std::span<const uint8_t> new_record) {
-  // Every key first, so that an expression failing on this record changes nothing.
-  struct Change {
-    std::string old_key, new_key;
-    bool old_in = false, new_in = false;
-  };
-  std::vector<Change> changes(tags_.size());
+// Every key is evaluated before anything is written, so that an expression
+// failing on this record changes nothing.
+IndexStatus CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
+                                 std::span<const uint8_t> new_record,
+                                 std::vector<KeyChange>* changes) {
+  changes->clear();
+  KeyChange c;
   for (size_t t = 0; t < tags_.size(); ++t) {
-    if (!old_record.empty()) {
-      INDEX_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &changes[t].old_key, &changes[t].old_in));
-    }
-    INDEX_RETURN_IF_ERROR(KeyOf(t, new_record, recno, &changes[t].new_key, &changes[t].new_in));
-  }
-  for (size_t t = 0; t < tags_.size(); ++t) {
-    const Change& c = changes[t];
+    c.tag = t;
+    c.old_in = false;
+    if (!old_record.empty()) INDEX_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &c.old_key, &c.old_in));
+    INDEX_RETURN_IF_ERROR(KeyOf(t, new_record, recno, &c.new_key, &c.new_in));
     if (c.old_in == c.new_in && (!c.new_in || c.old_key == c.new_key)) continue;
+    changes->push_back(c);
+  }
+  return IndexStatus::Ok();
+}
+
+IndexStatus CdxIndex::ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes) {
+  for (const KeyChange& c : changes) {
+    cdx::Tree& tree = *tags_[c.tag].tree;
     if (c.old_in) {
       bool found;
-      INDEX_RETURN_IF_ERROR(tags_[t].tree->Erase(c.old_key, recno, &found));
+      INDEX_RETURN_IF_ERROR(tree.Erase(c.old_key, recno, &found));
     }
     if (c.new_in) {
       bool inserted;
-      INDEX_RETURN_IF_ERROR(tags_[t].tree->Insert(c.new_key, recno, tags_[t].info.unique, &inserted));
+      INDEX_RETURN_IF_ERROR(tree.Insert(c.new_key, recno, tags_[c.tag].info.unique, &inserted));
     }
   }
   return IndexStatus::Ok();
@@ -129,8 +133,14 @@ IndexStatus CdxIndex::Append(uint32_t recno, std::span<const uint8_t> record) {
 
 IndexStatus CdxIndex::Update(uint32_t recno, std::span<const uint8_t> old_record,
                              std::span<const uint8_t> new_record) {
+  INDEX_RETURN_IF_ERROR(CheckWritable());
+  std::vector<KeyChange>& changes = change_scratch_;
+  INDEX_RETURN_IF_ERROR(KeyChanges(recno, old_record, new_record, &changes));
+  // A write that moves no key (a changed value outside every key) needs
+  // neither the index lock nor a new change counter.
+  if (changes.empty()) return IndexStatus::Ok();
   INDEX_RETURN_IF_ERROR(BeginUpdate());
-  IndexStatus status = ChangeKeys(recno, old_record, new_record);
+  IndexStatus status = ApplyChanges(recno, changes);
   if (!status.ok()) {
     // Half-made changes of a batch cannot be kept: the whole update is dropped.
     AbortUpdate();

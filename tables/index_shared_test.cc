@@ -156,5 +156,41 @@ TEST(IndexSharedTest, CursorKeepsItsPlaceAcrossOurOwnWrites) {
   EXPECT_GT(steps, 200u);
 }
 
+// A rewrite that moves no key (only a field outside every key changed) must
+// not touch the bag: no page, no change counter, so other workstations keep
+// their caches. A key that moves is written as usual.
+TEST(IndexSharedTest, RewriteMovingNoKeyLeavesTheBagUntouched) {
+  std::vector<IndexField> fields = kFields;
+  fields.push_back({"NOTE", 'C', 19, 5, 0, 0});
+  auto with_note = [](uint32_t recno, int version, const char* note) {
+    std::vector<uint8_t> rec = MakeRecord(recno, version);
+    rec.insert(rec.end(), note, note + 5);
+    return rec;
+  };
+  testing::TempDir dir;
+  std::string path = dir.path() + "/quiet.cdx";
+  auto file = testing::OpenForTest(path, true);
+  std::unique_ptr<CdxIndex> index;
+  ASSERT_TRUE(CdxIndex::Create(file.get(), "quiet.cdx", fields, kTags, IndexOptions(), &index).ok());
+  for (uint32_t r = 1; r <= 200; ++r) ASSERT_TRUE(index->Append(r, with_note(r, 0, "aaaaa")).ok());
+  std::vector<uint8_t> before = testing::ReadAll(path);
+  for (uint32_t r = 1; r <= 200; ++r) {
+    ASSERT_TRUE(index->Update(r, with_note(r, 0, "aaaaa"), with_note(r, 0, "bbbbb")).ok());
+  }
+  EXPECT_EQ(testing::ReadAll(path), before);
+  ASSERT_TRUE(index->Update(7, with_note(7, 0, "bbbbb"), with_note(7, 1, "bbbbb")).ok());
+  std::vector<uint8_t> after = testing::ReadAll(path);
+  EXPECT_NE(after, before);
+  EXPECT_NE(std::vector<uint8_t>(after.begin() + 8, after.begin() + 12),
+            std::vector<uint8_t>(before.begin() + 8, before.begin() + 12));  // counter moved
+  IndexCheckReport report;
+  auto fetch = [&](uint32_t recno, std::vector<uint8_t>* record) {
+    *record = with_note(recno, recno == 7 ? 1 : 0, "bbbbb");
+    return IndexStatus::Ok();
+  };
+  ASSERT_TRUE(CheckIndex(*index, 200, fetch, &report).ok());
+  EXPECT_TRUE(report.ok()) << report.faults.front();
+}
+
 }  // namespace
 }  // namespace tables

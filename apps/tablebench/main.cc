@@ -2,7 +2,8 @@
 //   tablebench append [--records 100000]   AppendDB of a whole source table into
 //                                          an empty target opened shared
 //   tablebench scan [--records 1000000]    every field of every record decoded
-//   tablebench seek | append3 | reconcile   the index benchmarks (index_bench.h)
+//   tablebench [--exclusive] seek | append3 | reconcile
+//                                          the index benchmarks (index_bench.h)
 // Prints records per second and the peak resident memory.
 #include <sys/resource.h>
 
@@ -167,6 +168,9 @@ int main(int argc, char** argv) {
   auto* append3 = app.add_subcommand("append3", "AppendDB-style batch into three tags");
   auto* reconcile = app.add_subcommand("reconcile", "the key-letter reconcile loop");
   app.add_option("--dir", dir, "scratch directory");
+  bool exclusive = false;
+  app.add_flag("--exclusive", exclusive,
+               "index benchmarks on bags opened exclusively (no index lock per call)");
   CLI11_PARSE(app, argc, argv);
   std::filesystem::create_directories(dir);
   // No error block: failures print and end the run.
@@ -175,9 +179,10 @@ int main(int argc, char** argv) {
   if (*scan) rc = Scan(records ? records : 1000000, dir, values);
   for (auto* sub : {seek, append3, reconcile}) {
     if (!*sub) continue;
-    tablebench::IndexBenchResult r = sub == seek      ? tablebench::BenchSeek(dir)
-                                     : sub == append3 ? tablebench::BenchAppend3(dir)
-                                                      : tablebench::BenchReconcile(dir);
+    bool shared = !exclusive;
+    tablebench::IndexBenchResult r = sub == seek      ? tablebench::BenchSeek(dir, shared)
+                                     : sub == append3 ? tablebench::BenchAppend3(dir, shared)
+                                                      : tablebench::BenchReconcile(dir, shared);
     std::printf("%s: %llu operations in %.3f s, peak memory %ld KB %s\n", r.name.c_str(),
                 static_cast<unsigned long long>(r.operations), r.seconds, PeakKb(),
                 r.note.c_str());
