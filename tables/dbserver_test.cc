@@ -92,11 +92,6 @@ TEST_F(DBServerTest, SeekFindsVisibleRecordsByPrefix) {
 }
 
 TEST_F(DBServerTest, FieldPutNeedsTheRecordLockInSharedMode) {
-#ifdef _WIN32
-  // Known failure under Wine, not yet understood (a crash or a fixture copy
-  // that fails there); runs on Linux. To be fixed for the Windows builds.
-  GTEST_SKIP() << "known failure under Wine";
-#endif
   auto before = ReadFileBytes(Ind("doc02 "));
   auto s = DBServer::Open(Ind("doc02 "));
   ASSERT_NE(nullptr, s);
@@ -165,11 +160,6 @@ TEST_F(DBServerTest, TypeAndWidthErrors) {
 }
 
 TEST_F(DBServerTest, AppendDBCopiesEveryVisibleRecordByFieldName) {
-#ifdef _WIN32
-  // Known failure under Wine, not yet understood (a crash or a fixture copy
-  // that fails there); runs on Linux. To be fixed for the Windows builds.
-  GTEST_SKIP() << "known failure under Wine";
-#endif
   auto before = ReadFileBytes(Tarif("doc01 "));
   auto s = DBServer::Open(Tarif("doc01 "));
   ASSERT_TRUE(s->AppendDB(Ref("tarif2017.dbf")));

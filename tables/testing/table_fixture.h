@@ -19,6 +19,8 @@ std::string DemoTree();
 std::string Sha256Hex(std::string_view data);
 std::string Hex(std::string_view bytes);
 std::string FromHex(std::string_view hex);
+// Paths go through platform::MapPath, as the table service's own do; a file
+// that cannot be read or written is a test failure.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
