@@ -8,6 +8,7 @@
 
 #include "runtime/error.h"
 #include "runtime/settings.h"
+#include "tables/cdx_pager.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
 #include "tables/fpt_file.h"
@@ -89,6 +90,9 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
       if (!os.ok() && back.ok()) {
         back = Status(Status::kWrite, "cannot put the index back", os.code(), index_->file_name());
       }
+      // The journal puts pages back behind the index's back: nothing it
+      // cached during the attempt may outlive it.
+      index_->pager().Discard();
     }
     if (memo_batch) {
       Status memo_back = dst.memo()->Rollback();

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "runtime/error.h"
+#include "tables/cdx_pager.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
 
@@ -18,6 +19,7 @@ Status DBServer::IndexChange(const std::function<IndexStatus()>& change) {
   }
   index_->AbortUpdate();
   os = cdx_file_->Rollback();
+  index_->pager().Discard();  // its cache may hold pages the journal just put back
   Status st = Status::FromIndex(is, index_->file_name());
   if (!os.ok()) {
     return Status(Status::kWrite, st.text() + "; the index could not be put back", os.code(),
