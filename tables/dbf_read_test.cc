@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "runtime/convert.h"
 #include "tables/dbf_value.h"
 #include "tables/fpt_file.h"
@@ -157,6 +158,53 @@ INSTANTIATE_TEST_SUITE_P(AllFixtures, FixtureReadTest, ::testing::ValuesIn(AllFi
                            for (char c : name) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return out + "_" + std::to_string(info.index);
                          });
+
+// Another program allocating a memo holds byte 0 of the FPT exclusively. On
+// Windows that lock is mandatory: our reads of that byte fail with a lock
+// violation until it goes (Linux and Wine do not enforce it, so this file
+// refuses such reads as Windows would).
+class ByteZeroLockedElsewhere final : public platform::File {
+ public:
+  explicit ByteZeroLockedElsewhere(std::unique_ptr<platform::File> base)
+      : base_(std::move(base)) {}
+  platform::OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
+    *got = 0;
+    if (offset == 0 && n > 0) return platform::OsStatus(platform::kErrorLockViolation);
+    return base_->ReadAt(offset, buffer, n, got);
+  }
+  platform::OsStatus WriteAt(uint64_t offset, const void* data, size_t n) override {
+    return base_->WriteAt(offset, data, n);
+  }
+  platform::OsStatus Size(uint64_t* size) override { return base_->Size(size); }
+  platform::OsStatus Truncate(uint64_t size) override { return base_->Truncate(size); }
+  platform::OsStatus Flush() override { return base_->Flush(); }
+  platform::OsStatus Lock(uint64_t offset, uint64_t length, platform::LockKind kind,
+                          bool wait) override {
+    return base_->Lock(offset, length, kind, wait);
+  }
+  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
+    return base_->Unlock(offset, length);
+  }
+
+ private:
+  std::unique_ptr<platform::File> base_;
+};
+
+TEST(MemoOpenTest, OpensAndReadsWhileAnotherProgramHoldsTheMemoLock) {
+  std::unique_ptr<platform::File> file;
+  ASSERT_TRUE(platform::OpenFile(FixtureRoot() + "/types/t_memo.fpt", platform::Access::kRead,
+                                 platform::Share::kDenyNone, platform::Disposition::kOpenExisting,
+                                 0, &file)
+                  .ok());
+  std::unique_ptr<MemoFile> memo;
+  Status st = MemoFile::Open(std::make_unique<ByteZeroLockedElsewhere>(std::move(file)),
+                             "t_memo.fpt", 'F', true, {}, &memo);
+  ASSERT_TRUE(st.ok()) << st.text();
+  EXPECT_EQ(64u, memo->block_size());
+  std::string text;
+  ASSERT_TRUE(memo->Read(16, &text).ok());  // record 2's note
+  EXPECT_EQ("Tr\xe8s court", text);
+}
 
 }  // namespace
 }  // namespace tables

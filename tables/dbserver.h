@@ -109,6 +109,8 @@ class DBServer {
 
   Table& table() { return *table_; }
   CdxIndex* index() { return index_.get(); }
+  // The structural index's file (nullptr without one), for tools that report on it.
+  platform::File* index_file() { return cdx_file_.get(); }
   const std::vector<uint8_t>& record() const { return record_; }
 
   // Closes every open DBServer (quit, XQDBCloseAll).

@@ -29,13 +29,15 @@ Status MemoFile::Open(std::unique_ptr<platform::File> file, std::string name, ch
   if (kind == 'D') {
     m->block_size_ = kDbtBlock;
   } else {
-    uint8_t h[8];
+    // Only the block size (bytes 6-7): byte 0 is the memo lock byte, and on
+    // Windows another program allocating a memo makes reads of it fail.
+    uint8_t h[2];
     size_t got = 0;
-    platform::OsStatus s = m->file_->ReadAt(0, h, 8, &got);
+    platform::OsStatus s = m->file_->ReadAt(6, h, 2, &got);
     if (!s.ok()) return IoError(Status::kRead, m->name_, "cannot read the memo header", s);
-    if (got < 8) return Status(Status::kCorruption, m->name_ + ": memo file shorter than its header",
+    if (got < 2) return Status(Status::kCorruption, m->name_ + ": memo file shorter than its header",
                                0, m->name_);
-    uint32_t bs = (static_cast<uint32_t>(h[6]) << 8) | h[7];
+    uint32_t bs = (static_cast<uint32_t>(h[0]) << 8) | h[1];
     if (bs == 0) {
       return Status(Status::kCorruption, m->name_ + ": memo block size 0", 0, m->name_);
     }
@@ -149,6 +151,32 @@ Status MemoFile::ReadHeader(uint32_t* next_free) {
   platform::OsStatus s = file_->ReadAt(0, h, 4, &got);
   if (!s.ok() || got < 4) return IoError(Status::kRead, name_, "cannot read the memo header", s);
   *next_free = kind_ == 'D' ? Le32(h) : Be32(h);
+  return Status::Ok();
+}
+
+Status MemoFile::ReadState(uint32_t* next_free, uint64_t* file_size) {
+  // The header is read under the memo lock taken shared, as other readers of
+  // it do: a writer holds it exclusively while it allocates (and on Windows
+  // the lock byte cannot be read meanwhile).
+  size_t taken = 0;
+  auto release = [&] {
+    while (taken-- > 0) file_->Unlock(lock_[taken].offset, lock_[taken].length);
+  };
+  if (shared_ && !locked_) {
+    for (; taken < lock_.size(); ++taken) {
+      platform::OsStatus s =
+          file_->Lock(lock_[taken].offset, lock_[taken].length, platform::LockKind::kShared, true);
+      if (!s.ok()) {
+        release();
+        return Status(Status::kLock, name_ + ": cannot lock the memo file", s.code(), name_);
+      }
+    }
+  }
+  Status st = ReadHeader(next_free);
+  platform::OsStatus s = file_->Size(file_size);
+  release();
+  TABLE_RETURN_IF_ERROR(st);
+  if (!s.ok()) return IoError(Status::kRead, name_, "cannot read the memo file size", s);
   return Status::Ok();
 }
 

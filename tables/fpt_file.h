@@ -35,6 +35,9 @@ class MemoFile {
   const std::string& name() const { return name_; }
   char kind() const { return kind_; }
   uint32_t block_size() const { return block_size_; }
+  // What the file says now (for tools): the next free block from its header
+  // and its size in bytes, read under the memo lock taken shared.
+  Status ReadState(uint32_t* next_free, uint64_t* file_size);
 
   // The value stored at block (0: none). *type: 1 text, 0 binary, 2 object.
   Status Read(uint32_t block, std::string* out, uint32_t* type = nullptr);

@@ -75,6 +75,10 @@ std::string Number(double v) {
 
 std::string Sha256(std::string_view data);
 
+std::string BaseName(const std::string& path) {
+  return path.substr(path.find_last_of("\\/") + 1);
+}
+
 }  // namespace
 
 Status DumpTable(const std::string& path, std::ostream& out) {
@@ -87,7 +91,7 @@ Status DumpTable(const std::string& path, std::ostream& out) {
   uint8_t last = 0;
   size_t got = 0;
   if (size > 0) t.file()->ReadAt(size - 1, &last, 1, &got);
-  std::string name = path.substr(path.find_last_of("\\/") + 1);
+  std::string name = BaseName(path);
   char hex2[4];
   std::snprintf(hex2, sizeof hex2, "%02x", h.version);
 
@@ -109,10 +113,26 @@ Status DumpTable(const std::string& path, std::ostream& out) {
         << "}";
   }
   out << "],\n\"memo_file\": ";
-  if (t.memo()) {
-    std::string mname = t.memo()->name().substr(t.memo()->name().find_last_of("\\/") + 1);
-    out << "{\"name\": " << JsonText(mname) << ", \"block_size\": " << t.memo()->block_size()
+  if (MemoFile* memo = t.memo()) {
+    uint32_t next_free = 0;
+    uint64_t memo_size = 0;
+    TABLE_RETURN_IF_ERROR(memo->ReadState(&next_free, &memo_size));
+    out << "{\"name\": " << JsonText(BaseName(memo->name())) << ", \"file_size\": " << memo_size
+        << ", \"block_size\": " << memo->block_size() << ", \"next_free_block\": " << next_free
         << "}";
+  } else {
+    out << "null";
+  }
+  out << ",\n\"index_file\": ";
+  if (CdxIndex* index = s->index()) {
+    uint64_t index_size = 0;
+    platform::OsStatus os = s->index_file()->Size(&index_size);
+    if (!os.ok()) {
+      return Status(Status::kRead, index->file_name() + ": cannot read the file size", os.code(),
+                    index->file_name());
+    }
+    out << "{\"name\": " << JsonText(BaseName(index->file_name())) << ", \"file_size\": "
+        << index_size << ", \"tag_count\": " << index->tag_count() << "}";
   } else {
     out << "null";
   }

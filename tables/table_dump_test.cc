@@ -9,7 +9,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "runtime/value.h"
+#include "tables/dbf_create.h"
 #include "tables/dbf_header.h"
+#include "tables/dbserver.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -48,8 +51,14 @@ TEST_P(DumpTest, EqualsTheFixtureDumpOnKnownKeys) {
     ExpectKeys(want["fields"][i], got["fields"][i],
                {"name", "type", "len", "dec", "len_byte", "dec_byte", "flags", "offset"}, "field");
   }
+  ASSERT_EQ(want["memo_file"].is_null(), got["memo_file"].is_null());
   if (!want["memo_file"].is_null()) {
-    ExpectKeys(want["memo_file"], got["memo_file"], {"name", "block_size"}, "memo");
+    ExpectKeys(want["memo_file"], got["memo_file"],
+               {"name", "file_size", "block_size", "next_free_block"}, "memo");
+  }
+  ASSERT_EQ(want["index_file"].is_null(), got["index_file"].is_null());
+  if (!want["index_file"].is_null()) {
+    ExpectKeys(want["index_file"], got["index_file"], {"name", "file_size", "tag_count"}, "index");
   }
   ASSERT_EQ(want["records"].size(), got["records"].size());
   for (size_t r = 0; r < want["records"].size(); ++r) {
@@ -91,6 +100,43 @@ INSTANTIATE_TEST_SUITE_P(
       for (char c : info.param) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
       return out;
     });
+
+// The memo and index facts are read from the files as they are now, not as
+// they were at open: a memo that outgrew its blocks moves the free pointer and
+// the file end, and the dump follows both.
+TEST(DumpFilesTest, FollowsTheMemoFileAsItGrowsAndNamesNoFilesItLacks) {
+  dbftest::ScratchDir dir;
+  std::string t = dir.Copy(dbftest::FixtureRoot() + "/types", "types");
+  auto dump = [](const std::string& path) {
+    std::ostringstream text;
+    EXPECT_TRUE(DumpTable(path, text).ok());
+    return json::parse(text.str());
+  };
+  json before = dump(t + "/t_memo.dbf");
+  const uint32_t block_size = before["memo_file"]["block_size"];
+  const uint32_t next_free = before["memo_file"]["next_free_block"];
+  {
+    auto s = DBServer::Open(t + "/t_memo.dbf", false);
+    ASSERT_NE(nullptr, s);
+    ASSERT_TRUE(s->GoTo(1));
+    // 8 bytes of block header + 1000 of text: 16 blocks of 64 at the end.
+    ASSERT_TRUE(s->FieldPut("NOTE", rt::Value::String(std::string(1000, 'x'))));
+  }
+  json after = dump(t + "/t_memo.dbf");
+  EXPECT_EQ(next_free + (8 + 1000 + block_size - 1) / block_size,
+            after["memo_file"]["next_free_block"].get<uint32_t>());
+  EXPECT_EQ(after["memo_file"]["next_free_block"].get<uint64_t>() * block_size,
+            after["memo_file"]["file_size"].get<uint64_t>());
+  EXPECT_EQ(before["index_file"]["name"], after["index_file"]["name"]);
+  EXPECT_EQ(6, after["index_file"]["tag_count"]);
+
+  // A table we create without memo fields or tags has neither file.
+  std::string bare = dir.path() + "/bare.dbf";
+  ASSERT_TRUE(CreateTable(bare, 0x03, {{"CODE", 'C', 4, 0}}).ok());
+  json plain = dump(bare);
+  EXPECT_TRUE(plain["memo_file"].is_null());
+  EXPECT_TRUE(plain["index_file"].is_null());
+}
 
 TEST(CheckTest, FindsSharedMemoBlocksAndBadFlags) {
   dbftest::ScratchDir dir;
