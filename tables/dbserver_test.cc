@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_faults.h"
 #include "runtime/convert.h"
 #include "runtime/object.h"
 #include "runtime/settings.h"
+#include "tables/cdx_check.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -123,6 +125,53 @@ TEST_F(DBServerTest, FieldPutNeedsTheRecordLockInSharedMode) {
     ASSERT_EQ(before[i], after[i]) << "byte " << i;
   }
   EXPECT_EQ("     99.50", std::string(after.begin() + field_at, after.begin() + field_at + 10));
+}
+
+// A key change whose write fails part-way is put back (record and index
+// file); the open work area must then find the record under its old key, not
+// through pages of the undone change left in its index cache.
+TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
+  auto s = DBServer::Open(Ind("doc02 "));
+  ASSERT_NE(nullptr, s);
+  ASSERT_TRUE(s->Seek(rt::Value::String("C   20170101")));
+  const uint32_t recno = s->RecNo();
+  ASSERT_TRUE(s->RLock());
+  uint64_t failed = 0;
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("failing write " + std::to_string(n));
+    ASSERT_LT(n, 50u);
+    platform::FaultPlan plan;
+    plan.fail_write_at = n;
+    bool ok;
+    {
+      platform::FaultScope scope(&plan);
+      ok = s->FieldPut("INDEX_TYP", rt::Value::String("ZZ"));
+    }
+    if (plan.writes < n) {  // nothing failed: the change went through
+      ASSERT_TRUE(ok);
+      break;
+    }
+    ASSERT_FALSE(ok);
+    ++failed;
+    EXPECT_FALSE(s->Seek(rt::Value::String("ZZ")));
+    ASSERT_TRUE(s->Seek(rt::Value::String("C   20170101")));
+    EXPECT_EQ(recno, s->RecNo());
+    EXPECT_EQ("C   ", s->FieldGet("INDEX_TYP").GetString());
+  }
+  EXPECT_GT(failed, 1u);  // the record write and at least one index page
+  ASSERT_TRUE(s->Seek(rt::Value::String("ZZ  20170101")));
+  EXPECT_EQ(recno, s->RecNo());
+  IndexCheckReport report;
+  ASSERT_TRUE(CheckIndex(*s->index(), s->LastRec(),
+                         [&](uint32_t r, std::vector<uint8_t>* record) {
+                           record->resize(s->table().record_length());
+                           return s->table().ReadRecord(r, record->data()).ok()
+                                      ? IndexStatus::Ok()
+                                      : IndexStatus::Corruption("unreadable record");
+                         },
+                         &report)
+                  .ok());
+  for (const std::string& f : report.faults) ADD_FAILURE() << f;
 }
 
 TEST_F(DBServerTest, AppendThenFieldPutWithoutFurtherLock) {
