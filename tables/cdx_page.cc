@@ -44,6 +44,12 @@ uint32_t CommonPrefix(std::string_view a, std::string_view b) {
   return n;
 }
 
+uint64_t Le64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
 std::string Where(const std::string& where, uint32_t offset) {
   return where + ", page at offset " + std::to_string(offset);
 }
@@ -171,30 +177,44 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
   const uint64_t rec_mask = rec_bits == 32 ? 0xFFFFFFFFull : ((1ull << rec_bits) - 1);
   const uint64_t dup_mask = (1ull << dup_bits) - 1;
   const uint64_t trail_mask = (1ull << trail_bits) - 1;
+  const uint64_t entry_mask = entry_bytes == 8 ? ~0ull : ((1ull << (8 * entry_bytes)) - 1);
   uint32_t suffix_end = kPageSize;
   const uint32_t entries_end = kLeafHeaderSize + n * entry_bytes;
-  std::string key(key_length, static_cast<char>(filler));
-  for (uint32_t i = 0; i < n; ++i) {
+  // Keys are expanded in place: each starts as a copy of its predecessor's
+  // shared prefix.
+  node.keys.resize(static_cast<size_t>(n) * key_length);
+  node.recnos.resize(n);
+  char* out_key = node.keys.data();
+  for (uint32_t i = 0; i < n; ++i, out_key += key_length) {
     const uint8_t* e = p + kLeafHeaderSize + i * entry_bytes;
     uint64_t v = 0;
-    for (uint32_t b = 0; b < entry_bytes; ++b) v |= static_cast<uint64_t>(e[b]) << (8 * b);
+    if (e + 8 <= p + kPageSize) {
+      // Eight bytes at once (the page is longer); the bits past the entry are masked off.
+      v = Le64(e) & entry_mask;
+    } else {
+      for (uint32_t b = 0; b < entry_bytes; ++b) v |= static_cast<uint64_t>(e[b]) << (8 * b);
+    }
     uint32_t recno = static_cast<uint32_t>(v & rec_mask);
     uint32_t dup = static_cast<uint32_t>((v >> rec_bits) & dup_mask);
     uint32_t trail = static_cast<uint32_t>((v >> (rec_bits + dup_bits)) & trail_mask);
     if (i == 0) dup = 0;
     if (dup + trail > key_length) {
+      node.keys.clear();
+      node.recnos.clear();
       return IndexStatus::Corruption(Where(where, offset) + ": entry " + std::to_string(i) +
                                      " has counts beyond the key length");
     }
     uint32_t fresh = key_length - dup - trail;
     if (suffix_end < entries_end + fresh) {
+      node.keys.clear();
+      node.recnos.clear();
       return IndexStatus::Corruption(Where(where, offset) + ": key bytes overlap the entries");
     }
     suffix_end -= fresh;
-    std::memcpy(key.data() + dup, p + suffix_end, fresh);
-    std::memset(key.data() + dup + fresh, filler, trail);
-    node.keys.append(key);
-    node.recnos.push_back(recno);
+    if (dup > 0) std::memcpy(out_key, out_key - key_length, dup);
+    std::memcpy(out_key + dup, p + suffix_end, fresh);
+    std::memset(out_key + dup + fresh, filler, trail);
+    node.recnos[i] = recno;
   }
   node.counted = false;
   return CheckOrder(node, where, offset);

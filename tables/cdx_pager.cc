@@ -9,10 +9,11 @@
 namespace tables::cdx {
 namespace {
 
-// About 3.5 MB of decoded pages at most. Random seeks in a large tag miss the
-// cache at any affordable size, so it is kept small enough for the peak
-// memory to stay flat.
-constexpr size_t kMaxCachedPages = 2048;
+// About 1.7 MB of decoded pages and 4 MB of page bytes at most, so that the
+// peak memory stays flat whatever the size of the file. Decoding a page costs
+// less than reading it again.
+constexpr size_t kMaxCachedPages = 1024;
+constexpr size_t kMaxRawPages = 8192;
 
 IndexStatus ReadError(const std::string& file, uint32_t os_code) {
   return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
@@ -25,7 +26,18 @@ IndexStatus WriteError(const std::string& file, uint32_t os_code) {
 }  // namespace
 
 Pager::Pager(platform::File* file, std::string file_name)
-    : file_(file), file_name_(std::move(file_name)) {}
+    : file_(file),
+      file_name_(std::move(file_name)),
+      max_decoded_(kMaxCachedPages),
+      max_raw_(kMaxRawPages) {}
+
+void Pager::SetCacheLimits(size_t decoded_pages, size_t raw_pages) {
+  if (changed_) return;
+  DropCache();
+  raw_bytes_ = std::vector<uint8_t>();
+  max_decoded_ = std::max<size_t>(decoded_pages, 1);
+  max_raw_ = std::max<size_t>(raw_pages, 1);
+}
 
 IndexStatus Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
   size_t got = 0;
@@ -65,6 +77,10 @@ IndexStatus Pager::Revalidate(bool for_write) {
 void Pager::DropCache() {
   cache_.clear();
   dirty_.clear();
+  raw_slot_.clear();
+  raw_offsets_.clear();
+  raw_bytes_.clear();  // the capacity stays: pages never touched take no memory
+  raw_next_ = 0;
   root_cache_.clear();
   freed_.clear();
   roots_.clear();
@@ -94,9 +110,15 @@ IndexStatus Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
                                    " is on the free list");
   }
   std::array<uint8_t, kPageSize> page;
-  INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+  const uint8_t* bytes = RawPage(offset);
+  if (bytes == nullptr) {
+    INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+    bytes = page.data();
+  }
   auto entry = std::make_unique<Entry>();
-  INDEX_RETURN_IF_ERROR(DecodeNode(page, offset, key_length, filler, where, &entry->node));
+  INDEX_RETURN_IF_ERROR(DecodeNode(std::span<const uint8_t>(bytes, kPageSize), offset, key_length,
+                                   filler, where, &entry->node));
+  if (bytes == page.data()) KeepRaw(offset, bytes);
   entry->filler = filler;
   *out = &entry->node;
   cache_.emplace(offset, std::move(entry));
@@ -141,6 +163,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
     alloc_end_ += kPageSize;
     ++stats_.pages_appended;
   }
+  ForgetRaw(offset);  // the page starts anew
   auto entry = std::make_unique<Entry>();
   entry->node.offset = offset;
   entry->node.attributes = attributes;
@@ -155,9 +178,44 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
   return IndexStatus::Ok();
 }
 
+const uint8_t* Pager::RawPage(uint32_t offset) const {
+  auto it = raw_slot_.find(offset);
+  if (it == raw_slot_.end()) return nullptr;
+  return raw_bytes_.data() + static_cast<size_t>(it->second) * kPageSize;
+}
+
+void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
+  auto it = raw_slot_.find(offset);
+  uint32_t slot;
+  if (it != raw_slot_.end()) {
+    slot = it->second;
+  } else if (raw_offsets_.size() < max_raw_) {
+    if (raw_bytes_.capacity() == 0) raw_bytes_.reserve(max_raw_ * kPageSize);
+    slot = static_cast<uint32_t>(raw_offsets_.size());
+    raw_offsets_.push_back(offset);
+    raw_bytes_.resize(raw_offsets_.size() * kPageSize);
+    raw_slot_.emplace(offset, slot);
+  } else {
+    slot = raw_next_;
+    raw_next_ = static_cast<uint32_t>((raw_next_ + 1) % max_raw_);
+    if (raw_offsets_[slot] != kNoPage) raw_slot_.erase(raw_offsets_[slot]);
+    raw_offsets_[slot] = offset;
+    raw_slot_.emplace(offset, slot);
+  }
+  std::copy(bytes, bytes + kPageSize, raw_bytes_.begin() + static_cast<ptrdiff_t>(slot) * kPageSize);
+}
+
+void Pager::ForgetRaw(uint32_t offset) {
+  auto it = raw_slot_.find(offset);
+  if (it == raw_slot_.end()) return;
+  raw_offsets_[it->second] = kNoPage;
+  raw_slot_.erase(it);
+}
+
 void Pager::Free(uint32_t offset) {
   ++stats_.pages_freed;
   cache_.erase(offset);
+  ForgetRaw(offset);
   freed_[offset] = free_head_;
   free_head_ = offset;
   changed_ = true;
@@ -210,6 +268,7 @@ IndexStatus Pager::Commit() {
     status = write(e->node.offset, page.data(), page.size());
     if (!status.ok()) break;
     e->dirty = false;
+    if (RawPage(offset) != nullptr) KeepRaw(offset, page.data());
   }
   for (auto it = freed_.begin(); status.ok() && it != freed_.end(); ++it) {
     page.fill(0);
@@ -248,12 +307,12 @@ void Pager::Discard() {
 }
 
 void Pager::Trim() {
-  if (cache_.size() <= kMaxCachedPages || changed_) return;
+  if (cache_.size() <= max_decoded_ || changed_) return;
   // Leaves go first: interior pages are few and every descent needs them.
   for (auto it = cache_.begin(); it != cache_.end();) {
     it = it->second->node.leaf() ? cache_.erase(it) : std::next(it);
   }
-  if (cache_.size() > kMaxCachedPages) cache_.clear();
+  if (cache_.size() > max_decoded_) cache_.clear();
 }
 
 }  // namespace tables::cdx

@@ -1,5 +1,6 @@
 // Page access for one CDX file. Reads pages through the platform file, keeps
-// decoded pages in a bounded cache, and collects the changes of one update
+// decoded pages in a small bounded cache and the bytes of more pages in a
+// larger one (a page found there is decoded again but not read), and collects the changes of one update
 // (changed pages, pages taken from or returned to the free list, new tag roots)
 // to write them together at Commit, so that a failure found half-way leaves the
 // file untouched (Discard). In shared mode the cache is trusted only while the
@@ -65,6 +66,9 @@ class Pager {
   void Discard();
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
+  // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
+  // 4 MB); drops both caches. Not while changes are pending.
+  void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
   struct Stats {
@@ -83,6 +87,11 @@ class Pager {
   };
   IndexStatus CheckPageOffset(uint32_t offset, const std::string& where) const;
   void DropCache();
+  // The raw copy of a page, or nullptr.
+  const uint8_t* RawPage(uint32_t offset) const;
+  // Keeps a copy of a page's bytes, replacing the oldest copy when full.
+  void KeepRaw(uint32_t offset, const uint8_t* bytes);
+  void ForgetRaw(uint32_t offset);
 
   platform::File* file_;
   std::string file_name_;
@@ -94,6 +103,14 @@ class Pager {
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::unique_ptr<Entry>> cache_;
   std::vector<uint32_t> dirty_;          // offsets of cached pages changed since Commit
+  // Raw page copies: slot i holds the page at raw_offsets_[i] (kNoPage: empty),
+  // replaced in turn.
+  std::unordered_map<uint32_t, uint32_t> raw_slot_;
+  std::vector<uint8_t> raw_bytes_;
+  std::vector<uint32_t> raw_offsets_;
+  uint32_t raw_next_ = 0;
+  size_t max_decoded_;
+  size_t max_raw_;
   std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
   std::unordered_map<uint32_t, uint32_t> root_cache_;

@@ -183,9 +183,9 @@ int main(int argc, char** argv) {
     tablebench::IndexBenchResult r = sub == seek      ? tablebench::BenchSeek(dir, shared)
                                      : sub == append3 ? tablebench::BenchAppend3(dir, shared)
                                                       : tablebench::BenchReconcile(dir, shared);
-    std::printf("%s: %llu operations in %.3f s, peak memory %ld KB %s\n", r.name.c_str(),
-                static_cast<unsigned long long>(r.operations), r.seconds, PeakKb(),
-                r.note.c_str());
+    std::printf("%s: %llu operations in %.3f s (%.3f s CPU), peak memory %ld KB %s\n",
+                r.name.c_str(), static_cast<unsigned long long>(r.operations), r.seconds,
+                r.cpu_seconds, PeakKb(), r.note.c_str());
   }
   std::filesystem::remove_all(dir);
   return rc;
