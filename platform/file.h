@@ -11,6 +11,7 @@
 // read or open with a chosen error code (see file_faults.h).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -43,6 +44,15 @@ class File {
   virtual OsStatus Lock(uint64_t offset, uint64_t length, LockKind kind, bool wait) = 0;
   virtual OsStatus Unlock(uint64_t offset, uint64_t length) = 0;
 };
+
+// Takes a lock, trying again while another holder keeps a conflicting one, for
+// at most `patience`: a bounded wait, for callers that may hold other locks
+// (an unbounded wait there can deadlock two programs). Gives the last try's
+// status: kErrorLockViolation when the time ran out.
+OsStatus LockWithin(File* file, uint64_t offset, uint64_t length, LockKind kind,
+                    std::chrono::milliseconds patience);
+// The patience of the table service's header, memo and index locks.
+inline constexpr std::chrono::milliseconds kLockPatience{10000};
 
 // attributes: Windows file attributes for a created file (0x20 archive, 0x80 normal).
 OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,

@@ -5,8 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/file_faults.h"
 
@@ -99,6 +101,29 @@ TEST_F(FileTest, ShareModesConflictAsOnWindows) {
   EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("s.dbf"), Access::kReadWrite,
                                              Share::kDenyNone, Disposition::kOpenExisting, 0,
                                              &other).code());
+}
+
+TEST_F(FileTest, LockWithinWaitsForTheHolderButNotForEver) {
+  auto a = MustOpen("w.dbf", Access::kReadWrite, Share::kDenyNone);
+  auto b = MustOpen("w.dbf", Access::kReadWrite, Share::kDenyNone);
+  constexpr uint64_t kByte = 0x7FFFFFFE;
+  ASSERT_TRUE(a->Lock(kByte, 1, LockKind::kExclusive, false).ok());
+  // The holder keeps it: the wait ends with a lock violation after the patience.
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(kErrorLockViolation,
+            LockWithin(b.get(), kByte, 1, LockKind::kShared, std::chrono::milliseconds(60)).code());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(60));
+  // The holder lets go while we wait: the lock is ours.
+  std::thread holder([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    a->Unlock(kByte, 1);
+  });
+  OsStatus s = LockWithin(b.get(), kByte, 1, LockKind::kExclusive, std::chrono::seconds(20));
+  holder.join();
+  EXPECT_TRUE(s.ok()) << s.code();
+  EXPECT_EQ(kErrorLockViolation, a->Lock(kByte, 1, LockKind::kShared, false).code());
+  // A free byte is taken at once, even with no patience at all.
+  EXPECT_TRUE(LockWithin(a.get(), kByte - 1, 1, LockKind::kShared, std::chrono::milliseconds(0)).ok());
 }
 
 TEST_F(FileTest, LocksBelongToTheFileObject) {

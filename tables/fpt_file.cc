@@ -129,7 +129,8 @@ Status MemoFile::LockAlloc() {
   if (!shared_ || locked_) return Status::Ok();
   for (size_t i = 0; i < lock_.size(); ++i) {
     platform::OsStatus s =
-        file_->Lock(lock_[i].offset, lock_[i].length, platform::LockKind::kExclusive, true);
+        platform::LockWithin(file_.get(), lock_[i].offset, lock_[i].length,
+                             platform::LockKind::kExclusive, platform::kLockPatience);
     if (!s.ok()) {
       while (i-- > 0) file_->Unlock(lock_[i].offset, lock_[i].length);
       return Status(Status::kLock, name_ + ": cannot lock the memo file", s.code(), name_);
@@ -165,7 +166,8 @@ Status MemoFile::ReadState(uint32_t* next_free, uint64_t* file_size) {
   if (shared_ && !locked_) {
     for (; taken < lock_.size(); ++taken) {
       platform::OsStatus s =
-          file_->Lock(lock_[taken].offset, lock_[taken].length, platform::LockKind::kShared, true);
+          platform::LockWithin(file_.get(), lock_[taken].offset, lock_[taken].length,
+                               platform::LockKind::kShared, platform::kLockPatience);
       if (!s.ok()) {
         release();
         return Status(Status::kLock, name_ + ": cannot lock the memo file", s.code(), name_);

@@ -22,8 +22,8 @@ IndexStatus CdxIndex::LockForRead() {
   if (update_depth_ > 0 || read_depth_++ > 0) return IndexStatus::Ok();
   pager_->Trim();
   if (options_.shared) {
-    platform::OsStatus s = file_->Lock(options_.lock_offset, options_.lock_length,
-                                       platform::LockKind::kShared, true);
+    platform::OsStatus s = platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
+                                                platform::LockKind::kShared, platform::kLockPatience);
     if (!s.ok()) {
       --read_depth_;
       return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
@@ -50,8 +50,9 @@ IndexStatus CdxIndex::LockForWrite() {
   INDEX_RETURN_IF_ERROR(CheckWritable());
   pager_->Trim();
   if (options_.shared) {
-    platform::OsStatus s = file_->Lock(options_.lock_offset, options_.lock_length,
-                                       platform::LockKind::kExclusive, true);
+    platform::OsStatus s = platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
+                                                platform::LockKind::kExclusive,
+                                                platform::kLockPatience);
     if (!s.ok()) {
       return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
     }

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 #include "tables/dbf_field.h"
 #include "tables/fpt_file.h"
@@ -225,17 +224,10 @@ Status Table::WriteRecord(uint32_t recno, const uint8_t* buffer) {
 
 Status Table::TakeRanges(const std::vector<LockRange>& ranges, bool wait) {
   for (size_t i = 0; i < ranges.size(); ++i) {
-    OsStatus s;
     // A bounded wait: never block for ever while other locks may be held.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(wait ? 10 : 0);
-    while (true) {
-      s = file_->Lock(ranges[i].offset, ranges[i].length, platform::LockKind::kExclusive, false);
-      if (s.ok() || s.code() != platform::kErrorLockViolation ||
-          std::chrono::steady_clock::now() >= deadline) {
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    OsStatus s = platform::LockWithin(
+        file_.get(), ranges[i].offset, ranges[i].length, platform::LockKind::kExclusive,
+        wait ? platform::kLockPatience : std::chrono::milliseconds(0));
     if (!s.ok()) {
       while (i-- > 0) file_->Unlock(ranges[i].offset, ranges[i].length);
       return Status(Status::kLock, path_ + ": lock not granted", s.code(), path_);
