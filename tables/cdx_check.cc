@@ -127,7 +127,7 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
       index.UnlockRead();
       return s;
     }
-    cdx::TreeInfo dir{0, cdx::Le16(bag + 12), 0x20, index.file_name() + ", tag directory"};
+    cdx::TreeInfo dir{0, Le16(bag + 12), 0x20, index.file_name() + ", tag directory"};
     std::vector<Entry> names;
     TagChecker(pager, dir, live, faults).Walk(&names);
     if (names.size() != index.tag_count()) faults.push_back(index.file_name() + ": tag directory lists " + std::to_string(names.size()) + " tags");
@@ -193,7 +193,7 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
   // The free list: pages inside the file, none of them live, no loop.
   uint8_t head_bytes[4];
   IndexStatus s = pager.ReadBytes(4, head_bytes, sizeof head_bytes);
-  uint32_t free_page = cdx::Le32(head_bytes);
+  uint32_t free_page = Le32(head_bytes);
   std::unordered_set<uint32_t> seen;
   while (s.ok() && free_page != 0 && free_page != cdx::kNoPage) {
     if (free_page % cdx::kPageSize != 0 || free_page + uint64_t{cdx::kPageSize} > pager.file_size()) {
@@ -209,7 +209,7 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
       break;
     }
     s = pager.ReadBytes(free_page, head_bytes, sizeof head_bytes);
-    free_page = cdx::Le32(head_bytes);
+    free_page = Le32(head_bytes);
   }
   report->live_pages = live.size();
   report->free_pages = seen.size();

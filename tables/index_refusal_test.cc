@@ -12,7 +12,6 @@
 namespace tables {
 namespace {
 
-using cdx::PutLe16;
 
 struct Opened {
   testing::DbfImage dbf;
@@ -107,11 +106,11 @@ TEST(IndexRefusalTest, TagsWeCannotReproduceRefuseWritesButStayReadable) {
 TEST(IndexRefusalTest, DamagedPagesAreCorruptionNamingTagAndPage) {
   // t_big's ID tag: header at 1536, a multi-level tree.
   auto root_of = [](const std::vector<uint8_t>& b, uint32_t header) {
-    return cdx::Le32(&b[header]);
+    return Le32(&b[header]);
   };
   auto first_leaf = [&](const std::vector<uint8_t>& b, uint32_t header) {
     uint32_t page = root_of(b, header);
-    while (!(b[page] & cdx::kAttrLeaf)) page = cdx::Be32(&b[page + 12 + 8 + 4]);
+    while (!(b[page] & cdx::kAttrLeaf)) page = Be32(&b[page + 12 + 8 + 4]);
     return page;
   };
   struct Case {
@@ -122,7 +121,7 @@ TEST(IndexRefusalTest, DamagedPagesAreCorruptionNamingTagAndPage) {
     bool walk_meets_it = true;
   } cases[] = {
       {"child outside the file",
-       [&](std::vector<uint8_t>& b) { cdx::PutBe32(&b[root_of(b, 1536) + 12 + 8 + 4], 0x7FFFFE00); },
+       [&](std::vector<uint8_t>& b) { PutBe32(&b[root_of(b, 1536) + 12 + 8 + 4], 0x7FFFFE00); },
        "outside the file"},
       {"attribute 5", [&](std::vector<uint8_t>& b) { b[first_leaf(b, 1536)] = 5; },
        "unknown page attribute 5"},
@@ -132,7 +131,7 @@ TEST(IndexRefusalTest, DamagedPagesAreCorruptionNamingTagAndPage) {
       {"sibling loop",
        [&](std::vector<uint8_t>& b) {
          uint32_t leaf = first_leaf(b, 1536);
-         cdx::PutLe32(&b[leaf + 8], leaf);
+         PutLe32(&b[leaf + 8], leaf);
        },
        "does not point back", false},
       {"interior key out of step with its child",

@@ -11,13 +11,18 @@ constexpr uint16_t kHigh[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-char FromCodePoint(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  if (cp == 0x202F || cp == 0x2009) return '\xA0';
+}  // namespace
+
+uint32_t Cp1252CodePoint(unsigned char byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+}
+
+int Cp1252Byte(uint32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
   for (int i = 0; i < 32; ++i) {
-    if (kHigh[i] != 0 && kHigh[i] == cp) return static_cast<char>(0x80 + i);
+    if (kHigh[i] != 0 && kHigh[i] == cp) return 0x80 + i;
   }
-  return '?';
+  return -1;
 }
 
 void AppendUtf8(uint32_t cp, std::string* out) {
@@ -32,8 +37,6 @@ void AppendUtf8(uint32_t cp, std::string* out) {
     out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-}  // namespace
 
 std::string Utf8ToCp1252(std::string_view utf8) {
   std::string out;
@@ -58,7 +61,9 @@ std::string Utf8ToCp1252(std::string_view utf8) {
       ++i;
       continue;
     }
-    out.push_back(FromCodePoint(cp));
+    // The narrow and thin no-break spaces show as the no-break space.
+    int byte = cp == 0x202F || cp == 0x2009 ? 0xA0 : Cp1252Byte(cp);
+    out.push_back(byte < 0 ? '?' : static_cast<char>(byte));
     i += extra + 1;
   }
   return out;
@@ -68,10 +73,8 @@ std::string Cp1252ToUtf8(std::string_view ansi) {
   std::string out;
   out.reserve(ansi.size());
   for (char ch : ansi) {
-    auto b = static_cast<uint8_t>(ch);
-    uint32_t cp = b;
-    if (b >= 0x80 && b < 0xA0) cp = kHigh[b - 0x80] ? kHigh[b - 0x80] : 0xFFFD;
-    AppendUtf8(cp, &out);
+    uint32_t cp = Cp1252CodePoint(static_cast<unsigned char>(ch));
+    AppendUtf8(cp == 0 && ch != 0 ? 0xFFFD : cp, &out);
   }
   return out;
 }
