@@ -23,8 +23,6 @@ namespace tables {
 namespace {
 
 using dbftest::FixtureRoot;
-using dbftest::Hex;
-using dbftest::Sha256Hex;
 using nlohmann::json;
 
 json LoadDump(const std::string& dbf_path) {

@@ -15,7 +15,6 @@ namespace tables {
 namespace {
 
 using testing::FixtureDir;
-using testing::Hex;
 
 struct Walked {
   uint32_t recno;
@@ -77,7 +76,7 @@ TEST_P(FixtureTest, EveryTagMatchesTheDump) {
     ASSERT_EQ(walk.size(), want["entry_count"].get<size_t>());
     std::string sha_text;
     for (const Walked& w : walk) sha_text += std::to_string(w.recno) + " " + Hex(w.key) + "\n";
-    EXPECT_EQ(testing::Sha256Hex(sha_text), want["entries_sha256"].get<std::string>());
+    EXPECT_EQ(Sha256Hex(sha_text), want["entries_sha256"].get<std::string>());
     const auto& entries = want["entries"];
     size_t head = entries.size(), tail = 0;
     if (want["entries_truncated"].get<bool>()) {

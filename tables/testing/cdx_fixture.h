@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "tables/digest.h"
 #include "tables/expr.h"
 #include "tables/index.h"
 
@@ -18,8 +19,6 @@ namespace tables::testing {
 std::string FixtureDir();  // PROJECT_TESTDATA_DIR "/cdx"
 std::vector<uint8_t> ReadAll(const std::string& path);
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes);
-std::string Sha256Hex(const std::string& text);
-std::string Hex(std::string_view bytes);
 
 // A directory under the system temp dir, removed with the object.
 class TempDir {

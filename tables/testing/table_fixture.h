@@ -1,5 +1,6 @@
-// Test helpers of the table-layer tests: the fixture tree, hex and SHA-256 for
-// the dumps, temporary directories holding copies of fixtures.
+// Test helpers of the table-layer tests: the fixture tree, hex for the dumps
+// (with Hex and Sha256Hex of tables/digest.h), temporary directories holding
+// copies of fixtures.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tables/digest.h"
 
 namespace tables::dbftest {
 
@@ -16,8 +19,6 @@ std::string FixtureRoot();
 // cannot hold, so Windows builds use the same tables from demo-tree-trim
 // (Windows strips the blank from "doc01 \" and so reaches "doc01").
 std::string DemoTree();
-std::string Sha256Hex(std::string_view data);
-std::string Hex(std::string_view bytes);
 std::string FromHex(std::string_view hex);
 // Paths go through platform::MapPath, as the table service's own do; a file
 // that cannot be read or written is a test failure.
