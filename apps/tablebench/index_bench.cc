@@ -187,4 +187,28 @@ IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t pr
   return result;
 }
 
+IndexBenchResult BenchLockProtocol(const std::string& dir, uint32_t calls) {
+  IndexBenchResult result{"locks", 0, 0, calls, ""};
+  auto file = Open(dir + "/locks.cdx");
+  std::vector<uint8_t> page(1024, 0);
+  if (!file || !file->WriteAt(0, page.data(), page.size()).ok()) return result;
+  IndexOptions options;  // the lock byte of the default scheme
+  auto start = std::chrono::steady_clock::now();
+  double cpu_start = CpuNow();
+  for (uint32_t i = 0; i < calls; ++i) {
+    uint8_t counter[8];
+    size_t got = 0;
+    if (!file->Lock(options.lock_offset, options.lock_length, platform::LockKind::kShared, false)
+             .ok() ||
+        !file->ReadAt(4, counter, sizeof counter, &got).ok() ||
+        !file->Unlock(options.lock_offset, options.lock_length).ok()) {
+      std::fprintf(stderr, "lock protocol failed\n");
+      return result;
+    }
+  }
+  result.seconds = Since(start);
+  result.cpu_seconds = CpuNow() - cpu_start;
+  return result;
+}
+
 }  // namespace tablebench

@@ -30,4 +30,9 @@ IndexBenchResult BenchAppend3(const std::string& dir, bool shared, uint32_t reco
 IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t practice = 1000000,
                                 uint32_t reference = 10000);
 
+// What every shared read of an index costs before it looks at a page: the
+// index lock taken shared, the change counter read, the lock released; timed
+// `calls` times on a scratch file. The floor of `seek` in shared mode.
+IndexBenchResult BenchLockProtocol(const std::string& dir, uint32_t calls = 100000);
+
 }  // namespace tablebench

@@ -4,6 +4,7 @@
 //   tablebench scan [--records 1000000]    every field of every record decoded
 //   tablebench [--exclusive] seek | append3 | reconcile
 //                                          the index benchmarks (index_bench.h)
+//   tablebench locks                       the shared-mode lock protocol alone
 // Prints records per second and the peak resident memory.
 #include <sys/resource.h>
 
@@ -167,6 +168,7 @@ int main(int argc, char** argv) {
   auto* seek = app.add_subcommand("seek", "random seeks in a two-tag bag");
   auto* append3 = app.add_subcommand("append3", "AppendDB-style batch into three tags");
   auto* reconcile = app.add_subcommand("reconcile", "the key-letter reconcile loop");
+  auto* locks = app.add_subcommand("locks", "the shared-mode lock protocol of one index read");
   app.add_option("--dir", dir, "scratch directory");
   bool exclusive = false;
   app.add_flag("--exclusive", exclusive,
@@ -177,12 +179,13 @@ int main(int argc, char** argv) {
   int rc = 0;
   if (*append) rc = Append(records ? records : 100000, dir);
   if (*scan) rc = Scan(records ? records : 1000000, dir, values);
-  for (auto* sub : {seek, append3, reconcile}) {
+  for (auto* sub : {seek, append3, reconcile, locks}) {
     if (!*sub) continue;
     bool shared = !exclusive;
-    tablebench::IndexBenchResult r = sub == seek      ? tablebench::BenchSeek(dir, shared)
-                                     : sub == append3 ? tablebench::BenchAppend3(dir, shared)
-                                                      : tablebench::BenchReconcile(dir, shared);
+    tablebench::IndexBenchResult r = sub == seek        ? tablebench::BenchSeek(dir, shared)
+                                     : sub == append3   ? tablebench::BenchAppend3(dir, shared)
+                                     : sub == reconcile ? tablebench::BenchReconcile(dir, shared)
+                                                        : tablebench::BenchLockProtocol(dir);
     std::printf("%s: %llu operations in %.3f s (%.3f s CPU), peak memory %ld KB %s\n",
                 r.name.c_str(), static_cast<unsigned long long>(r.operations), r.seconds,
                 r.cpu_seconds, PeakKb(), r.note.c_str());
