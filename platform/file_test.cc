@@ -123,7 +123,8 @@ TEST_F(FileTest, LockWithinWaitsForTheHolderButNotForEver) {
   EXPECT_TRUE(s.ok()) << s.code();
   EXPECT_EQ(kErrorLockViolation, a->Lock(kByte, 1, LockKind::kShared, false).code());
   // A free byte is taken at once, even with no patience at all.
-  EXPECT_TRUE(LockWithin(a.get(), kByte - 1, 1, LockKind::kShared, std::chrono::milliseconds(0)).ok());
+  EXPECT_TRUE(
+      LockWithin(a.get(), kByte - 1, 1, LockKind::kShared, std::chrono::milliseconds(0)).ok());
 }
 
 TEST_F(FileTest, LocksBelongToTheFileObject) {

@@ -202,7 +202,8 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
     raw_offsets_[slot] = offset;
     raw_slot_.emplace(offset, slot);
   }
-  std::copy(bytes, bytes + kPageSize, raw_bytes_.begin() + static_cast<ptrdiff_t>(slot) * kPageSize);
+  std::copy(bytes, bytes + kPageSize,
+            raw_bytes_.begin() + static_cast<ptrdiff_t>(slot) * kPageSize);
 }
 
 void Pager::ForgetRaw(uint32_t offset) {

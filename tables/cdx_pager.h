@@ -1,7 +1,8 @@
 // Page access for one CDX file. Reads pages through the platform file, keeps
 // decoded pages in a small bounded cache and the bytes of more pages in a
-// larger one (a page found there is decoded again but not read), and collects the changes of one update
-// (changed pages, pages taken from or returned to the free list, new tag roots)
+// larger one (a page found there is decoded again but not read), and collects
+// the changes of one update (changed pages, pages taken from or returned to
+// the free list, new tag roots)
 // to write them together at Commit, so that a failure found half-way leaves the
 // file untouched (Discard). In shared mode the cache is trusted only while the
 // bag header's free-list head and change counter are those seen last:

@@ -22,8 +22,9 @@ IndexStatus CdxIndex::LockForRead() {
   if (update_depth_ > 0 || read_depth_++ > 0) return IndexStatus::Ok();
   pager_->Trim();
   if (options_.shared) {
-    platform::OsStatus s = platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
-                                                platform::LockKind::kShared, platform::kLockPatience);
+    platform::OsStatus s =
+        platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
+                             platform::LockKind::kShared, platform::kLockPatience);
     if (!s.ok()) {
       --read_depth_;
       return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
@@ -105,7 +106,8 @@ IndexStatus CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_re
   for (size_t t = 0; t < tags_.size(); ++t) {
     c.tag = t;
     c.old_in = false;
-    if (!old_record.empty()) INDEX_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &c.old_key, &c.old_in));
+    if (!old_record.empty())
+      INDEX_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &c.old_key, &c.old_in));
     INDEX_RETURN_IF_ERROR(KeyOf(t, new_record, recno, &c.new_key, &c.new_in));
     if (c.old_in == c.new_in && (!c.new_in || c.old_key == c.new_key)) continue;
     changes->push_back(c);

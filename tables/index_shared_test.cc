@@ -171,7 +171,8 @@ TEST(IndexSharedTest, RewriteMovingNoKeyLeavesTheBagUntouched) {
   std::string path = dir.path() + "/quiet.cdx";
   auto file = testing::OpenForTest(path, true);
   std::unique_ptr<CdxIndex> index;
-  ASSERT_TRUE(CdxIndex::Create(file.get(), "quiet.cdx", fields, kTags, IndexOptions(), &index).ok());
+  ASSERT_TRUE(
+      CdxIndex::Create(file.get(), "quiet.cdx", fields, kTags, IndexOptions(), &index).ok());
   for (uint32_t r = 1; r <= 200; ++r) ASSERT_TRUE(index->Append(r, with_note(r, 0, "aaaaa")).ok());
   std::vector<uint8_t> before = testing::ReadAll(path);
   for (uint32_t r = 1; r <= 200; ++r) {
