@@ -106,8 +106,9 @@ IndexStatus CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_re
   for (size_t t = 0; t < tags_.size(); ++t) {
     c.tag = t;
     c.old_in = false;
-    if (!old_record.empty())
+    if (!old_record.empty()) {
       INDEX_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &c.old_key, &c.old_in));
+    }
     INDEX_RETURN_IF_ERROR(KeyOf(t, new_record, recno, &c.new_key, &c.new_in));
     if (c.old_in == c.new_in && (!c.new_in || c.old_key == c.new_key)) continue;
     changes->push_back(c);
