@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tables/key_codec.h"
+
 namespace tables::cdx {
 namespace {
 
@@ -53,6 +55,77 @@ uint64_t Le64(const uint8_t* p) {
 std::string Where(const std::string& where, uint32_t offset) {
   return where + ", page at offset " + std::to_string(offset);
 }
+
+// Reads the entries of a compressed leaf one after the other, checking each
+// as it goes (counts within the key, key bytes clear of the entry area).
+class LeafReader {
+ public:
+  IndexStatus Open(const uint8_t* page, uint32_t n, uint32_t key_length, uint8_t filler,
+                   const std::string& where, uint32_t offset) {
+    p_ = page;
+    n_ = n;
+    key_length_ = key_length;
+    filler_ = filler;
+    where_ = &where;
+    offset_ = offset;
+    rec_bits_ = p_[20];
+    dup_bits_ = p_[21];
+    uint32_t trail_bits = p_[22];
+    entry_bytes_ = p_[23];
+    if (entry_bytes_ < 1 || entry_bytes_ > 8 || rec_bits_ > 32 || dup_bits_ > 16 ||
+        trail_bits > 16 || rec_bits_ + dup_bits_ + trail_bits > 8 * entry_bytes_) {
+      return IndexStatus::Corruption(Where(where, offset) + ": invalid leaf bit widths");
+    }
+    if (n * entry_bytes_ > kPageSize - kLeafHeaderSize) {
+      return IndexStatus::Corruption(Where(where, offset) + ": " + std::to_string(n) +
+                                     " keys exceed the page capacity");
+    }
+    rec_mask_ = rec_bits_ == 32 ? 0xFFFFFFFFull : ((1ull << rec_bits_) - 1);
+    dup_mask_ = (1ull << dup_bits_) - 1;
+    trail_mask_ = (1ull << trail_bits) - 1;
+    entry_mask_ = entry_bytes_ == 8 ? ~0ull : ((1ull << (8 * entry_bytes_)) - 1);
+    entries_end_ = kLeafHeaderSize + n * entry_bytes_;
+    return IndexStatus::Ok();
+  }
+
+  // Expands the next entry into key, whose key_length bytes must hold the
+  // previous entry's key (the first entry shares nothing).
+  IndexStatus Next(char* key, uint32_t* recno) {
+    const uint8_t* e = p_ + kLeafHeaderSize + i_ * entry_bytes_;
+    uint64_t v = 0;
+    if (e + 8 <= p_ + kPageSize) {
+      // Eight bytes at once (the page is longer); the bits past the entry are masked off.
+      v = Le64(e) & entry_mask_;
+    } else {
+      for (uint32_t b = 0; b < entry_bytes_; ++b) v |= static_cast<uint64_t>(e[b]) << (8 * b);
+    }
+    *recno = static_cast<uint32_t>(v & rec_mask_);
+    uint32_t dup = i_ == 0 ? 0 : static_cast<uint32_t>((v >> rec_bits_) & dup_mask_);
+    uint32_t trail = static_cast<uint32_t>((v >> (rec_bits_ + dup_bits_)) & trail_mask_);
+    if (dup + trail > key_length_) {
+      return IndexStatus::Corruption(Where(*where_, offset_) + ": entry " + std::to_string(i_) +
+                                     " has counts beyond the key length");
+    }
+    uint32_t fresh = key_length_ - dup - trail;
+    if (suffix_end_ < entries_end_ + fresh) {
+      return IndexStatus::Corruption(Where(*where_, offset_) + ": key bytes overlap the entries");
+    }
+    suffix_end_ -= fresh;
+    std::memcpy(key + dup, p_ + suffix_end_, fresh);
+    std::memset(key + dup + fresh, filler_, trail);
+    ++i_;
+    return IndexStatus::Ok();
+  }
+
+ private:
+  const uint8_t* p_ = nullptr;
+  const std::string* where_ = nullptr;
+  uint32_t n_ = 0, i_ = 0, key_length_ = 0, offset_ = 0;
+  uint8_t filler_ = 0x20;
+  uint32_t rec_bits_ = 0, dup_bits_ = 0, entry_bytes_ = 0;
+  uint64_t rec_mask_ = 0, dup_mask_ = 0, trail_mask_ = 0, entry_mask_ = 0;
+  uint32_t suffix_end_ = kPageSize, entries_end_ = 0;
+};
 
 }  // namespace
 
@@ -165,59 +238,71 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
     return CheckOrder(node, where, offset);
   }
 
-  uint32_t rec_bits = p[20], dup_bits = p[21], trail_bits = p[22], entry_bytes = p[23];
-  if (entry_bytes < 1 || entry_bytes > 8 || rec_bits > 32 || dup_bits > 16 || trail_bits > 16 ||
-      rec_bits + dup_bits + trail_bits > 8 * entry_bytes) {
-    return IndexStatus::Corruption(Where(where, offset) + ": invalid leaf bit widths");
-  }
-  if (n * entry_bytes > kPageSize - kLeafHeaderSize) {
-    return IndexStatus::Corruption(Where(where, offset) + ": " + std::to_string(n) +
-                                   " keys exceed the page capacity");
-  }
-  const uint64_t rec_mask = rec_bits == 32 ? 0xFFFFFFFFull : ((1ull << rec_bits) - 1);
-  const uint64_t dup_mask = (1ull << dup_bits) - 1;
-  const uint64_t trail_mask = (1ull << trail_bits) - 1;
-  const uint64_t entry_mask = entry_bytes == 8 ? ~0ull : ((1ull << (8 * entry_bytes)) - 1);
-  uint32_t suffix_end = kPageSize;
-  const uint32_t entries_end = kLeafHeaderSize + n * entry_bytes;
-  // Keys are expanded in place: each starts as a copy of its predecessor's
-  // shared prefix.
+  LeafReader reader;
+  INDEX_RETURN_IF_ERROR(reader.Open(p, n, key_length, filler, where, offset));
+  // Keys are expanded in place: each starts as a copy of its predecessor.
   node.keys.resize(static_cast<size_t>(n) * key_length);
   node.recnos.resize(n);
   char* out_key = node.keys.data();
   for (uint32_t i = 0; i < n; ++i, out_key += key_length) {
-    const uint8_t* e = p + kLeafHeaderSize + i * entry_bytes;
-    uint64_t v = 0;
-    if (e + 8 <= p + kPageSize) {
-      // Eight bytes at once (the page is longer); the bits past the entry are masked off.
-      v = Le64(e) & entry_mask;
-    } else {
-      for (uint32_t b = 0; b < entry_bytes; ++b) v |= static_cast<uint64_t>(e[b]) << (8 * b);
-    }
-    uint32_t recno = static_cast<uint32_t>(v & rec_mask);
-    uint32_t dup = static_cast<uint32_t>((v >> rec_bits) & dup_mask);
-    uint32_t trail = static_cast<uint32_t>((v >> (rec_bits + dup_bits)) & trail_mask);
-    if (i == 0) dup = 0;
-    if (dup + trail > key_length) {
+    if (i > 0) std::memcpy(out_key, out_key - key_length, key_length);
+    IndexStatus s = reader.Next(out_key, &node.recnos[i]);
+    if (!s.ok()) {
       node.keys.clear();
       node.recnos.clear();
-      return IndexStatus::Corruption(Where(where, offset) + ": entry " + std::to_string(i) +
-                                     " has counts beyond the key length");
+      return s;
     }
-    uint32_t fresh = key_length - dup - trail;
-    if (suffix_end < entries_end + fresh) {
-      node.keys.clear();
-      node.recnos.clear();
-      return IndexStatus::Corruption(Where(where, offset) + ": key bytes overlap the entries");
-    }
-    suffix_end -= fresh;
-    if (dup > 0) std::memcpy(out_key, out_key - key_length, dup);
-    std::memcpy(out_key + dup, p + suffix_end, fresh);
-    std::memset(out_key + dup + fresh, filler, trail);
-    node.recnos[i] = recno;
   }
   node.counted = false;
   return CheckOrder(node, where, offset);
+}
+
+IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+                     uint8_t filler, const std::string& where, std::string_view key,
+                     uint32_t recno, LeafHit* hit) {
+  if (page.size() < kPageSize) {
+    return IndexStatus::Corruption(Where(where, offset) + ": page cut short by end of file");
+  }
+  const uint8_t* p = page.data();
+  hit->attributes = Le16(p);
+  hit->size = Le16(p + 2);
+  hit->right = Le32(p + 8);
+  if (hit->attributes > 3 || !(hit->attributes & kAttrLeaf)) {
+    return IndexStatus::Corruption(Where(where, offset) + ": not a leaf page (attribute " +
+                                   std::to_string(hit->attributes) + ")");
+  }
+  if (key_length == 0 || key_length > kMaxKeyLength) {
+    return IndexStatus::Corruption(Where(where, offset) + ": key length " +
+                                   std::to_string(key_length) + " out of range");
+  }
+  LeafReader reader;
+  INDEX_RETURN_IF_ERROR(reader.Open(p, hit->size, key_length, filler, where, offset));
+  char current[kMaxKeyLength];
+  char previous[kMaxKeyLength];
+  uint32_t previous_recno = 0;
+  for (uint32_t i = 0; i < hit->size; ++i) {
+    uint32_t r;
+    INDEX_RETURN_IF_ERROR(reader.Next(current, &r));
+    std::string_view k(current, key_length);
+    if (i > 0) {
+      int order = std::memcmp(previous, current, key_length);
+      if (order > 0 || (order == 0 && previous_recno >= r)) {
+        return IndexStatus::Corruption(Where(where, offset) + ": keys out of order at entry " +
+                                       std::to_string(i));
+      }
+    }
+    int c = CompareKeys(k, key);
+    if (c > 0 || (c == 0 && r >= recno)) {
+      hit->index = i;
+      hit->key.assign(k);
+      hit->recno = r;
+      return IndexStatus::Ok();
+    }
+    std::memcpy(previous, current, key_length);
+    previous_recno = r;
+  }
+  hit->index = hit->size;
+  return IndexStatus::Ok();
 }
 
 bool NodeFits(const Node& node, uint8_t filler) {

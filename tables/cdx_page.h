@@ -69,6 +69,22 @@ inline uint32_t InteriorCapacity(uint32_t key_length) {
 IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                        uint8_t filler, const std::string& where, Node* out);
 
+// A search in a leaf as it lies in the file, for reads that want one entry:
+// the first entry at or after (key, recno) in (key, record number) order,
+// found without expanding the entries after it. The entries read are checked
+// as DecodeNode checks them, their order included.
+struct LeafHit {
+  uint16_t attributes = 0;
+  uint32_t size = 0;         // entries in the page
+  uint32_t right = kNoPage;  // the right sibling
+  uint32_t index = 0;        // the entry found; size when every entry comes before
+  std::string key;           // the entry's key and record number (index < size)
+  uint32_t recno = 0;
+};
+IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+                     uint8_t filler, const std::string& where, std::string_view key,
+                     uint32_t recno, LeafHit* hit);
+
 // True when the entries fit one page of the node's kind.
 bool NodeFits(const Node& node, uint8_t filler);
 

@@ -125,6 +125,25 @@ IndexStatus Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
   return IndexStatus::Ok();
 }
 
+Node* Pager::Cached(uint32_t offset) {
+  auto it = cache_.find(offset);
+  return it == cache_.end() ? nullptr : &it->second->node;
+}
+
+IndexStatus Pager::Bytes(uint32_t offset, const std::string& where, const uint8_t** out) {
+  if ((*out = RawPage(offset)) != nullptr) return IndexStatus::Ok();
+  INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+  if (freed_.count(offset)) {
+    return IndexStatus::Corruption(where + ": page at offset " + std::to_string(offset) +
+                                   " is on the free list");
+  }
+  std::array<uint8_t, kPageSize> page;
+  INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+  KeepRaw(offset, page.data());
+  *out = RawPage(offset);
+  return IndexStatus::Ok();
+}
+
 void Pager::MarkDirty(Node* node) {
   auto it = cache_.find(node->offset);
   if (it != cache_.end()) {

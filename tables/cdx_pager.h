@@ -46,6 +46,11 @@ class Pager {
   // tag in error texts.
   IndexStatus Get(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
                   Node** out);
+  // The decoded page at offset when the cache holds it, else nullptr.
+  Node* Cached(uint32_t offset);
+  // The bytes of the page at offset, from the kept copies or read (and kept);
+  // valid until the next call into the pager.
+  IndexStatus Bytes(uint32_t offset, const std::string& where, const uint8_t** out);
   // Records that a cached page changed; it is written at Commit.
   void MarkDirty(Node* node);
   // A new empty page of the given kind, from the free list or the end of file.

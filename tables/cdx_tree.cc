@@ -180,6 +180,66 @@ IndexStatus Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos
   return SkipEmptyForward(pos);
 }
 
+IndexStatus Tree::Find(std::string_view key, uint32_t recno, Position* pos,
+                       std::string* found_key, uint32_t* found_recno) {
+  uint32_t offset;
+  INDEX_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &offset));
+  int depth = 0;
+  for (;; ++depth) {
+    if (depth == kMaxDepth) {
+      return IndexStatus::Corruption(info_.where + ": tree deeper than " +
+                                     std::to_string(kMaxDepth) + " levels (page loop)");
+    }
+    Node* n = pager_->Cached(offset);
+    if (n == nullptr) {
+      const uint8_t* bytes;
+      INDEX_RETURN_IF_ERROR(pager_->Bytes(offset, info_.where, &bytes));
+      uint16_t attributes = Le16(bytes);
+      if ((attributes & kAttrLeaf) && attributes <= 3) {
+        if (depth > 0 && (attributes & kAttrRoot)) {
+          return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
+        }
+        LeafHit hit;
+        INDEX_RETURN_IF_ERROR(ScanLeaf(std::span<const uint8_t>(bytes, kPageSize), offset,
+                                       info_.key_length, info_.filler, info_.where, key, recno,
+                                       &hit));
+        *pos = Position{offset, hit.index};
+        if (hit.index < hit.size) {
+          *found_key = std::move(hit.key);
+          *found_recno = hit.recno;
+          return IndexStatus::Ok();
+        }
+        break;  // every entry of the page comes before: the answer lies further right
+      }
+      INDEX_RETURN_IF_ERROR(Load(offset, &n));
+    }
+    if (depth > 0 && n->root()) {
+      return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
+    }
+    uint32_t lo = 0, hi = static_cast<uint32_t>(n->size());
+    while (lo < hi) {
+      uint32_t mid = (lo + hi) / 2;
+      int c = CompareKeys(n->key(mid), key);
+      if (c > 0 || (c == 0 && n->recnos[mid] >= recno)) {
+        hi = mid;
+      } else {
+        lo = mid + 1;
+      }
+    }
+    if (n->leaf()) {
+      *pos = Position{offset, lo};
+      break;
+    }
+    offset = n->children[lo == n->size() ? lo - 1 : lo];
+  }
+  INDEX_RETURN_IF_ERROR(SkipEmptyForward(pos));
+  if (!pos->valid()) return IndexStatus::Ok();
+  std::string_view k;
+  INDEX_RETURN_IF_ERROR(At(*pos, &k, found_recno));
+  found_key->assign(k);
+  return IndexStatus::Ok();
+}
+
 IndexStatus Tree::PrefixEnd(std::string_view prefix, Position* pos) {
   std::vector<Step>& path = scratch_;
   INDEX_RETURN_IF_ERROR(Descend(

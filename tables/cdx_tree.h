@@ -46,6 +46,11 @@ class Tree {
   // First entry at or after (key, recno); a key shorter than the key length
   // compares as a prefix that sorts before every key it begins.
   IndexStatus LowerBound(std::string_view key, uint32_t recno, Position* pos);
+  // LowerBound for a read that wants the entry found and nothing else: a leaf
+  // missing from the decoded cache is searched as it lies in the file, not
+  // decoded. *found_key and *found_recno are the entry's (pos invalid: none).
+  IndexStatus Find(std::string_view key, uint32_t recno, Position* pos, std::string* found_key,
+                   uint32_t* found_recno);
   // First entry whose first prefix.size() bytes sort after prefix.
   IndexStatus PrefixEnd(std::string_view prefix, Position* pos);
 

@@ -240,13 +240,19 @@ IndexStatus CdxIndex::Seek(size_t tag, std::string_view key, IndexCursor* cursor
   Position pos;
   IndexStatus s;
   if (!tags_[tag].info.descending) {
-    s = tree.LowerBound(key, 0, &pos);
+    s = tree.Find(key, 0, &pos, &cursor->key, &cursor->recno);
+    if (s.ok()) {
+      cursor->valid = pos.valid();
+      cursor->page = pos.page;
+      cursor->index = pos.index;
+      cursor->generation = pager_->generation();
+    }
   } else {
     // In descending order the first match is the last one stored.
     s = tree.PrefixEnd(key, &pos);
     if (s.ok()) s = pos.valid() ? tree.Prev(&pos) : tree.Last(&pos);
+    if (s.ok()) s = Fill(cursor, pos.page, pos.index, pos.valid());
   }
-  if (s.ok()) s = Fill(cursor, pos.page, pos.index, pos.valid());
   UnlockRead();
   INDEX_RETURN_IF_ERROR(s);
   *found = cursor->valid && HasPrefix(cursor->key, key);

@@ -81,6 +81,9 @@ class Model {
         ASSERT_TRUE(index_.Prev(&c).ok());
       }
       ASSERT_FALSE(c.valid);
+      if (!index_.tag(t).descending) {
+        ASSERT_NO_FATAL_FAILURE(VerifySeeks(t));
+      }
     }
     IndexCheckReport report;
     IndexStatus s = CheckIndex(
@@ -94,6 +97,38 @@ class Model {
     for (const std::string& f : report.faults) ADD_FAILURE() << f;
     free_pages_seen_ = std::max(free_pages_seen_, report.free_pages);
     last_free_pages_ = report.free_pages;
+  }
+
+  // Seeks for keys of the tag, for their prefixes and for keys just after
+  // them land where the model says: on the first entry at or after the key,
+  // found when that entry begins with it.
+  void VerifySeeks(size_t t) {
+    const std::set<Entry>& entries = tags_[t];
+    size_t i = 0;
+    for (const Entry& e : entries) {
+      if (i++ % 5 != 0) continue;
+      std::string after = e.first;
+      if (static_cast<unsigned char>(after.back()) < 0xFF) ++after.back();
+      for (const std::string& sought : {e.first, e.first.substr(0, e.first.size() / 2), after}) {
+        auto want = entries.lower_bound({sought, 0});
+        IndexCursor c;
+        bool found;
+        ASSERT_TRUE(index_.Seek(t, sought, &c, &found).ok());
+        SCOPED_TRACE("tag " + index_.tag(t).name + ", sought " + Hex(sought));
+        ASSERT_EQ(c.valid, want != entries.end());
+        if (!c.valid) continue;
+        EXPECT_EQ(c.key, want->first);
+        EXPECT_EQ(c.recno, want->second);
+        EXPECT_EQ(found, want->first.compare(0, sought.size(), sought) == 0);
+        // The cursor goes on from there in the tag's order.
+        ASSERT_TRUE(index_.Next(&c).ok());
+        auto next = std::next(want);
+        ASSERT_EQ(c.valid, next != entries.end());
+        if (c.valid) {
+          EXPECT_EQ(c.recno, next->second);
+        }
+      }
+    }
   }
 
   uint64_t free_pages_seen_ = 0;
