@@ -1,27 +1,29 @@
-// Two processes on one table (fork): record locks conflict between them,
-// appends serialise under the header lock, and afterwards every record of
-// both is there and every tag holds it.
-#include <sys/wait.h>
-#include <unistd.h>
-
+// Two programs on one table (this test binary started a second time): record
+// locks conflict between them, appends serialise under the header lock, and
+// afterwards every record of both is there and every tag holds it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 
 #include "runtime/convert.h"
 #include "runtime/settings.h"
 #include "tables/dbserver.h"
+#include "tables/testing/other_process.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
 namespace {
 
+using dbftest::AwaitSignal;
+using dbftest::DemoTree;
 using dbftest::ErrorCatcher;
-using dbftest::FixtureRoot;
+using dbftest::OtherProcess;
 using dbftest::ScratchDir;
+using dbftest::Signal;
 
 constexpr int kPerProcess = 150;
 
@@ -42,36 +44,20 @@ bool AppendMany(DBServer& s, char prefix) {
 TEST(DBServerProcessTest, LocksConflictAndAppendsSerialise) {
   ErrorCatcher errors;
   ScratchDir scratch;
-  std::string dir = scratch.Copy(FixtureRoot() + "/demo-tree/root/data/doc02 ", "doc02");
+  std::string dir = scratch.Copy(DemoTree() + "/root/data/doc02 ", "doc02");
   std::string path = dir + "/ind_100.dbf";
   auto s = DBServer::Open(path);
   ASSERT_NE(nullptr, s);
   ASSERT_TRUE(s->GoTo(1));
   ASSERT_TRUE(s->RLock());
 
-  int to_child[2], to_parent[2];
-  ASSERT_EQ(0, pipe(to_child));
-  ASSERT_EQ(0, pipe(to_parent));
-  // The other program: this test binary again, started fresh (a plain fork
-  // would share the parent's open files and so its locks).
-  pid_t child = fork();
-  if (child == 0) {
-    dup2(to_child[0], 3);
-    dup2(to_parent[1], 4);
-    setenv("TABLES_CHILD_TABLE", path.c_str(), 1);
-    execl("/proc/self/exe", "tables_tests", "--gtest_filter=DBServerProcessChild.*",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  char c = 0;
-  ASSERT_EQ(1, read(to_parent[0], &c, 1));
+  OtherProcess child;
+  ASSERT_TRUE(child.Start("DBServerProcessChild.*", "TABLES_CHILD_TABLE", path));
+  ASSERT_TRUE(AwaitSignal(dir, "ready"));  // the child has tried our lock
   ASSERT_TRUE(s->Unlock());
-  ASSERT_EQ(1, write(to_child[1], "g", 1));
+  ASSERT_TRUE(Signal(dir, "go"));
   EXPECT_TRUE(AppendMany(*s, 'A'));
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(0, WEXITSTATUS(status));
+  EXPECT_EQ(0, child.Wait());
   s->Close();
 
   auto check = DBServer::Open(path);
@@ -101,28 +87,28 @@ TEST(DBServerProcessTest, LocksConflictAndAppendsSerialise) {
 
 // Runs only as the child of the test above.
 TEST(DBServerProcessChild, Run) {
-  const char* path = getenv("TABLES_CHILD_TABLE");
-  if (path == nullptr) GTEST_SKIP() << "runs as the other program of DBServerProcessTest";
+  const char* path = std::getenv("TABLES_CHILD_TABLE");
+  if (path == nullptr || *path == '\0') GTEST_SKIP() << "runs as the other program of DBServerProcessTest";
   ErrorCatcher errors;
-  char c = 0;
+  std::string dir = std::filesystem::path(path).parent_path().string();
   int code = 0;
   auto t = DBServer::Open(path);
-  if (!t) _exit(10);
+  if (!t) std::_Exit(10);
   t->GoTo(1);
   if (t->RLock()) code |= 1;  // held by the parent
   t->GoTo(2);
   if (!t->RLock()) code |= 2;  // free
   if (t->FLock()) code |= 4;   // the parent holds a record
   t->Unlock();
-  if (write(4, "r", 1) != 1) _exit(11);
-  if (read(3, &c, 1) != 1) _exit(12);  // start appending together
+  if (!Signal(dir, "ready")) std::_Exit(11);
+  if (!AwaitSignal(dir, "go")) std::_Exit(12);  // start appending together
   if (!AppendMany(*t, 'B')) code |= 8;
   for (const auto& e : errors.errors()) {
     fprintf(stderr, "child error %u/%u %s: %s\n", e.gen_code, e.os_code, e.operation.c_str(),
             e.description.c_str());
   }
   t->Close();
-  _exit(code);
+  std::_Exit(code);
 }
 
 }  // namespace
