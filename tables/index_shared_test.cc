@@ -3,17 +3,15 @@
 // seeing the other's pages through the change counter. Afterwards every
 // record's keys are there, once, and the checker finds nothing.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
+#include <cstdlib>
 #include <random>
 
 #include "tables/cdx_check.h"
 #include "tables/cdx_pager.h"
 #include "tables/index.h"
 #include "tables/testing/cdx_fixture.h"
+#include "tables/testing/other_process.h"
 
 namespace tables {
 namespace {
@@ -32,7 +30,8 @@ std::vector<uint8_t> MakeRecord(uint32_t recno, int version) {
   return std::vector<uint8_t>(r.begin(), r.end());
 }
 
-#ifndef _WIN32
+constexpr uint32_t kEach = 1500;
+
 // Appends records first, first+2, ... (count of them), then rewrites each once.
 IndexStatus Work(const std::string& path, uint32_t first, uint32_t count) {
   auto file = testing::OpenForTest(path, true);
@@ -49,29 +48,22 @@ IndexStatus Work(const std::string& path, uint32_t first, uint32_t count) {
   return IndexStatus::Ok();
 }
 
-// The second process is a fork; the Windows build relies on the handle-level
-// lock conformance of the platform layer and the in-process test below.
+// The other program is this test binary started again, working on the odd
+// records while we work on the even ones.
 TEST(IndexSharedTest, TwoProcessesAppendAndUpdateTheSameBag) {
   testing::TempDir dir;
   std::string path = dir.path() + "/shared.cdx";
   {
     auto file = testing::OpenForTest(path, true);
     std::unique_ptr<CdxIndex> index;
-    ASSERT_TRUE(CdxIndex::Create(file.get(), "shared.cdx", kFields, kTags, IndexOptions(), &index).ok());
+    ASSERT_TRUE(
+        CdxIndex::Create(file.get(), "shared.cdx", kFields, kTags, IndexOptions(), &index).ok());
   }
-  constexpr uint32_t kEach = 1500;
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    IndexStatus s = Work(path, 1, kEach);
-    _exit(s.ok() ? 0 : 1);
-  }
+  dbftest::OtherProcess child;
+  ASSERT_TRUE(child.Start("IndexSharedChild.*", "TABLES_CHILD_BAG", path));
   IndexStatus s = Work(path, 2, kEach);
-  int wstatus = 0;
-  waitpid(child, &wstatus, 0);
+  ASSERT_EQ(child.Wait(), 0);
   ASSERT_TRUE(s.ok()) << s.text();
-  ASSERT_TRUE(WIFEXITED(wstatus));
-  ASSERT_EQ(WEXITSTATUS(wstatus), 0);
 
   auto file = testing::OpenForTest(path, true);
   std::unique_ptr<CdxIndex> index;
@@ -89,7 +81,15 @@ TEST(IndexSharedTest, TwoProcessesAppendAndUpdateTheSameBag) {
   EXPECT_EQ(report.entries[0], 2 * kEach);
   EXPECT_EQ(report.entries[1], 2 * kEach);
 }
-#endif
+
+// Runs only as the other program of the test above.
+TEST(IndexSharedChild, Work) {
+  const char* path = std::getenv("TABLES_CHILD_BAG");
+  if (path == nullptr || *path == '\0') {
+    GTEST_SKIP() << "runs as the other program of IndexSharedTest";
+  }
+  std::_Exit(Work(path, 1, kEach).ok() ? 0 : 1);
+}
 
 TEST(IndexSharedTest, CachedPagesAreDroppedWhenAnotherWriterMovedTheCounter) {
   testing::TempDir dir;
