@@ -111,7 +111,7 @@ void YmdFromJulian(int32_t j, int* y, int* m, int* d) {
     *y = *m = *d = 0;
     return;
   }
-  int64_t a = j + 32044;
+  int64_t a = static_cast<int64_t>(j) + 32044;
   int64_t b = (4 * a + 3) / 146097;
   int64_t c = a - 146097 * b / 4;
   int64_t dd = (4 * c + 3) / 1461;
