@@ -2,6 +2,7 @@
 // operators, with xBase's typing (text + text concatenates, date + number is a
 // date, "=" on texts compares as far as the right operand goes).
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +15,17 @@ namespace {
 IndexStatus TypeError(const char* op, const ExprValue& a, const ExprValue& b) {
   return IndexStatus::DataType(std::string("argument error: ") + KindName(a.kind) + " " + op + " " +
                                KindName(b.kind));
+}
+
+// A date moved by a number of days (the fraction dropped); a result beyond
+// the range of day numbers is an error, not a wrapped number.
+IndexStatus ShiftDate(int32_t date, double days, ExprValue* out) {
+  double moved = static_cast<double>(date) + std::trunc(days);
+  if (!(moved >= INT32_MIN && moved <= INT32_MAX)) {
+    return IndexStatus::DataType("date arithmetic out of range");
+  }
+  *out = ExprValue::Date(static_cast<int32_t>(moved));
+  return IndexStatus::Ok();
 }
 
 int64_t LeInt(const uint8_t* p, size_t n) {
@@ -122,13 +134,10 @@ IndexStatus Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprVa
       return IndexStatus::Ok();
     }
     if (a.kind == K::kDate && b.kind == K::kNumber) {
-      int32_t d = a.date + static_cast<int32_t>(op == ExprOp::kAdd ? b.num : -b.num);
-      *out = ExprValue::Date(d);
-      return IndexStatus::Ok();
+      return ShiftDate(a.date, op == ExprOp::kAdd ? b.num : -b.num, out);
     }
     if (a.kind == K::kNumber && b.kind == K::kDate && op == ExprOp::kAdd) {
-      *out = ExprValue::Date(b.date + static_cast<int32_t>(a.num));
-      return IndexStatus::Ok();
+      return ShiftDate(b.date, a.num, out);
     }
     if (a.kind == K::kDate && b.kind == K::kDate && op == ExprOp::kSub) {
       *out = ExprValue::Number(a.date - b.date);
@@ -295,6 +304,10 @@ std::string FormatStr(double n, int width, int decimals) {
   if (width <= 0) width = 10;
   if (decimals < 0) decimals = 0;
   if (!std::isfinite(n)) return std::string(static_cast<size_t>(width), '*');
+  // Digits past the 18th decimal are beyond a double's precision (and past
+  // what 64-bit units hold): they are written as zeros.
+  const int extra = decimals > 18 ? decimals - 18 : 0;
+  decimals -= extra;
   double scale = std::pow(10.0, decimals);
   double scaled = std::round(n * scale);
   if (std::fabs(scaled) >= 9.0e18) return std::string(static_cast<size_t>(width), '*');
@@ -308,6 +321,7 @@ std::string FormatStr(double n, int width, int decimals) {
     std::string frac = std::to_string(mag % div);
     text += "." + std::string(static_cast<size_t>(decimals) - frac.size(), '0') + frac;
   }
+  if (extra > 0) text += (decimals > 0 ? "" : ".") + std::string(static_cast<size_t>(extra), '0');
   if (negative && mag != 0) text = "-" + text;
   if (static_cast<int>(text.size()) > width) return std::string(static_cast<size_t>(width), '*');
   return std::string(static_cast<size_t>(width) - text.size(), ' ') + text;

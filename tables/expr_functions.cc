@@ -308,7 +308,7 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
       INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "ROUND"));
       double scale = std::pow(10.0, std::trunc(a[1].num));
       *out = ExprValue::Number(std::round(a[0].num * scale) / scale, -1,
-                               std::max(0, static_cast<int>(a[1].num)));
+                               static_cast<int>(std::min<size_t>(Count(a[1].num), 64)));
       return IndexStatus::Ok();
     }
     case ExprFunc::kMin:

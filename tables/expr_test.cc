@@ -148,7 +148,8 @@ TEST(ExprTest, CompileErrorsNameTheProblem) {
 
 TEST(ExprTest, TypeErrorsAtEvaluation) {
   for (const char* text : {"CODE + 1", "QTE = 'a'", "UPPER(QTE)", "OK .AND. 1", "1 / 0",
-                           "DTOS(CODE)"}) {
+                           "DTOS(CODE)", "JOUR + 1000000000 * 1000000000",
+                           "3000000000 + JOUR", "JOUR - 3000000000"}) {
     std::unique_ptr<Expr> e;
     ASSERT_TRUE(Expr::Compile(text, kFields, &e).ok()) << text;
     std::vector<uint8_t> rec = Record();
@@ -164,6 +165,9 @@ TEST(ExprTest, FormatStrRoundsAwayFromZero) {
   EXPECT_EQ(FormatStr(-0.001, 5, 2), " 0.00");
   EXPECT_EQ(FormatStr(1234567.89, 10, 2), "1234567.89");
   EXPECT_EQ(FormatStr(12345678.9, 10, 2), "**********");
+  // Decimals past what 64-bit units hold are written as zeros.
+  EXPECT_EQ(FormatStr(0, 24, 22), "0." + std::string(22, '0'));
+  EXPECT_EQ(FormatStr(1.5, 24, 20), "  1.5" + std::string(19, '0'));
 }
 
 }  // namespace
