@@ -63,7 +63,6 @@ class LeafReader {
   IndexStatus Open(const uint8_t* page, uint32_t n, uint32_t key_length, uint8_t filler,
                    const std::string& where, uint32_t offset) {
     p_ = page;
-    n_ = n;
     key_length_ = key_length;
     filler_ = filler;
     where_ = &where;
@@ -120,7 +119,7 @@ class LeafReader {
  private:
   const uint8_t* p_ = nullptr;
   const std::string* where_ = nullptr;
-  uint32_t n_ = 0, i_ = 0, key_length_ = 0, offset_ = 0;
+  uint32_t i_ = 0, key_length_ = 0, offset_ = 0;
   uint8_t filler_ = 0x20;
   uint32_t rec_bits_ = 0, dup_bits_ = 0, entry_bytes_ = 0;
   uint64_t rec_mask_ = 0, dup_mask_ = 0, trail_mask_ = 0, entry_mask_ = 0;
