@@ -88,8 +88,9 @@ class LeafReader {
   }
 
   // Expands the next entry into key, whose key_length bytes must hold the
-  // previous entry's key (the first entry shares nothing).
-  IndexStatus Next(char* key, uint32_t* recno) {
+  // previous entry's key (the first entry shares nothing); *shared receives
+  // how many leading bytes it kept.
+  IndexStatus Next(char* key, uint32_t* recno, uint32_t* shared = nullptr) {
     const uint8_t* e = p_ + kLeafHeaderSize + i_ * entry_bytes_;
     uint64_t v = 0;
     if (e + 8 <= p_ + kPageSize) {
@@ -112,6 +113,7 @@ class LeafReader {
     suffix_end_ -= fresh;
     std::memcpy(key + dup, p_ + suffix_end_, fresh);
     std::memset(key + dup + fresh, filler_, trail);
+    if (shared != nullptr) *shared = dup;
     ++i_;
     return IndexStatus::Ok();
   }
@@ -280,11 +282,12 @@ IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t ke
   char previous[kMaxKeyLength];
   uint32_t previous_recno = 0;
   for (uint32_t i = 0; i < hit->size; ++i) {
-    uint32_t r;
-    INDEX_RETURN_IF_ERROR(reader.Next(current, &r));
+    uint32_t r, shared;
+    INDEX_RETURN_IF_ERROR(reader.Next(current, &r, &shared));
     std::string_view k(current, key_length);
     if (i > 0) {
-      int order = std::memcmp(previous, current, key_length);
+      // The first `shared` bytes are the predecessor's by construction.
+      int order = std::memcmp(previous + shared, current + shared, key_length - shared);
       if (order > 0 || (order == 0 && previous_recno >= r)) {
         return IndexStatus::Corruption(Where(where, offset) + ": keys out of order at entry " +
                                        std::to_string(i));

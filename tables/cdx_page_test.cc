@@ -74,8 +74,41 @@ TEST(CdxPageTest, LeafRoundTripsAcrossKeyLengthsAndRecordNumbers) {
       EXPECT_EQ(back.right, kNoPage);
       // Free-space field agrees with what is left between entries and suffixes.
       EXPECT_LE(Le16(&page[12]), kPageSize - kLeafHeaderSize);
+      // Searching the page as it lies lands where a search of the decoded one does.
+      for (size_t i = 0; i < node.size(); i += 3) {
+        LeafHit hit;
+        s = ScanLeaf(page, 2048, key_length, ' ', "x", node.key(i), node.recnos[i], &hit);
+        ASSERT_TRUE(s.ok()) << s.text();
+        EXPECT_EQ(hit.index, i);
+        EXPECT_EQ(hit.key, node.key(i));
+        EXPECT_EQ(hit.recno, node.recnos[i]);
+        EXPECT_EQ(hit.size, node.size());
+      }
+      LeafHit past;
+      ASSERT_TRUE(
+          ScanLeaf(page, 2048, key_length, ' ', "x", std::string(key_length, '\xff'), 0, &past)
+              .ok());
+      EXPECT_EQ(past.index, node.size());
     }
   }
+}
+
+TEST(CdxPageTest, SearchingALeafFindsEntriesOutOfOrder) {
+  Node node;
+  node.attributes = kAttrLeaf;
+  node.key_length = 4;
+  node.Insert(0, "ABCD", 1);
+  node.Insert(1, "ABDA", 2);
+  node.Insert(2, "ABCZ", 3);  // sorts before its predecessor
+  std::array<uint8_t, kPageSize> page;
+  EncodeNode(node, ' ', page);
+  LeafHit hit;
+  ASSERT_TRUE(ScanLeaf(page, 4096, 4, ' ', "t.cdx, tag X", "ABD", 0, &hit).ok());
+  EXPECT_EQ(hit.index, 1u);  // found before the damage
+  IndexStatus s = ScanLeaf(page, 4096, 4, ' ', "t.cdx, tag X", "ZZZZ", 0, &hit);
+  EXPECT_EQ(s.code(), IndexStatus::kCorruption);
+  EXPECT_NE(s.text().find("t.cdx, tag X, page at offset 4096"), std::string::npos) << s.text();
+  EXPECT_NE(s.text().find("out of order"), std::string::npos) << s.text();
 }
 
 TEST(CdxPageTest, InteriorRoundTripAndCapacity) {
