@@ -258,6 +258,12 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
   return CheckOrder(node, where, offset);
 }
 
+bool EntryAtOrAfter(std::string_view key, uint32_t recno, std::string_view sought,
+                    uint32_t sought_recno) {
+  int c = CompareKeys(key, sought);
+  return c > 0 || (c == 0 && recno >= sought_recno);
+}
+
 IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                      uint8_t filler, const std::string& where, std::string_view key,
                      uint32_t recno, LeafHit* hit) {
@@ -293,8 +299,7 @@ IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t ke
                                        std::to_string(i));
       }
     }
-    int c = CompareKeys(k, key);
-    if (c > 0 || (c == 0 && r >= recno)) {
+    if (EntryAtOrAfter(k, r, key, recno)) {
       hit->index = i;
       hit->key.assign(k);
       hit->recno = r;

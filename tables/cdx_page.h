@@ -69,6 +69,12 @@ inline uint32_t InteriorCapacity(uint32_t key_length) {
 IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                        uint8_t filler, const std::string& where, Node* out);
 
+// True when the entry (key, recno) sorts at or after (sought, sought_recno):
+// keys compare as bytes (a shorter key as a prefix that sorts first), then
+// record numbers.
+bool EntryAtOrAfter(std::string_view key, uint32_t recno, std::string_view sought,
+                    uint32_t sought_recno);
+
 // A search in a leaf as it lies in the file, for reads that want one entry:
 // the first entry at or after (key, recno) in (key, record number) order,
 // found without expanding the entries after it. The entries read are checked

@@ -11,6 +11,22 @@ bool SameEntry(const Node& a, size_t i, const Node& b, size_t j) {
   return a.recnos[i] == b.recnos[j] && a.key(i) == b.key(j);
 }
 
+// Index of the first entry of n for which at_or_after holds (n->size() when
+// none); entries ascend, so the predicate holds from some index on.
+template <class Pred>
+uint32_t FirstAtOrAfter(const Node& n, Pred at_or_after) {
+  uint32_t lo = 0, hi = static_cast<uint32_t>(n.size());
+  while (lo < hi) {
+    uint32_t mid = (lo + hi) / 2;
+    if (at_or_after(n.key(mid), n.recnos[mid])) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo;
+}
+
 // Moves the entries from `mid` on to the (empty) node `to`.
 void MoveTail(Node* from, size_t mid, Node* to) {
   for (size_t i = mid; i < from->size(); ++i) {
@@ -40,15 +56,7 @@ IndexStatus Tree::Descend(Pred at_or_after, bool checked, std::vector<Step>* pat
     if (depth > 0 && n->root()) {
       return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
     }
-    uint32_t lo = 0, hi = static_cast<uint32_t>(n->size());
-    while (lo < hi) {
-      uint32_t mid = (lo + hi) / 2;
-      if (at_or_after(n->key(mid), n->recnos[mid])) {
-        hi = mid;
-      } else {
-        lo = mid + 1;
-      }
-    }
+    uint32_t lo = FirstAtOrAfter(*n, at_or_after);
     if (n->leaf()) {
       path->push_back({n, lo});
       return IndexStatus::Ok();
@@ -170,12 +178,9 @@ IndexStatus Tree::At(const Position& pos, std::string_view* key, uint32_t* recno
 
 IndexStatus Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos) {
   std::vector<Step>& path = scratch_;
-  INDEX_RETURN_IF_ERROR(Descend(
-      [&](std::string_view k, uint32_t r) {
-        int c = CompareKeys(k, key);
-        return c > 0 || (c == 0 && r >= recno);
-      },
-      false, &path));
+  INDEX_RETURN_IF_ERROR(
+      Descend([&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); },
+              false, &path));
   *pos = Position{path.back().node->offset, path.back().index};
   return SkipEmptyForward(pos);
 }
@@ -216,16 +221,8 @@ IndexStatus Tree::Find(std::string_view key, uint32_t recno, Position* pos,
     if (depth > 0 && n->root()) {
       return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
     }
-    uint32_t lo = 0, hi = static_cast<uint32_t>(n->size());
-    while (lo < hi) {
-      uint32_t mid = (lo + hi) / 2;
-      int c = CompareKeys(n->key(mid), key);
-      if (c > 0 || (c == 0 && n->recnos[mid] >= recno)) {
-        hi = mid;
-      } else {
-        lo = mid + 1;
-      }
-    }
+    uint32_t lo = FirstAtOrAfter(
+        *n, [&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); });
     if (n->leaf()) {
       *pos = Position{offset, lo};
       break;
@@ -327,12 +324,9 @@ IndexStatus Tree::Insert(std::string_view key, uint32_t recno, bool unique, bool
     }
   }
   std::vector<Step> path;
-  INDEX_RETURN_IF_ERROR(Descend(
-      [&](std::string_view k, uint32_t r) {
-        int c = CompareKeys(k, key);
-        return c > 0 || (c == 0 && r >= recno);
-      },
-      true, &path));
+  INDEX_RETURN_IF_ERROR(
+      Descend([&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); },
+              true, &path));
   Step& leaf = path.back();
   if (leaf.index < leaf.node->size() && leaf.node->recnos[leaf.index] == recno &&
       leaf.node->key(leaf.index) == key) {
@@ -395,12 +389,9 @@ IndexStatus Tree::Shrink(std::vector<Step>& path, size_t level) {
 IndexStatus Tree::Erase(std::string_view key, uint32_t recno, bool* found) {
   *found = false;
   std::vector<Step> path;
-  INDEX_RETURN_IF_ERROR(Descend(
-      [&](std::string_view k, uint32_t r) {
-        int c = CompareKeys(k, key);
-        return c > 0 || (c == 0 && r >= recno);
-      },
-      true, &path));
+  INDEX_RETURN_IF_ERROR(
+      Descend([&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); },
+              true, &path));
   Step& leaf = path.back();
   if (leaf.index >= leaf.node->size() || leaf.node->recnos[leaf.index] != recno ||
       leaf.node->key(leaf.index) != key) {
