@@ -2,6 +2,7 @@
 // practice's tarif.dbf, with the "tarif" marker written on success.
 #include "runtime/activation.h"
 #include "tariff/db.h"
+#include "tariff/outcome.h"
 #include "tariff/steps.h"
 #include "tariff/texts.h"
 
@@ -13,13 +14,17 @@ void WriteMarker(const Practice& p, const char* key, const Progress& progress) {
   // A read-only file or a vanished directory swallows the write silently; the
   // next run would then add the records a second time.
   ini::IniFile check(p.config_path);
-  if (check.GetString("2017", key) != "1") progress.Post(text::kMarkerLost + p.code);
+  if (check.GetString("2017", key) != "1") {
+    progress.Post(text::kMarkerLost + p.code);
+    NoteStepFailed();
+  }
 }
 
 void CoefficientStep(const Practice& p, bool due, const Progress& progress) {
   RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
   if (!due) {
     progress.Post(text::kCoefDone + p.code + text::kAlreadyDone);
+    NoteStepOk();
     progress.Pump();
     progress.ShowLast();
     return;
@@ -29,10 +34,12 @@ void CoefficientStep(const Practice& p, bool due, const Progress& progress) {
   RT_LINE();
   if (table.AppendDB(p.program_dir + "tarif2017.dbf")) {
     progress.Post(text::kCoefAdd + p.code + text::kSucceeded);
+    NoteStepOk();
     RT_LINE();
     WriteMarker(p, "tarif", progress);
   } else {
     progress.Post(text::kCoefAdd + p.code + text::kFailed);
+    NoteStepFailed();
   }
   progress.Pump();
   progress.ShowLast();

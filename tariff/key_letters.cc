@@ -6,6 +6,7 @@
 #include "runtime/convert.h"
 #include "runtime/error.h"
 #include "tariff/db.h"
+#include "tariff/outcome.h"
 #include "tariff/steps.h"
 #include "tariff/texts.h"
 
@@ -21,10 +22,12 @@ void AppendPass(const Practice& p, const Progress& progress) {
   RT_LINE();
   if (table.AppendDB(p.program_dir + "ind_1002017.dbf")) {
     progress.Post(text::kIndexAdd + p.code + text::kSucceeded);
+    NoteStepOk();
     RT_LINE();
     WriteMarker(p, "index", progress);
   } else {
     progress.Post(text::kIndexAdd + p.code + text::kFailed);
+    NoteStepFailed();
   }
   progress.Pump();
   progress.ShowLast();
@@ -90,6 +93,7 @@ void ReconcilePass(const Practice& p, const Progress& progress) {
   practice.Close();
   reference.Close();
   progress.Post(text::kIndexReconcile + p.code + (modified ? text::kModified : text::kAlreadyDone));
+  NoteStepOk();
   progress.Pump();
   progress.ShowLast();
 }

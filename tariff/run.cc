@@ -11,6 +11,7 @@
 #include "runtime/settings.h"
 #include "shell/shell.h"
 #include "tariff/db.h"
+#include "tariff/outcome.h"
 #include "tariff/progress.h"
 #include "tariff/steps.h"
 #include "tariff/tariff.h"
@@ -33,6 +34,7 @@ bool InvalidCode(const std::string& code) {
 rt::Value ModTarif06(const rt::Value& dialog) {
   RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
   Progress progress(dialog);
+  NoteRunStarted();
   rt::SetDeleted(true);
   const std::string program_dir = rt::WorkDir();
 
@@ -49,6 +51,7 @@ rt::Value ModTarif06(const rt::Value& dialog) {
     progress.Post(text::kIniNotFound + program_dir + text::kIniName);
     return dialog;
   }
+  NoteConfigFound();
   const std::string common_dir = root + "data\\comm\\";
   progress.Post(text::kIniOk + program_dir + text::kIniName);
   progress.Post(text::kDataPath + root);
@@ -70,6 +73,7 @@ rt::Value ModTarif06(const rt::Value& dialog) {
     }
     if (InvalidCode(code)) {
       progress.Post(text::kInvalidCodeHead + code + text::kInvalidCodeTail);
+      NotePracticeSkipped();
       progress.Pump();
       progress.ShowLast();
       practices.Skip();
@@ -110,6 +114,7 @@ rt::Value ModTarif06(const rt::Value& dialog) {
 
   progress.Post(text::kRule);
   progress.Post(text::kEnd);
+  NoteRunFinished();
   progress.ShowLast();
   progress.Pump();
   return dialog;

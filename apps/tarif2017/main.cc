@@ -21,6 +21,7 @@
 #include "runtime/object.h"
 #include "runtime/program.h"
 #include "shell/shell.h"
+#include "tariff/outcome.h"
 #include "tariff/tariff.h"
 
 namespace {
@@ -62,8 +63,11 @@ int main(int argc, char** argv) {
   CLI::App cli{
       "Brings every practice of an installation to the 2017 tariffs, as the Windows program "
       "Tarif2017.exe does when OK is pressed, and prints the progress lines.\n"
-      "Exit status: 0 when the update returned; the error's general code when an error box "
-      "was answered with quit; 255 when start-up failed."};
+      "Exit status: 0 when every step of every practice succeeded or was already done; "
+      "64 for a bad command line; 70 when the configuration (Velmora.ini with a data root) was "
+      "not found; 71 when a step failed, a practice was passed over or the run did not end; the "
+      "error's general code when an error box was answered with quit; 255 when start-up "
+      "failed."};
   std::string program_dir;
   std::vector<std::string> maps;
   std::string on_error = "quit";
@@ -77,13 +81,18 @@ int main(int argc, char** argv) {
                  "how runtime error boxes are answered: ask (prompt; needs a terminal), "
                  "default, retry or quit")
       ->check(CLI::IsMember({"ask", "default", "retry", "quit"}));
-  CLI11_PARSE(cli, argc, argv);
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = cli.exit(e);
+    return code == 0 ? 0 : tariff::kExitUsage;
+  }
 
   for (const std::string& m : maps) {
     size_t eq = m.find('=');
     if (eq == std::string::npos || eq == 0) {
       std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
-      return 2;
+      return tariff::kExitUsage;
     }
     std::string prefix = m.substr(0, eq);
     if (prefix.size() > 1 && prefix.back() == ':' && prefix.size() > 2) prefix.pop_back();
@@ -93,7 +102,7 @@ int main(int argc, char** argv) {
   if (on_error == "ask") {
     if (!isatty(STDIN_FILENO)) {
       std::cerr << "--on-error ask needs a terminal on standard input\n";
-      return 2;
+      return tariff::kExitUsage;
     }
   } else {
     uint32_t answer = on_error == "default" ? 1 : on_error == "retry" ? 2 : 3;
@@ -129,5 +138,5 @@ int main(int argc, char** argv) {
   });
   rt::Value app = rt::CreateInstance(rt::String2Symbol("App"));
   rt::Send(app, "Start");
-  return 0;
+  return tariff::ExitCodeOf(tariff::LastRun());
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "tariff/outcome.h"
 #include "tariff/testing/install.h"
 
 namespace tariff {
@@ -64,7 +65,7 @@ TEST(Runner, QuittingOnAnErrorExitsWithTheGeneralCode) {
   EXPECT_EQ(o.out.find("Fin modification"), std::string::npos);
   EXPECT_NE(testing::ReadFile(inst.prog() + "XQERROR.LOG").find("Open error"), std::string::npos);
   Outcome d = RunRunner("--program-dir '" + inst.prog() + "' --on-error default");
-  EXPECT_EQ(d.status, 0);
+  EXPECT_EQ(d.status, kExitPracticeFailed);  // a failed step is no success
   EXPECT_NE(d.out.find("rat\xc3\xa9 \n"), std::string::npos) << d.out;
 }
 
@@ -101,11 +102,20 @@ TEST(Runner, DemoInstallationRunsTwice) {
   fs::remove_all(dir);
 }
 
+TEST(Runner, NoDataRootIsItsOwnExitCode) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  testing::Installation inst("demo-tree");
+  inst.WriteFile(inst.prog() + "Velmora.ini", "[Path]\r\n");
+  Outcome o = RunRunner("--program-dir '" + inst.prog() + "'");
+  EXPECT_EQ(o.status, kExitConfigNotFound);
+  EXPECT_NE(o.out.find("IniFile non trouv"), std::string::npos) << o.out;
+}
+
 TEST(Runner, BadOptionsAreRefused) {
   if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
-  EXPECT_NE(RunRunner("--on-error maybe").status, 0);
-  EXPECT_EQ(RunRunner("--on-error ask").status, 2);  // no terminal here
-  EXPECT_EQ(RunRunner("--map nonsense").status, 2);
+  EXPECT_EQ(RunRunner("--on-error maybe").status, kExitUsage);
+  EXPECT_EQ(RunRunner("--on-error ask").status, kExitUsage);  // no terminal here
+  EXPECT_EQ(RunRunner("--map nonsense").status, kExitUsage);
 }
 
 }  // namespace
