@@ -26,17 +26,18 @@ rt::Value ArgsArray(uint32_t ref) {
 
 }  // namespace
 
+// The generator works for the routine that raised the error and registers no
+// activation of its own: level 1 of the new object's call stack, the first one
+// below ERROR:INIT, is that routine (for an operating-system exception, the one
+// that was running when it struck).
 rt::Value DefErrorGen(const rt::Value& record) {
-  RT_ROUTINE("DEFERRORGEN", kModule);
   rt::Value error = NewError(1);
-  RT_LINE();
   if (!error.IsObject()) {
     platform::MessageBoxA("No error object created !", kCaption, platform::kMbOk);
     return error;  // nothing to fill
   }
   // A null pointer cannot be read either: it gets the wrong-tag complaint.
   if (!record.IsPtr() || !record.GetPtr()) {
-    RT_LINE();
     platform::MessageBoxA("Error structure has wrong tag", kCaption, platform::kMbOk);
     return error;
   }
@@ -46,7 +47,6 @@ rt::Value DefErrorGen(const rt::Value& record) {
   auto dword = [&](size_t off) { return rt::Value::Dword(rec.Get(off)); };
   auto logic = [&](size_t off) { return rt::Value::Logic(rec.Get(off) != 0); };
   auto symbol = [&](size_t off) { return rt::Value::Sym(rt::Symbol(rec.Get(off))); };
-  RT_LINE();
   SetField(error, "SubSystem", text(es::kSubSystem));
   SetField(error, "SubCode", dword(es::kSubCode));
   SetField(error, "GenCode", dword(es::kGenCode));

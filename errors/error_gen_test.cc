@@ -5,6 +5,7 @@
 #include "errors/def_error.h"
 #include "errors/error_object.h"
 #include "errors/testing/error_env.h"
+#include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 
@@ -43,6 +44,7 @@ TEST_F(ErrorGenTest, CopiesEveryFieldOfTheRecord) {
   info.choice = 4;
   info.call_func_sym = rt::String2Symbol("MODTARIF06");
   rt::ErrorRecord rec(info);
+  rt::Routine raiser("DBSERVER:INIT", "DBServer", 57);
   rt::Value e = DefErrorGen(rt::Value::Ptr(&rec.raw()));
   ASSERT_TRUE(rt::IsInstanceOf(e, rt::String2Symbol("ERROR")));
   EXPECT_EQ(Field(e, "SubSystem").GetString(), "DBFCDX");
@@ -72,8 +74,9 @@ TEST_F(ErrorGenTest, CopiesEveryFieldOfTheRecord) {
   EXPECT_EQ(Field(e, "SubstituteType"), rt::Value::Dword(8));
   EXPECT_EQ(Field(e, "Choice"), rt::Value::Dword(4));
   EXPECT_EQ(Field(e, "CallFuncSym"), rt::Value::Sym(rt::String2Symbol("MODTARIF06")));
-  // The stack Init recorded from level 1: the generator itself.
-  EXPECT_EQ(Field(e, "Stack").GetString().rfind("DEFERRORGEN (Line:", 0), 0u);
+  // The stack Init recorded from level 1: the routine that raised the error
+  // (the generator registers no activation of its own).
+  EXPECT_EQ(Field(e, "Stack").GetString(), "DBSERVER:INIT (Line:57)\r\n");
   EXPECT_TRUE(messages_.empty());
 }
 
@@ -139,9 +142,10 @@ TEST_F(ErrorGenTest, InstalledOnlyWhenTheRuntimeCountIsOne) {
   // The runtime now builds its errors with it.
   rt::ErrorBlock(rt::Value::FromBlock(rt::MakeBlock(
       [](rt::Args a) {
-        return rt::Value::Logic(Field(a[0], "Stack").GetString().rfind("DEFERRORGEN", 0) == 0);
+        return rt::Value::Logic(Field(a[0], "Stack").GetString() == "TESTER:RAISE (Line:3)\r\n");
       },
       1)));
+  rt::Routine raiser("TESTER:RAISE", "Tester", 3);
   rt::ErrorInfo info;
   info.gen_code = rt::kGenArg;
   EXPECT_EQ(rt::RaiseError(info).answer, rt::ErrorAnswer::kRetry);

@@ -3,6 +3,7 @@
 
 #include "gui/gui.h"
 #include "gui/objects.h"
+#include "runtime/activation.h"
 #include "runtime/error.h"
 
 namespace gui {
@@ -136,6 +137,7 @@ void DeclareSupportClasses() {
       .MakeWith(FactoryOf<IconObject>())
       .Method("Init",
               [](const ObjectRef& self, Args args) {
+                RT_ROUTINE("ICON:INIT", "Gui");
                 auto& icon = Self<IconObject>(self);
                 Value id = ResourceIdValue(Arg(args, 0));
                 icon.resource = id.IsString() ? id.GetString() : "#" + std::to_string(id.GetLong());

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "gui/objects.h"
+#include "runtime/activation.h"
 #include "runtime/error.h"
 
 namespace gui {
@@ -41,6 +42,7 @@ void DeclareDialogWindow() {
       })
       .Method("Init",
               [](const ObjectRef& self, Args args) {
+                RT_ROUTINE("DIALOGWINDOW:INIT", "Gui");
                 Value id = ResourceIdValue(Arg(args, 1));
                 std::string name = id.IsString() ? id.GetString() : "#" + std::to_string(id.GetLong());
                 Self<DialogWindowObject>(self).Create(Arg(args, 0), name);
@@ -50,6 +52,7 @@ void DeclareDialogWindow() {
       .Method("PostInit", [](const ObjectRef&, Args) { return Value(); })
       .Method("Show",
               [](const ObjectRef& self, Args) {
+                RT_ROUTINE("DIALOGWINDOW:SHOW", "Gui");
                 auto& d = Self<DialogWindowObject>(self);
                 if (!d.backend()) {
                   RaiseGuiError(rt::kGenCreate, "DialogWindow:Show", "The dialog was not created");
@@ -62,6 +65,7 @@ void DeclareDialogWindow() {
               })
       .Method("EndDialog",
               [](const ObjectRef& self, Args args) {
+                RT_ROUTINE("DIALOGWINDOW:ENDDIALOG", "Gui");
                 auto& d = Self<DialogWindowObject>(self);
                 d.result = Arg(args, 0).IsNumeric() ? Arg(args, 0).GetLong() : 0;
                 if (d.backend()) d.backend()->End(d.result);
@@ -117,6 +121,7 @@ rt::ClassBuilder& ControlMembers(rt::ClassBuilder& b) {
   return b
       .Method("Init",
               [](const ObjectRef& self, Args args) {
+                RT_ROUTINE("CONTROL:INIT", "Gui");
                 Value id = ResourceIdValue(Arg(args, 1));
                 Self<ControlObject>(self).Bind(Arg(args, 0), id.GetLong());
                 return SelfValue(self);
@@ -206,6 +211,7 @@ void DeclareControls() {
       // AddItem(text, position, value): position 0 appends; gives the line's number.
       .Method("AddItem",
               [](const ObjectRef& self, Args args) {
+                RT_ROUTINE("LISTBOX:ADDITEM", "Gui");
                 ControlBackend* c = ControlOf(self);
                 if (!c) return Value::Long(0);
                 int position = Arg(args, 1).IsNumeric() ? Arg(args, 1).GetLong() : 0;
@@ -229,6 +235,7 @@ void DeclareControls() {
       // Selects line n (1-based) and scrolls it into view; 0 selects nothing.
       .Assign("CurrentItemNo",
               [](const ObjectRef& self, Args args) {
+                RT_ROUTINE("LISTBOX:CURRENTITEMNO", "Gui");
                 ControlBackend* c = ControlOf(self);
                 int n = Arg(args, 0).GetLong();
                 if (c) c->SelectItem(n >= 1 && n <= c->ItemCount() ? n - 1 : -1);

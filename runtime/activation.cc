@@ -29,6 +29,11 @@ Routine::~Routine() {
   if (!s.empty() && s.back() == this) s.pop_back();
 }
 
+void SetCurrentLine(uint32_t line) {
+  auto& s = Stack();
+  if (!s.empty()) s.back()->SetLine(line);
+}
+
 uint32_t ActivationDepth() { return static_cast<uint32_t>(Stack().size()); }
 
 std::string ProcName(uint32_t level) {

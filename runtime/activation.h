@@ -3,7 +3,10 @@
 //
 // Every routine registers itself on entry with RT_ROUTINE("CLASS:METHOD",
 // "Module") and keeps its line current with RT_LINE() before statements that
-// can fail. Level 0 is the innermost activation. One thread only.
+// can fail. One frame per routine: a helper that only carries out part of a
+// routine registers nothing and keeps the line of the routine it works for
+// current with RT_LINE() (the line of the innermost frame). Level 0 is the
+// innermost activation. One thread only.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +31,9 @@ class Routine {
   uint32_t line_;
 };
 
+// Sets the current line of the innermost activation (none: nothing happens).
+void SetCurrentLine(uint32_t line);
+
 // Depth of the activation stack (the second field of the runtime's descriptor).
 uint32_t ActivationDepth();
 // Per level; a level without an activation gives "" and 0.
@@ -38,4 +44,4 @@ std::string ProcFile(uint32_t level);
 }  // namespace rt
 
 #define RT_ROUTINE(name, module) ::rt::Routine rt_routine_((name), (module), __LINE__)
-#define RT_LINE() rt_routine_.SetLine(__LINE__)
+#define RT_LINE() ::rt::SetCurrentLine(__LINE__)

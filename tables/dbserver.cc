@@ -1,7 +1,9 @@
 #include "tables/dbserver.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
 #include "tables/dbf_field.h"
@@ -80,6 +82,10 @@ rt::ErrorInfo MakeErrorInfo(const Status& st, const char* operation, const std::
 
 bool DBServer::Protect(const char* operation, const std::function<Status()>& attempt,
                        bool can_default_to_stars) {
+  // Every protected operation runs under its own activation (DBSERVER:SEEK,
+  // ...); one that registered it already is not listed twice.
+  std::optional<rt::Routine> frame;
+  if (rt::ProcName(0) != operation) frame.emplace(operation, "DBServer", __LINE__);
   std::string path = table_ ? table_->path() : std::string();
   bool ok = true;
   auto outcome = rt::RunWithErrorProtocol([&]() -> std::optional<rt::ErrorInfo> {
@@ -146,6 +152,7 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
 
 std::unique_ptr<DBServer> DBServer::Open(std::string_view path, bool shared, bool read_only,
                                          std::string_view driver, LockSchemeId scheme) {
+  RT_ROUTINE("DBSERVER:INIT", "DBServer");
   std::unique_ptr<DBServer> out;
   auto outcome = rt::RunWithErrorProtocol([&]() -> std::optional<rt::ErrorInfo> {
     Status st = TryOpen(path, shared, read_only, driver, scheme, &out);
@@ -169,6 +176,7 @@ void DBServer::CloseAll() {
 
 bool DBServer::Close() {
   if (!table_) return true;
+  RT_ROUTINE("DBSERVER:CLOSE", "DBServer");
   Status st = table_->UnlockAll();
   index_.reset();
   cdx_file_.reset();

@@ -6,6 +6,7 @@
 // and its index back as they were before the error is reported.
 #include <cstring>
 
+#include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
 #include "tables/cdx_pager.h"
@@ -202,6 +203,7 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
 
 bool DBServer::AppendDB(std::string_view source_path, const AppendSpec& spec) {
   if (!table_) return false;
+  RT_ROUTINE("DBSERVER:APPENDDB", "DBServer");
   std::unique_ptr<DBServer> source;
   Status st = TryOpen(source_path, true, true, spec.driver, table_->scheme().id(), &source);
   if (!st.ok()) {

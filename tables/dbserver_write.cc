@@ -1,6 +1,7 @@
 // DBServer: field writes, deletion marks, locks and single appends.
 #include <algorithm>
 
+#include "runtime/activation.h"
 #include "runtime/error.h"
 #include "tables/cdx_pager.h"
 #include "tables/dbf_value.h"
@@ -80,6 +81,7 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value, bool allow_sta
 }
 
 bool DBServer::FieldPut(uint32_t pos, const rt::Value& value) {
+  RT_ROUTINE("DBSERVER:FIELDPUT", "DBServer");
   if (!table_ || pos == 0 || pos > FCount()) {
     return Protect("DBSERVER:FIELDPUT", [&] {
       return Status(Status::kArgument, "no field number " + std::to_string(pos), 0,

@@ -9,7 +9,7 @@
 namespace tariff {
 
 void WriteMarker(const Practice& p, const char* key, const Progress& progress) {
-  RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
+  RT_LINE();
   p.config->WriteString("2017", key, "1");
   // A read-only file or a vanished directory swallows the write silently; the
   // next run would then add the records a second time.
@@ -21,7 +21,7 @@ void WriteMarker(const Practice& p, const char* key, const Progress& progress) {
 }
 
 void CoefficientStep(const Practice& p, bool due, const Progress& progress) {
-  RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
+  RT_LINE();
   if (!due) {
     progress.Post(text::kCoefDone + p.code + text::kAlreadyDone);
     NoteStepOk();

@@ -16,7 +16,6 @@ namespace {
 constexpr char kLookupKey[] = "INDEX_TYP+DTOS(INDEX_DAT)";
 
 void AppendPass(const Practice& p, const Progress& progress) {
-  RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
   RT_LINE();
   Db table(p.table_dir + "ind_100.dbf");
   RT_LINE();
@@ -52,7 +51,6 @@ bool EnsureLookupOrder(const Db& table, const std::string& path) {
 }
 
 void ReconcilePass(const Practice& p, const Progress& progress) {
-  RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
   bool modified = false;
   const std::string practice_path = p.table_dir + "ind_100.dbf";
   RT_LINE();
