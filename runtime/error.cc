@@ -22,6 +22,7 @@ struct ErrorState {
   std::unordered_map<uint32_t, const void*> refs;
   uint32_t next_ref = 1;
   int raise_depth = 0;
+  int exception_exit = 0;
 };
 
 ErrorState& State() {
@@ -376,7 +377,10 @@ void XQDBCloseAll() {
 
 void SetQuitHandler(std::function<void(int)> handler) { State().quit_handler = std::move(handler); }
 
+void MarkExceptionQuit(int exit_code) { State().exception_exit = exit_code; }
+
 void Quit() {
+  if (State().exception_exit != 0 && ErrorLevel() == 0) ErrorLevel(State().exception_exit);
   XQDBCloseAll();
   std::fflush(stdout);
   std::fflush(stderr);

@@ -201,6 +201,10 @@ void XQDBCloseAll();
 // Tests may replace the final exit (SetQuitHandler) to observe it.
 [[noreturn]] void Quit();
 void SetQuitHandler(std::function<void(int exit_code)> handler);  // must not return normally
+// While an operating-system exception is reported (os_exception.h): the exit
+// code Quit uses when ErrorLevel() is still 0, so that the process never ends
+// with 0 after one.
+void MarkExceptionQuit(int exit_code);
 // _IError: reports an internal error of the runtime through the error protocol.
 void IError(uint32_t a, uint32_t b, const std::string& text);
 // MathInit: resets the floating-point state.

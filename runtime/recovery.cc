@@ -13,6 +13,8 @@ RecoveryPoint::RecoveryPoint() : previous_(g_innermost) { g_innermost = this; }
 
 RecoveryPoint::~RecoveryPoint() { g_innermost = previous_; }
 
+void ForgetRecoveryPoints() { g_innermost = nullptr; }
+
 bool CanBreak() { return g_innermost != nullptr; }
 
 void LabelJump(Value value) {

@@ -36,6 +36,10 @@ class RecoveryPoint {
 bool CanBreak();
 // Hands value to the innermost recovery point; without one, quits.
 [[noreturn]] void LabelJump(Value value);
+// Forgets every recovery point, for a report that must not unwind (an
+// operating-system exception): CanBreak() is false afterwards. The points'
+// own destructors must then never run.
+void ForgetRecoveryPoints();
 // Runs body under a new recovery point: nullopt when it ended normally, else
 // the value handed to LabelJump.
 std::optional<Value> BeginSequence(const std::function<void()>& body);

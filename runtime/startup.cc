@@ -6,7 +6,16 @@
 #include "runtime/collection.h"
 #include "runtime/error.h"
 #include "runtime/filespec.h"
+#include "runtime/os_exception.h"
 #include "runtime/symbol.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define RT_UNDER_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define RT_UNDER_ADDRESS_SANITIZER 1
+#endif
+#endif
 
 namespace rt {
 namespace {
@@ -24,6 +33,10 @@ void AddRuntimeToProgram(Program& program) {
 
 bool StartRuntime(const Program& program, std::string* failure) {
   SetRTCount(GetRTCount() + 1);
+#if !defined(RT_UNDER_ADDRESS_SANITIZER)
+  // Under the address sanitizer its own report of a fault tells more.
+  InstallOsExceptionHandler();
+#endif
   // Until the program installs its error block, a runtime error ends the
   // start-up instead of the process.
   SetFatalErrorHandler([](const std::string& report) { throw StartupFailure(report); });
