@@ -7,14 +7,17 @@
 // call stack.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
 
 #include "apps/program/program.h"
-#include "runtime/error_box.h"
 #include "runtime/convert.h"
+#include "runtime/error_box.h"
+#include "runtime/os_exception.h"
 #include "runtime/object.h"
 #include "runtime/program.h"
 #include "runtime/settings.h"
@@ -161,6 +164,46 @@ TEST_F(ErrorReportRun, MissingPracticeTableBoxAndLogBlockByteForByte) {
   // The box text is the log's error message, word for word.
   EXPECT_NE(block.find("--------------\r\n" + shown.text + "\r\nError Object created:"),
             std::string::npos);
+}
+
+#if defined(_WIN32)
+constexpr int kExceptionExit = 5333;
+#else
+constexpr int kExceptionExit = 5333 & 0xFF;  // what a POSIX exit status keeps of it
+#endif
+
+// An access violation inside the OK handler, under the dialog's modal loop
+// (on Windows inside a window procedure): the exception block reaches the log,
+// with the stack of the click, and the program ends with the exception's code.
+TEST_F(ErrorReportRun, AccessViolationDuringTheRunIsLoggedAndEndsTheProgram) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A directory the re-executed child finds without being told; the update
+  // below touches no table, so no installation is needed.
+  std::string tag = std::to_string(std::hash<std::string>()(PROJECT_TESTDATA_DIR) & 0xFFFFFF);
+  std::string dir = (fs::temp_directory_path() / ("h-errors-run-fault-" + tag)).string();
+  dir.push_back(static_cast<char>(fs::path::preferred_separator));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir);
+  const std::string log_path = dir + "XQERROR.LOG";
+  box_->Answer(3);
+  EXPECT_EXIT(
+      {
+        rt::SetWorkDir(dir);
+        rt::InstallOsExceptionHandler();  // start-up leaves it out under the address sanitizer
+        shell::SetTariffUpdate([](const rt::Value&) {
+          volatile uintptr_t address = 16;
+          *reinterpret_cast<volatile int*>(address) = 1;
+        });
+        RunTheDialog();
+      },
+      ::testing::ExitedWithCode(kExceptionExit), "Operating-system exception C0000005");
+  std::string log = ReadFile(log_path);
+  EXPECT_NE(log.find("\r\nExceptionCode   :C0000005\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\r\nCallStack:\r\nMAINDIALOG:OKBUTTON (Line:"), std::string::npos) << log;
+  EXPECT_NE(log.find(")\r\nDIALOGWINDOW:SHOW (Line:"), std::string::npos) << log;
+  EXPECT_NE(log.find(")\r\nAPP:START (Line:"), std::string::npos) << log;
+  fs::remove_all(dir, ec);
 }
 
 }  // namespace
