@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/os_exception.h"
 #include "runtime/value.h"
 
 namespace errors {
 
 constexpr char kErrorLogName[] = "XQERROR.LOG";
-constexpr uint32_t kExceptionSubCode = 5333;
+// The sub code of an operating-system exception that the runtime caught.
+constexpr uint32_t kExceptionSubCode = rt::kExceptionSubCode;
 
 // A handle positioned at the end, after the separating empty line of an
 // existing file; -1 when the file can be neither opened nor created. A

@@ -63,7 +63,7 @@ struct FaultCase {
   const char* name;
   const char* routine;  // the activation the fault strikes in
   void (*fault)();
-  const char* code;     // as the report on standard error names it
+  const char* code;  // as the report on standard error names it
   const char* golden;
 };
 

@@ -14,7 +14,9 @@
 //
 // Windows: the unhandled-exception filter, so exceptions that code handles
 // itself (structured handlers, debuggers) never get here. Linux: SIGSEGV,
-// SIGBUS and SIGFPE. One hook per process; installing again replaces it.
+// SIGBUS and SIGFPE, with the alternate stack of the thread that installed the
+// hook (a stack overflow on another thread cannot be reported). One hook per
+// process; installing again replaces it.
 #pragma once
 
 #include <cstdint>

@@ -17,8 +17,8 @@
 #include "apps/program/program.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
-#include "runtime/os_exception.h"
 #include "runtime/object.h"
+#include "runtime/os_exception.h"
 #include "runtime/program.h"
 #include "runtime/settings.h"
 #include "shell/shell.h"
@@ -155,10 +155,10 @@ TEST_F(ErrorReportRun, MissingPracticeTableBoxAndLogBlockByteForByte) {
   EXPECT_EQ(shown.caption, "ERROR");
   EXPECT_EQ(shown.def, 1u);
   EXPECT_EQ(shown.quit, 0x80000000u);
-  const std::string golden_box = ReadFile(std::string(PROJECT_TESTDATA_DIR) +
-                                          "/errors/run_missing_table_box.txt");
-  const std::string golden_log = ReadFile(std::string(PROJECT_TESTDATA_DIR) +
-                                          "/errors/run_missing_table_log.txt");
+  const std::string golden_box =
+      ReadFile(std::string(PROJECT_TESTDATA_DIR) + "/errors/run_missing_table_box.txt");
+  const std::string golden_log =
+      ReadFile(std::string(PROJECT_TESTDATA_DIR) + "/errors/run_missing_table_log.txt");
   EXPECT_EQ(Masked("\r\n" + shown.text, inst, file_name), "\r\n" + golden_box);
   EXPECT_EQ(Masked(block, inst, file_name), golden_log);
   // The box text is the log's error message, word for word.

@@ -2,6 +2,8 @@
 // overflow leaves no room on the thread's own), described as the Windows
 // exception they stand for. A fault in the guard area just below the stack of
 // the thread that installed the hook counts as a stack overflow.
+#include "platform/exceptions.h"
+
 #include <pthread.h>
 #include <signal.h>
 #include <ucontext.h>
@@ -10,8 +12,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-
-#include "platform/exceptions.h"
 
 namespace platform {
 namespace {
@@ -71,16 +71,32 @@ OsException Describe(int sig, const siginfo_t* info, const void* context) {
       break;
     case SIGFPE:
       switch (info->si_code) {
-        case FPE_INTDIV: e.code = kExceptionIntDivideByZero; break;
-        case FPE_INTOVF: e.code = kExceptionIntOverflow; break;
-        case FPE_FLTDIV: e.code = kExceptionFltDivideByZero; break;
-        case FPE_FLTOVF: e.code = kExceptionFltOverflow; break;
-        case FPE_FLTUND: e.code = kExceptionFltUnderflow; break;
-        case FPE_FLTRES: e.code = kExceptionFltInexactResult; break;
-        default: e.code = kExceptionFltInvalidOperation; break;
+        case FPE_INTDIV:
+          e.code = kExceptionIntDivideByZero;
+          break;
+        case FPE_INTOVF:
+          e.code = kExceptionIntOverflow;
+          break;
+        case FPE_FLTDIV:
+          e.code = kExceptionFltDivideByZero;
+          break;
+        case FPE_FLTOVF:
+          e.code = kExceptionFltOverflow;
+          break;
+        case FPE_FLTUND:
+          e.code = kExceptionFltUnderflow;
+          break;
+        case FPE_FLTRES:
+          e.code = kExceptionFltInexactResult;
+          break;
+        default:
+          e.code = kExceptionFltInvalidOperation;
+          break;
       }
       break;
-    default: e.code = kExceptionIllegalInstruction; break;
+    default:
+      e.code = kExceptionIllegalInstruction;
+      break;
   }
   return e;
 }
@@ -128,7 +144,7 @@ void InstallOsExceptionHook(OsExceptionHook hook) {
   RecordStackBounds();
   g_hook = hook;
   g_in_hook = 0;
-  struct sigaction sa{};
+  struct sigaction sa {};
   sa.sa_sigaction = &OnSignal;
   // SA_NODEFER: a fault inside the hook reaches OnSignal again, which ends
   // the process, instead of the kernel killing it without a word.

@@ -1,11 +1,11 @@
 // Windows: the unhandled-exception filter. A stack overflow leaves the thread
 // almost no stack, so its report runs on a helper thread with a fresh one
 // while the faulting thread waits.
+#include "platform/exceptions.h"
+
 #include <windows.h>
 
 #include <cstdio>
-
-#include "platform/exceptions.h"
 
 namespace platform {
 namespace {
