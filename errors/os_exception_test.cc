@@ -145,5 +145,29 @@ INSTANTIATE_TEST_SUITE_P(Faults, OsExceptionTest, ::testing::ValuesIn(kCases),
                            return std::string(info.param.name);
                          });
 
+// A second fault while the first is reported (here while the tables are
+// closed, after the log block) ends the process at once with the same code.
+class NestedFaultTest : public testing::ErrorEnvTest {};
+
+TEST_F(NestedFaultTest, FaultWhileReportingOneEndsAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const FaultCase& c = kCases[0];
+  box_->Answer(3);
+  std::error_code ec;
+  fs::remove_all(CaseDir(c), ec);
+  fs::create_directories(CaseDir(c));
+  EXPECT_EXIT(
+      {
+        rt::AddCloseAllHook([] { AccessViolation(); });
+        FaultInChild(c);
+      },
+      ::testing::ExitedWithCode(kExitCode),
+      "Operating-system exception while one was being reported");
+  EXPECT_NE(ReadBytes(CaseDir(c) + "XQERROR.LOG").find("ExceptionCode   :C0000005"),
+            std::string::npos);
+  EXPECT_EQ(ReadBytes(CaseDir(c) + "closed"), "");
+  fs::remove_all(CaseDir(c), ec);
+}
+
 }  // namespace
 }  // namespace errors

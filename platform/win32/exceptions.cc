@@ -27,14 +27,49 @@ DWORD WINAPI ReportOnFreshStack(LPVOID arg) {
   EndProcess();
 }
 
+[[noreturn]] void EndAfterSecondException() {
+  static const char kText[] = "Operating-system exception while one was being reported\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
+  EndProcess();
+}
+
+bool RaisedByTheProcessor(DWORD code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+    case EXCEPTION_IN_PAGE_ERROR:
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+    case EXCEPTION_DATATYPE_MISALIGNMENT:
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+    case EXCEPTION_FLT_DENORMAL_OPERAND:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+    case EXCEPTION_FLT_STACK_CHECK:
+    case EXCEPTION_FLT_UNDERFLOW:
+    case EXCEPTION_STACK_OVERFLOW:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// An exception raised inside the unhandled-exception filter ends the process
+// without reaching any filter: while the hook runs, a vectored handler sees
+// the processor's exceptions first.
+LONG WINAPI WhileReporting(EXCEPTION_POINTERS* pointers) {
+  if (RaisedByTheProcessor(pointers->ExceptionRecord->ExceptionCode)) EndAfterSecondException();
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
   if (!g_hook) return EXCEPTION_CONTINUE_SEARCH;
-  if (InterlockedExchange(&g_in_hook, 1) != 0) {
-    static const char kText[] = "Operating-system exception while one was being reported\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
-    EndProcess();
-  }
+  if (InterlockedExchange(&g_in_hook, 1) != 0) EndAfterSecondException();
+  AddVectoredExceptionHandler(1, &WhileReporting);
   const EXCEPTION_RECORD* rec = pointers->ExceptionRecord;
   OsException e;
   e.code = rec->ExceptionCode;
