@@ -1,6 +1,7 @@
 // Windows: the unhandled-exception filter. A stack overflow leaves the thread
-// almost no stack, so its report runs on a helper thread with a fresh one
-// while the faulting thread waits.
+// so little stack that the search for a handler may not even reach the filter:
+// it is taken first by a vectored handler, which only wakes a reporter thread
+// made at installation (with a stack of its own) and waits for it.
 #include "platform/exceptions.h"
 
 #include <windows.h>
@@ -15,15 +16,19 @@ constexpr SIZE_T kReportStackSize = SIZE_T{1} << 20;
 OsExceptionHook g_hook = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previous = nullptr;
 volatile LONG g_in_hook = 0;
+// The stack overflow waiting for the reporter thread.
+OsException g_overflow;
+HANDLE g_overflow_event = nullptr;
+HANDLE g_reporter = nullptr;
 
 [[noreturn]] void EndProcess() {
   std::fflush(nullptr);
   ExitProcess(static_cast<UINT>(kOsExceptionExitCode));
 }
 
-DWORD WINAPI ReportOnFreshStack(LPVOID arg) {
-  const auto* e = static_cast<const OsException*>(arg);
-  g_hook(*e);
+DWORD WINAPI ReportOverflows(LPVOID) {
+  WaitForSingleObject(g_overflow_event, INFINITE);
+  if (g_hook) g_hook(g_overflow);
   EndProcess();
 }
 
@@ -66,23 +71,34 @@ LONG WINAPI WhileReporting(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
-  if (!g_hook) return EXCEPTION_CONTINUE_SEARCH;
-  if (InterlockedExchange(&g_in_hook, 1) != 0) EndAfterSecondException();
-  AddVectoredExceptionHandler(1, &WhileReporting);
-  const EXCEPTION_RECORD* rec = pointers->ExceptionRecord;
+OsException Describe(const EXCEPTION_RECORD* rec) {
   OsException e;
   e.code = rec->ExceptionCode;
   e.flags = rec->ExceptionFlags;
   e.address = rec->ExceptionAddress;
   e.param_count = rec->NumberParameters;
-  if (e.code == kExceptionStackOverflow) {
-    HANDLE thread = CreateThread(nullptr, kReportStackSize, &ReportOnFreshStack, &e,
-                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread) WaitForSingleObject(thread, INFINITE);
-    EndProcess();
+  return e;
+}
+
+// Runs on what is left of the thread's stack: no more than a few calls.
+LONG WINAPI OnStackOverflow(EXCEPTION_POINTERS* pointers) {
+  if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW || !g_hook ||
+      !g_reporter) {
+    return EXCEPTION_CONTINUE_SEARCH;
   }
-  g_hook(e);
+  if (InterlockedExchange(&g_in_hook, 1) != 0) EndAfterSecondException();
+  AddVectoredExceptionHandler(1, &WhileReporting);
+  g_overflow = Describe(pointers->ExceptionRecord);
+  SetEvent(g_overflow_event);
+  WaitForSingleObject(g_reporter, INFINITE);
+  EndProcess();
+}
+
+LONG WINAPI Filter(EXCEPTION_POINTERS* pointers) {
+  if (!g_hook) return EXCEPTION_CONTINUE_SEARCH;
+  if (InterlockedExchange(&g_in_hook, 1) != 0) EndAfterSecondException();
+  AddVectoredExceptionHandler(1, &WhileReporting);
+  g_hook(Describe(pointers->ExceptionRecord));
   EndProcess();
 }
 
@@ -94,7 +110,17 @@ void InstallOsExceptionHook(OsExceptionHook hook) {
     g_hook = nullptr;
     return;
   }
-  if (!g_hook) g_previous = SetUnhandledExceptionFilter(&Filter);
+  if (!g_hook) {
+    g_previous = SetUnhandledExceptionFilter(&Filter);
+    if (!g_reporter) {
+      g_overflow_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+      if (g_overflow_event) {
+        g_reporter = CreateThread(nullptr, kReportStackSize, &ReportOverflows, nullptr,
+                                  STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+      }
+      if (g_reporter) AddVectoredExceptionHandler(1, &OnStackOverflow);
+    }
+  }
   g_hook = hook;
   g_in_hook = 0;
 }
