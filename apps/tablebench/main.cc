@@ -5,7 +5,10 @@
 //   tablebench [--exclusive] seek | append3 | reconcile
 //                                          the index benchmarks (index_bench.h)
 //   tablebench locks                       the shared-mode lock protocol alone
-// Prints records per second and the peak resident memory.
+// Prints records per second and the peak resident memory; exits 1 when the
+// work failed or its outcome was not the expected one. The timed part of every
+// subcommand is marked for system call traces (ClockMark, index_bench.h);
+// scripts/bench-update counts its calls. docs/benchmarks.md describes the work.
 #include <sys/resource.h>
 
 #include <CLI/CLI.hpp>
@@ -20,6 +23,7 @@
 #include "apps/tablebench/index_bench.h"
 #include "platform/file.h"
 #include "runtime/error.h"
+#include "runtime/settings.h"
 #include "tables/dbf_create.h"
 #include "tables/dbf_field.h"
 #include "tables/dbf_value.h"
@@ -81,9 +85,11 @@ int Append(uint32_t n, const std::string& dir) {
   }
   auto s = tables::DBServer::Open(target, true);
   if (!s) return 1;
+  tablebench::ClockMark(true);
   auto start = Clock::now();
   bool ok = s->AppendDB(source);
   double secs = std::chrono::duration<double>(Clock::now() - start).count();
+  tablebench::ClockMark(false);
   if (!ok || s->LastRec() != n) {
     std::fprintf(stderr, "append failed\n");
     return 1;
@@ -105,6 +111,7 @@ int Scan(uint32_t n, const std::string& dir, bool values) {
   std::vector<uint8_t> buf(static_cast<size_t>(chunk) * r);
   double checksum = 0;
   uint64_t text_bytes = 0;
+  tablebench::ClockMark(true);
   auto start = Clock::now();
   for (uint32_t next = 1; next <= t->RecordCount();) {
     uint32_t got = 0;
@@ -146,6 +153,7 @@ int Scan(uint32_t n, const std::string& dir, bool values) {
     next += got;
   }
   double secs = std::chrono::duration<double>(Clock::now() - start).count();
+  tablebench::ClockMark(false);
   std::printf("scan%s: %u records in %.3f s = %.0f records/s, peak memory %ld KB (check %.0f/%llu)\n",
               values ? " (runtime values)" : "", t->RecordCount(), secs, t->RecordCount() / secs,
               PeakKb(), checksum, static_cast<unsigned long long>(text_bytes));
@@ -166,16 +174,18 @@ int main(int argc, char** argv) {
   scan->add_option("--records", records, "records (1000000)");
   scan->add_flag("--values", values, "decode into runtime values");
   auto* seek = app.add_subcommand("seek", "random seeks in a two-tag bag");
-  auto* append3 = app.add_subcommand("append3", "AppendDB-style batch into three tags");
-  auto* reconcile = app.add_subcommand("reconcile", "the key-letter reconcile loop");
+  auto* append3 = app.add_subcommand("append3", "AppendDB into a table with three tags");
+  auto* reconcile = app.add_subcommand("reconcile", "the key-letter reconcile pass");
   auto* locks = app.add_subcommand("locks", "the shared-mode lock protocol of one index read");
   app.add_option("--dir", dir, "scratch directory");
   bool exclusive = false;
   app.add_flag("--exclusive", exclusive,
-               "index benchmarks on bags opened exclusively (no index lock per call)");
+               "index benchmarks on tables opened exclusively (no lock per call)");
   CLI11_PARSE(app, argc, argv);
   std::filesystem::create_directories(dir);
-  // No error block: failures print and end the run.
+  // No error block: failures print and end the run. Deleted records are
+  // hidden, as in the update.
+  rt::SetDeleted(true);
   int rc = 0;
   if (*append) rc = Append(records ? records : 100000, dir);
   if (*scan) rc = Scan(records ? records : 1000000, dir, values);
@@ -186,9 +196,14 @@ int main(int argc, char** argv) {
                                      : sub == append3   ? tablebench::BenchAppend3(dir, shared)
                                      : sub == reconcile ? tablebench::BenchReconcile(dir, shared)
                                                         : tablebench::BenchLockProtocol(dir);
-    std::printf("%s: %llu operations in %.3f s (%.3f s CPU), peak memory %ld KB %s\n",
-                r.name.c_str(), static_cast<unsigned long long>(r.operations), r.seconds,
-                r.cpu_seconds, PeakKb(), r.note.c_str());
+    std::printf("%s (%s): %llu operations in %.3f s (%.3f s CPU), peak memory %ld KB%s%s\n",
+                r.name.c_str(), shared ? "shared" : "exclusive",
+                static_cast<unsigned long long>(r.operations), r.seconds, r.cpu_seconds, PeakKb(),
+                r.note.empty() ? "" : ", ", r.note.c_str());
+    if (!r.ok) {
+      std::fprintf(stderr, "%s: failed\n", r.name.c_str());
+      rc = 1;
+    }
   }
   std::filesystem::remove_all(dir);
   return rc;
