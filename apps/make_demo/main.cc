@@ -177,6 +177,11 @@ void BigInstallation(const fs::path& prog, const fs::path& data, uint32_t index_
   auto check = [&](bool ok) {
     if (!ok) Fail(error);
   };
+  // The small demo's reference tables give way to the big ones.
+  for (const char* name : {"tarif2017.dbf", "tarif2017.cdx", "tarif2017.fpt", "ind_1002017.dbf",
+                           "ind_1002017.cdx"}) {
+    fs::remove(prog / name);
+  }
   check(demo::WriteTarifReference((prog / "tarif2017.dbf").string(), &error));
   check(demo::WriteLetterReference((prog / "ind_1002017.dbf").string(), index_rows, &error));
   fs::path dir = data / "doc01";
@@ -221,6 +226,19 @@ int main(int argc, char** argv) {
   WriteText(prog / "Velmora.ini",
             "[Path]\r\nCommun=" + root_text + "\r\n\r\n[options]\r\nlaptop=0\r\n");
 
+  std::string ref_tarif = (prog / "tarif2017.dbf").string();
+  Create(ref_tarif, kTarifFields, kTarifTags);
+  With(ref_tarif, [](tables::DBServer& db) {
+    TarifRows(db, 2017, 5, 1.0, false);
+    // A withdrawn act: deleted, never to be copied.
+    AppendRow(db, {{"CODE", Str("MPC")}, {"LIBELLE", Str("Majoration forfaitaire transitoire")},
+                   {"COEF", Num(2.0)}, {"DATE_EFF", Day(2017, 5, 1)}});
+    db.Delete();
+  });
+  std::string ref_index = (prog / "ind_1002017.dbf").string();
+  Create(ref_index, kIndexFields, kIndexTags);
+  With(ref_index, [](tables::DBServer& db) { IndexRows(db, 2017, k2017, 3); });
+
   std::string doc = (data / "comm" / "doc.dbf").string();
   Create(doc, {{"CABINET", 'C', 3}, {"NOM", 'C', 30}}, {{"CABINET", "CABINET"}});
   With(doc, [&](tables::DBServer& db) {
@@ -236,19 +254,6 @@ int main(int argc, char** argv) {
   if (big_index || big_tarif) {
     BigInstallation(prog, data, big_index, big_tarif);
   } else {
-    std::string ref_tarif = (prog / "tarif2017.dbf").string();
-    Create(ref_tarif, kTarifFields, kTarifTags);
-    With(ref_tarif, [](tables::DBServer& db) {
-      TarifRows(db, 2017, 5, 1.0, false);
-      // A withdrawn act: deleted, never to be copied.
-      AppendRow(db, {{"CODE", Str("MPC")}, {"LIBELLE", Str("Majoration forfaitaire transitoire")},
-                     {"COEF", Num(2.0)}, {"DATE_EFF", Day(2017, 5, 1)}});
-      db.Delete();
-    });
-    std::string ref_index = (prog / "ind_1002017.dbf").string();
-    Create(ref_index, kIndexFields, kIndexTags);
-    With(ref_index, [](tables::DBServer& db) { IndexRows(db, 2017, k2017, 3); });
-
     Practice(data, "01", false, false, false);
     Practice(data, "02", true, true, false);
     Practice(data, "03", true, false, false);
