@@ -10,6 +10,7 @@
 // subcommand is marked for system call traces (ClockMark, index_bench.h);
 // scripts/bench-update counts its calls. docs/benchmarks.md describes the work.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
@@ -184,12 +185,17 @@ int main(int argc, char** argv) {
   auto* append3 = app.add_subcommand("append3", "AppendDB into a table with three tags");
   auto* reconcile = app.add_subcommand("reconcile", "the key-letter reconcile pass");
   auto* locks = app.add_subcommand("locks", "the shared-mode lock protocol of one index read");
-  app.add_option("--dir", dir, "scratch directory");
+  app.add_option("--dir", dir, "where the scratch directory goes");
   bool exclusive = false;
   app.add_flag("--exclusive", exclusive,
                "index benchmarks on tables opened exclusively (no lock per call)");
   CLI11_PARSE(app, argc, argv);
-  std::filesystem::create_directories(dir);
+  // The tables go into a directory of this run's own, which goes at the end;
+  // whatever else `dir` holds stays.
+  std::filesystem::path scratch =
+      std::filesystem::path(dir) / ("tablebench." + std::to_string(::getpid()));
+  std::filesystem::create_directories(scratch);
+  dir = scratch.string();
   // No error block: failures print and end the run. Deleted records are
   // hidden, as in the update.
   rt::SetDeleted(true);
@@ -212,6 +218,6 @@ int main(int argc, char** argv) {
       rc = 1;
     }
   }
-  std::filesystem::remove_all(dir);
+  std::filesystem::remove_all(scratch);
   return rc;
 }
