@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/make_demo/big_tables.h"
 #include "apps/make_demo/create_table.h"
 #include "runtime/convert.h"
 #include "runtime/startup.h"
@@ -166,39 +167,28 @@ void Practice(const fs::path& data, const std::string& code, bool tarif_done, bo
   });
 }
 
-// A practice with large tables, for timing the update: `index_rows` key-letter
-// records (200 codes over consecutive days) and `tarif_rows` coefficients.
-void BigPractice(const fs::path& data, const std::string& code, uint32_t index_rows,
-                 uint32_t tarif_rows) {
-  fs::path dir = data / ("doc" + code);
+// The installation that times the update (big_tables.h): one practice that
+// was never updated, with `index_rows` key-letter records and `tarif_rows`
+// coefficients; reference tables of 10 000 key letters and 77 coefficients.
+// Every table is written in one batch, its CDX built once at the end.
+void BigInstallation(const fs::path& prog, const fs::path& data, uint32_t index_rows,
+                     uint32_t tarif_rows) {
+  std::string error;
+  auto check = [&](bool ok) {
+    if (!ok) Fail(error);
+  };
+  // The small demo's reference tables give way to the big ones.
+  for (const char* name : {"tarif2017.dbf", "tarif2017.cdx", "tarif2017.fpt", "ind_1002017.dbf",
+                           "ind_1002017.cdx"}) {
+    fs::remove(prog / name);
+  }
+  check(demo::WriteTarifReference((prog / "tarif2017.dbf").string(), &error));
+  check(demo::WriteLetterReference((prog / "ind_1002017.dbf").string(), index_rows, &error));
+  fs::path dir = data / "doc01";
   fs::create_directories(dir);
-  WriteText(dir / "Velmora.ini", "[Cabinet]\r\nCode=" + code + "\r\n");
-  std::vector<FieldSpec> tarif_fields = kTarifFields;
-  tarif_fields.insert(tarif_fields.begin() + 3, {"PRIX_CAB", 'N', 10, 2});
-  std::string tarif = (dir / "tarif.dbf").string();
-  Create(tarif, tarif_fields, kTarifTags);
-  With(tarif, [&](tables::DBServer& db) {
-    for (uint32_t i = 0; i < tarif_rows; ++i) {
-      AppendRow(db, {{"CODE", Str("T" + std::to_string(i % 5000))},
-                     {"LIBELLE", Str("Acte " + std::to_string(i))},
-                     {"COEF", Num(1 + i % 97)},
-                     {"DATE_EFF", Day(1990 + static_cast<int>(i / 5000) % 27, 1, 1)},
-                     {"ACTIF", rt::Value::Logic(true)}});
-    }
-  });
-  std::string index = (dir / "ind_100.dbf").string();
-  Create(index, kIndexFields, kIndexTags);
-  const int32_t first_day = rt::Date::FromYmd(1990, 1, 1).julian;
-  With(index, [&](tables::DBServer& db) {
-    for (uint32_t i = 0; i < index_rows; ++i) {
-      uint32_t code_no = i % 200;
-      std::string code = code_no < 9 ? kKeyLetters[code_no] : "X" + std::to_string(code_no);
-      AppendRow(db, {{"INDEX_TYP", Str(code)},
-                     {"INDEX_DAT", rt::Value::FromDate(rt::Date{first_day +
-                                                                static_cast<int32_t>(i / 200)})},
-                     {"INDEX_100", Num(1 + (i % 1000) / 10.0)}});
-    }
-  });
+  WriteText(dir / "Velmora.ini", "[Cabinet]\r\nCode=01\r\n");
+  check(demo::WriteTarifPractice((dir / "tarif.dbf").string(), tarif_rows, &error));
+  check(demo::WriteLetterPractice((dir / "ind_100.dbf").string(), index_rows, &error));
 }
 
 }  // namespace
@@ -262,7 +252,7 @@ int main(int argc, char** argv) {
     db.Delete();
   });
   if (big_index || big_tarif) {
-    BigPractice(data, "01", big_index, big_tarif);
+    BigInstallation(prog, data, big_index, big_tarif);
   } else {
     Practice(data, "01", false, false, false);
     Practice(data, "02", true, true, false);

@@ -1,200 +1,267 @@
 #include "apps/tablebench/index_bench.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
-#include <ctime>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
-#include <span>
 #include <vector>
 
+#include "apps/make_demo/big_tables.h"
 #include "platform/file.h"
+#include "runtime/convert.h"
+#include "runtime/settings.h"
+#include "tables/dbf_field.h"
+#include "tables/dbserver.h"
 #include "tables/index.h"
+#include "tables/table.h"
 
 namespace tablebench {
 namespace {
 
-using tables::CdxIndex;
-using tables::IndexField;
-using tables::IndexOptions;
-using tables::IndexStatus;
-using tables::TagSpec;
+using Clock = std::chrono::steady_clock;
 
-// The key-letter table's layout: INDEX_TYP C(4), INDEX_DAT D, INDEX_100 N(10,2).
-const std::vector<IndexField> kLetterFields = {
-    {"INDEX_TYP", 'C', 1, 4, 0, 0}, {"INDEX_DAT", 'D', 5, 8, 0, 0}, {"INDEX_100", 'N', 13, 10, 2, 0}};
-constexpr size_t kLetterLength = 23;
-
-std::vector<uint8_t> LetterRecord(uint32_t n, double value) {
-  char buf[kLetterLength + 1];
-  // 4-letter codes, one date per record within the code: 1 000 000 distinct keys.
-  uint32_t code = n / 400, day = n % 400;
-  int y = 1990 + static_cast<int>(day / 12), m = 1 + static_cast<int>(day % 12);
-  std::snprintf(buf, sizeof buf, " %c%c%c%c%04d%02d15%10.2f", 'A' + code / 17576 % 26,
-                'A' + code / 676 % 26, 'A' + code / 26 % 26, 'A' + code % 26, y, m, value);
-  return std::vector<uint8_t>(buf, buf + kLetterLength);
-}
-
-std::unique_ptr<platform::File> Open(const std::string& path) {
-  std::unique_ptr<platform::File> file;
-  platform::OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite,
-                                            platform::Share::kDenyNone,
-                                            platform::Disposition::kCreateAlways, 0x80, &file);
-  if (!s.ok()) std::fprintf(stderr, "cannot open %s (%u)\n", path.c_str(), s.code());
-  return file;
-}
-
-bool Check(const IndexStatus& s) {
-  if (!s.ok()) std::fprintf(stderr, "index error: %s\n", s.text().c_str());
-  return s.ok();
-}
-
-// Builds a letter bag with `records` records, committing in slices so that
-// the page cache stays bounded.
-bool BuildLetters(platform::File* file, const std::string& name, bool shared, uint32_t records,
-                  std::unique_ptr<CdxIndex>* index) {
-  IndexOptions options;
-  options.shared = shared;
-  std::vector<TagSpec> tags = {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)", "", false, false},
-                               {"DAT", "INDEX_DAT", "", false, false}};
-  if (!Check(CdxIndex::Create(file, name, kLetterFields, tags, options, index))) return false;
-  for (uint32_t r = 1; r <= records; ++r) {
-    if (r % 20000 == 1 && !Check((*index)->BeginUpdate())) return false;
-    if (!Check((*index)->Append(r, LetterRecord(r - 1, 1.0)))) return false;
-    if ((r % 20000 == 0 || r == records) && !Check((*index)->EndUpdate())) return false;
+// The clock of one timed part: wall and process CPU time (std::clock is the
+// process's user + system time on Linux), with the trace marks around it.
+class Timer {
+ public:
+  // Reading the process CPU time is a system call: it stays outside the marks.
+  Timer() {
+    cpu_ = std::clock();
+    ClockMark(true);
+    wall_ = Clock::now();
   }
-  return true;
+  void Stop(IndexBenchResult* r) {
+    r->seconds = std::chrono::duration<double>(Clock::now() - wall_).count();
+    ClockMark(false);
+    r->cpu_seconds = static_cast<double>(std::clock() - cpu_) / CLOCKS_PER_SEC;
+  }
+
+ private:
+  Clock::time_point wall_;
+  std::clock_t cpu_;
+};
+
+// Writes the tables in a child process, so that the memory it takes does not
+// count in this process's peak.
+bool Made(const std::function<bool(std::string*)>& make) {
+  std::fflush(nullptr);
+  pid_t child = ::fork();
+  if (child == 0) {
+    std::string error;
+    bool ok = make(&error);
+    if (!ok) std::fprintf(stderr, "cannot write the tables: %s\n", error.c_str());
+    std::fflush(nullptr);
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child) {
+    std::fprintf(stderr, "cannot start the process that writes the tables\n");
+    return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-double Since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+std::string Fresh(const std::string& dir, const char* name) {
+  std::filesystem::path p = std::filesystem::path(dir) / name;
+  std::filesystem::remove_all(p);
+  std::filesystem::create_directories(p);
+  return p.string();
 }
 
-// Process CPU time (on Linux; the wall clock on Windows); on a shared machine
-// it says more than the wall clock.
-double CpuNow() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+// The lookup key of a key-letter record: the code blank-padded to the field
+// width, then the date as DToS gives it.
+std::string LetterKey(const demo::LetterRow& row) {
+  std::string key = row.code;
+  key.resize(4, ' ');
+  char date[8];
+  tables::FormatDate(row.julian, date);
+  key.append(date, 8);
+  return key;
+}
 
 }  // namespace
 
+void ClockMark(bool start) {
+  // The call fails (no such file); only its trace line matters.
+  (void)!::access(start ? "tablebench: clock start" : "tablebench: clock stop", F_OK);
+}
+
 IndexBenchResult BenchSeek(const std::string& dir, bool shared, uint32_t records, uint32_t seeks) {
-  IndexBenchResult result{"seek", 0, 0, seeks, ""};
-  auto file = Open(dir + "/seek.cdx");
-  std::unique_ptr<CdxIndex> index;
-  if (!file || !BuildLetters(file.get(), "seek.cdx", shared, records, &index)) return result;
-  // The keys are made before the clock starts: formatting them costs about as
-  // much as a cached seek.
+  IndexBenchResult result{"seek", false, 0, 0, seeks, ""};
+  std::string path = Fresh(dir, "seek") + "/ind_100.dbf";
+  if (!Made([&](std::string* error) { return demo::WriteLetterPractice(path, records, error); })) {
+    return result;
+  }
+  // The keys are drawn and made before the clock starts.
   std::mt19937 rng(1);
-  constexpr size_t kKey = 12;
-  std::string keys;
-  keys.reserve(seeks * kKey);
-  for (uint32_t i = 0; i < seeks; ++i) {
-    std::vector<uint8_t> rec = LetterRecord(rng() % records, 0);
-    keys.append(rec.begin() + 1, rec.begin() + 1 + kKey);
+  std::vector<rt::Value> keys;
+  keys.reserve(seeks);
+  for (uint32_t n = 0; n < seeks; ++n) {
+    uint32_t i = static_cast<uint32_t>(rng() % records);
+    keys.push_back(rt::Value::String(LetterKey(demo::PracticeLetter(i))));
   }
+  auto db = tables::DBServer::Open(path, shared);
+  if (!db) return result;
   uint32_t hits = 0;
-  tables::IndexCursor cursor;
-  auto start = std::chrono::steady_clock::now();
-  double cpu_start = CpuNow();
-  for (size_t at = 0; at < keys.size(); at += kKey) {
-    std::string_view key(keys.data() + at, kKey);
-    bool found;
-    if (!Check(index->Seek(0, key, &cursor, &found))) return result;
-    hits += found;
-  }
-  result.seconds = Since(start);
-  result.cpu_seconds = CpuNow() - cpu_start;
+  Timer timer;
+  for (const rt::Value& key : keys) hits += db->Seek(key);
+  timer.Stop(&result);
+  db->Close();
+  result.ok = hits == seeks;
   result.note = std::to_string(hits) + " found";
   return result;
 }
 
 IndexBenchResult BenchAppend3(const std::string& dir, bool shared, uint32_t records) {
-  IndexBenchResult result{"append3", 0, 0, records, ""};
-  auto file = Open(dir + "/append3.cdx");
-  std::unique_ptr<CdxIndex> index;
-  std::vector<TagSpec> tags = {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)", "", false, false},
-                               {"DAT", "INDEX_DAT", "", false, false},
-                               {"VAL", "INDEX_100", "", false, true}};
-  IndexOptions options;
-  options.shared = shared;
-  if (!file || !Check(CdxIndex::Create(file.get(), "append3.cdx", kLetterFields, tags, options,
-                                       &index))) {
-    return result;
-  }
-  // One flat buffer of source records, so that the peak memory is the index's.
-  std::mt19937 rng(3);
-  std::vector<uint8_t> source;
-  source.reserve(static_cast<size_t>(records) * kLetterLength);
-  for (uint32_t r = 0; r < records; ++r) {
-    std::vector<uint8_t> rec = LetterRecord(rng() % 1000000, rng() % 100000 / 100.0);
-    source.insert(source.end(), rec.begin(), rec.end());
-  }
-  auto start = std::chrono::steady_clock::now();
-  double cpu_start = CpuNow();
-  if (!Check(index->BeginUpdate())) return result;
-  for (uint32_t r = 1; r <= records; ++r) {
-    std::span<const uint8_t> rec(source.data() + static_cast<size_t>(r - 1) * kLetterLength,
-                                 kLetterLength);
-    if (!Check(index->Append(r, rec))) return result;
-  }
-  if (!Check(index->EndUpdate())) return result;
-  result.seconds = Since(start);
-  result.cpu_seconds = CpuNow() - cpu_start;
+  IndexBenchResult result{"append3", false, 0, 0, records, ""};
+  std::string at = Fresh(dir, "append3");
+  std::string source = at + "/source.dbf", target = at + "/target.dbf";
+  bool made = Made([&](std::string* error) {
+    // Source record r: the key of practice record rng() % 1 000 000, the
+    // value (rng() % 100 000) / 100, the two draws in this order.
+    std::mt19937 rng(3);
+    std::vector<demo::LetterRow> rows(records);
+    for (demo::LetterRow& row : rows) {
+      uint32_t i = static_cast<uint32_t>(rng() % 1000000);
+      uint32_t cents = static_cast<uint32_t>(rng() % 100000);
+      row = demo::PracticeLetter(i);
+      row.value = cents / 100.0;
+    }
+    return demo::CreateFilledTable(
+               source, demo::kLetterFields, {}, records,
+               [&](uint32_t r, demo::RecordBuilder& b) {
+                 b.Char(0, rows[r].code);
+                 b.Date(1, rows[r].julian);
+                 b.Number(2, rows[r].value);
+               },
+               error) &&
+           demo::CreateTable(target, demo::kLetterFields,
+                             {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)"},
+                              {"DAT", "INDEX_DAT"},
+                              {"VAL", "INDEX_100"}},
+                             error);
+  });
+  if (!made) return result;
+  auto db = tables::DBServer::Open(target, shared);
+  if (!db) return result;
+  Timer timer;
+  bool appended = db->AppendDB(source);
+  timer.Stop(&result);
+  uint32_t count = db->LastRec();
+  db->Close();
+  result.ok = appended && count == records;
+  result.note = std::to_string(count) + " records in the target";
   return result;
 }
 
-IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t practice,
-                                uint32_t reference) {
-  IndexBenchResult result{"reconcile", 0, 0, reference, ""};
-  auto file = Open(dir + "/reconcile.cdx");
-  std::unique_ptr<CdxIndex> index;
-  if (!file || !BuildLetters(file.get(), "reconcile.cdx", shared, practice, &index)) return result;
-  // The reference table, and the practice records as they are now, made
-  // before the clock starts.
-  struct Step {
-    std::vector<uint8_t> want, have;
-    std::string key;
-  };
-  std::mt19937 rng(5);
-  std::vector<Step> steps(reference);
-  for (uint32_t i = 0; i < reference; ++i) {
-    uint32_t pick = rng() % 10;
-    // 10 % of the reference records are missing from the practice table, and
-    // 10 % have another value there.
-    uint32_t n = pick == 0 ? practice + i : rng() % practice;
-    steps[i].want = LetterRecord(n, pick == 1 ? 2.0 : 1.0);
-    steps[i].have = LetterRecord(n, 1.0);
-    steps[i].key.assign(steps[i].want.begin() + 1, steps[i].want.begin() + 13);
+IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t practice) {
+  IndexBenchResult result{"reconcile", false, 0, 0, demo::kReferenceLetters, ""};
+  std::string at = Fresh(dir, "reconcile");
+  std::string practice_path = at + "/ind_100.dbf", reference_path = at + "/ind_1002017.dbf";
+  if (!Made([&](std::string* error) {
+        return demo::WriteLetterPractice(practice_path, practice, error) &&
+               demo::WriteLetterReference(reference_path, practice, error);
+      })) {
+    return result;
   }
-  uint32_t updated = 0, appended = 0, next = practice + 1;
-  tables::IndexCursor cursor;
-  auto start = std::chrono::steady_clock::now();
-  double cpu_start = CpuNow();
-  for (const Step& step : steps) {
-    bool found;
-    if (!Check(index->Seek(0, step.key, &cursor, &found))) return result;
-    if (!found) {
-      if (!Check(index->Append(next++, step.want))) return result;
-      ++appended;
-    } else if (step.want != step.have) {
-      // The value differs: the record is rewritten (its keys do not change).
-      if (!Check(index->Update(cursor.recno, step.have, step.want))) return result;
-      ++updated;
+  // The pass as the update runs it, field by field through the work areas.
+  Timer timer;
+  auto db = tables::DBServer::Open(practice_path, shared);
+  auto ref = tables::DBServer::Open(reference_path, shared);
+  if (!db || !ref) return result;
+  bool modified = false;
+  for (ref->GoTop(); !ref->Eof(); ref->Skip()) {
+    std::string code = ref->FieldGet("INDEX_TYP").GetString();
+    rt::Date date = ref->FieldGet("INDEX_DAT").GetDate();
+    double value = ref->FieldGet("INDEX_100").GetFloat();
+    if (db->Seek(rt::Value::String(code + rt::DToS(date)))) {
+      if (!(ref->FieldGet("INDEX_100") == db->FieldGet("INDEX_100"))) {
+        db->RLock();
+        db->FieldPut("INDEX_100", rt::Value::Float(value));
+        db->Unlock();
+        modified = true;
+      }
+    } else {
+      db->Append();
+      db->FieldPut("INDEX_TYP", rt::Value::String(code));
+      db->FieldPut("INDEX_DAT", rt::Value::FromDate(date));
+      db->FieldPut("INDEX_100", rt::Value::Float(value));
+      modified = true;
     }
   }
-  result.seconds = Since(start);
-  result.cpu_seconds = CpuNow() - cpu_start;
-  result.note = std::to_string(updated) + " updated, " + std::to_string(appended) + " appended";
+  db->Close();
+  ref->Close();
+  timer.Stop(&result);
+
+  // What changed, from the stored bytes: every practice record against the
+  // one written, and the records beyond them.
+  std::unique_ptr<tables::Table> table;
+  tables::OpenOptions options;
+  options.read_only = true;
+  if (!tables::Table::Open(practice_path, options, &table).ok()) return result;
+  const tables::FieldDesc& typ = table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_TYP"))];
+  const tables::FieldDesc& dat = table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_DAT"))];
+  const tables::FieldDesc& val = table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_100"))];
+  uint32_t rewritten = 0, damaged = 0;
+  std::vector<uint8_t> record(table->record_length());
+  for (uint32_t i = 0; i < practice; ++i) {
+    if (!table->ReadRecord(i + 1, record.data()).ok()) return result;
+    demo::LetterRow row = demo::PracticeLetter(i);
+    char want[10];
+    tables::FormatNumeric(row.value, val.length, val.decimals, want);
+    std::string key(reinterpret_cast<const char*>(record.data() + typ.offset), typ.length);
+    key.append(reinterpret_cast<const char*>(record.data() + dat.offset), dat.length);
+    if (key != LetterKey(row) || record[0] != ' ') ++damaged;
+    if (std::memcmp(record.data() + val.offset, want, val.length) != 0) ++rewritten;
+  }
+  uint32_t added = table->RecordCount() - practice;
+  table.reset();
+  // And every reference record now has its value in the practice table.
+  uint32_t wrong = 0;
+  db = tables::DBServer::Open(practice_path, false, true);
+  ref = tables::DBServer::Open(reference_path, false, true);
+  if (!db || !ref) return result;
+  for (ref->GoTop(); !ref->Eof(); ref->Skip()) {
+    std::string key = ref->FieldGet("INDEX_TYP").GetString() +
+                      rt::DToS(ref->FieldGet("INDEX_DAT").GetDate());
+    if (!db->Seek(rt::Value::String(key)) ||
+        !(db->FieldGet("INDEX_100") == ref->FieldGet("INDEX_100"))) {
+      ++wrong;
+    }
+  }
+  db->Close();
+  ref->Close();
+  uint32_t want_rewritten = 0;
+  for (uint32_t j = 0; j < demo::kReferenceLetters; ++j) want_rewritten += demo::ReferenceLetterChanged(j);
+  result.ok = modified && rewritten == want_rewritten &&
+              added == demo::kReferenceLetters - demo::kSharedLetters && damaged == 0 && wrong == 0;
+  result.note = std::to_string(rewritten) + " rewritten, " + std::to_string(added) + " added, " +
+                std::to_string(damaged) + " keys damaged, " + std::to_string(wrong) +
+                " reference values missing";
   return result;
 }
 
 IndexBenchResult BenchLockProtocol(const std::string& dir, uint32_t calls) {
-  IndexBenchResult result{"locks", 0, 0, calls, ""};
-  auto file = Open(dir + "/locks.cdx");
+  IndexBenchResult result{"locks", false, 0, 0, calls, ""};
+  std::string path = Fresh(dir, "locks") + "/locks.cdx";
+  std::unique_ptr<platform::File> file;
+  platform::OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite,
+                                            platform::Share::kDenyNone,
+                                            platform::Disposition::kCreateAlways, 0x80, &file);
   std::vector<uint8_t> page(1024, 0);
-  if (!file || !file->WriteAt(0, page.data(), page.size()).ok()) return result;
-  IndexOptions options;  // the lock byte of the default scheme
-  auto start = std::chrono::steady_clock::now();
-  double cpu_start = CpuNow();
+  if (!s.ok() || !file->WriteAt(0, page.data(), page.size()).ok()) {
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return result;
+  }
+  tables::IndexOptions options;  // the lock byte of the default scheme
+  Timer timer;
   for (uint32_t i = 0; i < calls; ++i) {
     uint8_t counter[8];
     size_t got = 0;
@@ -206,8 +273,8 @@ IndexBenchResult BenchLockProtocol(const std::string& dir, uint32_t calls) {
       return result;
     }
   }
-  result.seconds = Since(start);
-  result.cpu_seconds = CpuNow() - cpu_start;
+  timer.Stop(&result);
+  result.ok = true;
   return result;
 }
 
