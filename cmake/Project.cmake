@@ -89,13 +89,14 @@ function(project_library name)
   file(GLOB tests CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc
        ${CMAKE_CURRENT_SOURCE_DIR}/${PROJECT_PLATFORM}/*_test.cc
-       ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc)
+       ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc
+       ${CMAKE_CURRENT_SOURCE_DIR}/testing/${PROJECT_PLATFORM}/*.cc)
   if(tests)
     add_executable(${name}_tests ${tests})
     # Tests read the JSON dumps beside their fixtures; the cross builds find the header only
     # through this target.
-    target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} gmock gtest_main
-                          nlohmann_json::nlohmann_json)
+    target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} project_testing gmock
+                          gtest_main nlohmann_json::nlohmann_json)
     target_compile_definitions(${name}_tests PRIVATE
       PROJECT_TESTDATA_DIR="${PROJECT_TESTDATA_PATH}")
     set_target_properties(${name}_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)

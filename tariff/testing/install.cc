@@ -13,19 +13,16 @@
 #include "tables/cdx_check.h"
 #include "tables/dbserver.h"
 #include "tables/table.h"
+#include "testing/scratch_dir.h"
 
 namespace tariff::testing {
 
 namespace fs = std::filesystem;
 
 Installation::Installation(const std::string& tree) {
-  static std::atomic<int> counter{0};
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  fs::path d = fs::temp_directory_path() /
-               ("tarif-" + std::string(info ? info->name() : "x") + "-" +
-                std::to_string(stamp) + "-" + std::to_string(counter++));
-  fs::remove_all(d);
+  std::string scratch = testsupport::MakeScratchDir("tarif");
+  EXPECT_FALSE(scratch.empty());
+  fs::path d = scratch;
   fs::copy(fs::path(PROJECT_TESTDATA_DIR) / "tariff" / tree, d, fs::copy_options::recursive);
   for (auto& e : fs::recursive_directory_iterator(d)) {
     fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
