@@ -219,7 +219,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   // Our own header lock keeps our other writers out; a holder here is a
   // recoverer of a dead writer's journal, which finishes quickly.
   s = platform::LockWithin(f.get(), kJournalLiveByte, 1, platform::LockKind::kExclusive,
-                           platform::kLockPatience);
+                           platform::LockPatience());
   if (!s.ok()) {
     return Status(Status::kLock, "the rollback journal " + path_ + " is in use", s.code(), path_);
   }
