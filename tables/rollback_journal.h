@@ -36,6 +36,13 @@
 
 namespace tables {
 
+// Whether transactions flush the journal and the table files to the disk
+// (default on). Without the flushes a killed process still leaves nothing
+// half-done (the system keeps what was written), but a power cut may: for
+// tools that fill new tables nobody else uses (demo data), where a flush per
+// record costs milliseconds. Process-wide.
+void SetTransactionFlushes(bool on);
+
 // "<dir>\name.dbf" → "<dir>\name.jnl".
 std::string JournalPath(std::string_view table_path);
 
