@@ -108,16 +108,17 @@ Status Table::Validate() {
     if (last != 0x1A) warnings_.push_back("trailing byte after the last record is not 0x1A");
   } else if (rest > 1) {
     warnings_.push_back("partial record at the end of the file");
-    if (write_refusal_.empty()) {
-      write_refusal_ = "the file ends with a partial record (" + std::to_string(rest) + " bytes)";
-    }
+    damage_ = "the file ends with a partial record (" + std::to_string(rest) + " bytes)";
+    if (write_refusal_.empty()) write_refusal_ = damage_;
   }
   if (header_.stored_count > count_) {
     warnings_.push_back("header counts " + std::to_string(header_.stored_count) +
                         " records, the file holds " + std::to_string(count_));
-    if (write_refusal_.empty()) {
-      write_refusal_ = "the header counts more records than the file holds (truncated copy?)";
+    if (damage_.empty()) {
+      damage_ = "the header counts " + std::to_string(header_.stored_count) +
+                " records, the file holds " + std::to_string(count_) + " (truncated copy?)";
     }
+    if (write_refusal_.empty()) write_refusal_ = damage_;
   } else if (header_.stored_count < count_ && !options_.shared) {
     warnings_.push_back("header counts " + std::to_string(header_.stored_count) +
                         " records, the file holds " + std::to_string(count_));
@@ -227,7 +228,7 @@ Status Table::TakeRanges(const std::vector<LockRange>& ranges, bool wait) {
     // A bounded wait: never block for ever while other locks may be held.
     OsStatus s = platform::LockWithin(
         file_.get(), ranges[i].offset, ranges[i].length, platform::LockKind::kExclusive,
-        wait ? platform::kLockPatience : std::chrono::milliseconds(0));
+        wait ? platform::LockPatience() : std::chrono::milliseconds(0));
     if (!s.ok()) {
       while (i-- > 0) file_->Unlock(ranges[i].offset, ranges[i].length);
       return Status(Status::kLock, path_ + ": lock not granted", s.code(), path_);
@@ -316,6 +317,7 @@ Status Table::Close() {
   if (!file_) return Status::Ok();
   Status result;
   if (pending_.active) EndAppend();
+  UnlockHeader();
   UnlockAll();
   if (!options_.shared && modified_ && write_refusal_.empty() && !options_.read_only) {
     // Exclusive close: header count and date, and the end mark.
@@ -330,6 +332,29 @@ Status Table::Close() {
   memo_.reset();
   file_.reset();
   return result;
+}
+
+Status Table::LockHeader() {
+  if (!options_.shared || !header_locked_.empty()) return Status::Ok();
+  std::vector<LockRange> ranges = scheme_.HeaderLock();
+  Status st = TakeRanges(ranges, true);
+  if (!st.ok()) {
+    return Status(Status::kAppendLock, path_ + ": header lock not granted", st.os_code(), path_);
+  }
+  header_locked_ = std::move(ranges);
+  return Status::Ok();
+}
+
+void Table::UnlockHeader() {
+  DropRanges(header_locked_);
+  header_locked_.clear();
+}
+
+void Table::WrapFiles(const FileWrapper& wrap) {
+  file_ = wrap(std::move(file_), 'D');
+  if (memo_) memo_->WrapFile([&](std::unique_ptr<platform::File> f) {
+    return wrap(std::move(f), 'M');
+  });
 }
 
 Status Table::WriteHeaderCount(uint32_t count) {

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,9 @@ class Table {
   MemoFile* memo() { return memo_.get(); }
   // Why the table may not be written (empty when it may).
   const std::string& write_refusal() const { return write_refusal_; }
+  // Why the file is not whole (header count above the records in the file, or
+  // a partial last record); empty when it is.
+  const std::string& damage() const { return damage_; }
   // Warnings found at open (count mismatch, trailing garbage), for tools.
   const std::vector<std::string>& warnings() const { return warnings_; }
 
@@ -115,6 +119,20 @@ class Table {
   // Writes the header count and date again (exclusive close) and 0x1A.
   Status Close();
 
+  // The header lock alone (bounded wait), for a write transaction that must
+  // keep other appenders out; no-op on an exclusive table. Not while appending.
+  Status LockHeader();
+  void UnlockHeader();
+  // From now on the table is not written (reason: why).
+  void RefuseWrites(std::string reason) {
+    if (write_refusal_.empty()) write_refusal_ = std::move(reason);
+  }
+  // Replaces the table's file and its memo file by wrappers of them (role 'D'
+  // for the table, 'M' for the memo file), e.g. to journal their writes.
+  using FileWrapper =
+      std::function<std::unique_ptr<platform::File>(std::unique_ptr<platform::File>, char role)>;
+  void WrapFiles(const FileWrapper& wrap);
+
  private:
   Table() = default;
   Status Validate();
@@ -131,11 +149,13 @@ class Table {
   std::unique_ptr<platform::File> file_;
   std::unique_ptr<MemoFile> memo_;
   std::string write_refusal_;
+  std::string damage_;
   std::vector<std::string> warnings_;
   uint32_t count_ = 0;
   std::vector<uint32_t> locked_;
   bool file_locked_ = false;
   bool modified_ = false;
+  std::vector<LockRange> header_locked_;
 
   // State of an append in progress (between AppendRecords and EndAppend).
   struct PendingAppend {
