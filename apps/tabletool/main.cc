@@ -2,6 +2,8 @@
 //   tabletool dump <table.dbf>         the table-dump/1 JSON of the table
 //   tabletool check <table.dbf>...     every fault of tables, memos and tags;
 //                                      exit code 1 when any was found
+//   tabletool check-tree <progdir>     every table the tariff update would
+//                                      open (check_tree.h); exit code 1 unless sound
 // Paths are native paths or Windows paths (mapped as the system maps them).
 #include <CLI/CLI.hpp>
 
@@ -10,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "apps/tabletool/check_tree.h"
+#include "platform/path.h"
 #include "runtime/convert.h"
 #include "tables/table_dump.h"
 
@@ -22,7 +26,26 @@ int main(int argc, char** argv) {
   dump->add_option("table", dump_path, "the .dbf file")->required();
   auto* check = app.add_subcommand("check", "validate tables; exit 1 on any fault");
   check->add_option("tables", check_paths, "the .dbf files")->required();
+  std::string tree_dir;
+  std::vector<std::string> maps;
+  auto* tree = app.add_subcommand("check-tree", "check every table of an installation; exit 1 unless sound");
+  tree->add_option("progdir", tree_dir, "the program directory (Velmora.ini)")->required();
+  tree->add_option("--map", maps, "X:=/path or \\\\server\\share=/path: where a drive or UNC prefix of the configuration's paths lives (repeatable)");
   CLI11_PARSE(app, argc, argv);
+
+  if (*tree) {
+    for (const std::string& m : maps) {
+      size_t eq = m.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
+        return 2;
+      }
+      std::string prefix = m.substr(0, eq);
+      if (prefix.size() > 2 && prefix.back() == ':') prefix.pop_back();
+      platform::AddPathMapping(prefix, m.substr(eq + 1));
+    }
+    return tabletool::CheckTree(tree_dir, std::cout);
+  }
 
   if (*dump) {
     tables::Status st = tables::DumpTable(dump_path, std::cout);
