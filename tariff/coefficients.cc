@@ -3,6 +3,8 @@
 #include "runtime/activation.h"
 #include "tariff/db.h"
 #include "tariff/outcome.h"
+#include "tariff/report.h"
+#include "tariff/run_options.h"
 #include "tariff/steps.h"
 #include "tariff/texts.h"
 
@@ -10,6 +12,7 @@ namespace tariff {
 
 void WriteMarker(const Practice& p, const char* key, const Progress& progress) {
   RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
+  if (DryRun()) return;
   p.config->WriteString("2017", key, "1");
   // A read-only file or a vanished directory swallows the write silently; the
   // next run would then add the records a second time.
@@ -30,9 +33,9 @@ void CoefficientStep(const Practice& p, bool due, const Progress& progress) {
     return;
   }
   RT_LINE();
-  Db table(p.table_dir + "tarif.dbf");
+  Db table(p.table_dir + "tarif.dbf", DryRun());
   RT_LINE();
-  if (table.AppendDB(p.program_dir + "tarif2017.dbf")) {
+  if (report::AppendAndReport(p.code, table, "tarif.dbf", p.program_dir + "tarif2017.dbf")) {
     progress.Post(text::kCoefAdd + p.code + text::kSucceeded);
     NoteStepOk();
     RT_LINE();
@@ -45,6 +48,7 @@ void CoefficientStep(const Practice& p, bool due, const Progress& progress) {
   progress.ShowLast();
   RT_LINE();
   table.Close();
+  report::Flush();
 }
 
 }  // namespace tariff

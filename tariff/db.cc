@@ -10,11 +10,11 @@ rt::Value Sym(const char* name) { return rt::Value::Sym(rt::String2Symbol(name))
 
 }  // namespace
 
-Db::Db(const std::string& path)
+Db::Db(const std::string& path, bool read_only)
     : server_(rt::CreateInstance(rt::String2Symbol("DBServer"),
                                  std::vector<rt::Value>{rt::Value::String(path),
                                                         rt::Value::Logic(true),
-                                                        rt::Value::Logic(false),
+                                                        rt::Value::Logic(read_only),
                                                         rt::Value::String("DBFCDX")})) {}
 
 void Db::GoTop() const { rt::Send(server_, "GoTop"); }
@@ -22,6 +22,22 @@ void Db::GoTop() const { rt::Send(server_, "GoTop"); }
 bool Db::Eof() const { return rt::IVarGet(server_, rt::String2Symbol("EOF")).GetLogic(); }
 
 void Db::Skip() const { rt::Send(server_, "Skip"); }
+
+void Db::GoTo(uint32_t recno) const {
+  rt::Send(server_, "GoTo", {rt::Value::Long(static_cast<int32_t>(recno))});
+}
+
+uint32_t Db::RecNo() const {
+  return static_cast<uint32_t>(rt::IVarGet(server_, rt::String2Symbol("RECNO")).GetLong());
+}
+
+void Db::SetOrder(uint32_t order) const {
+  rt::Send(server_, "SetOrder", {rt::Value::Long(static_cast<int32_t>(order))});
+}
+
+uint32_t Db::LastRec() const {
+  return static_cast<uint32_t>(rt::IVarGet(server_, rt::String2Symbol("LASTREC")).GetLong());
+}
 
 rt::Value Db::FieldGet(const char* field) const {
   return rt::Send(server_, "FieldGet", {Sym(field)});

@@ -3,6 +3,7 @@
 // the runtime's error road (error box, XQERROR.LOG).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "runtime/value.h"
@@ -11,12 +12,17 @@ namespace tariff {
 
 class Db {
  public:
-  // Opens path shared and read-write with the "DBFCDX" driver.
-  explicit Db(const std::string& path);
+  // Opens path shared with the "DBFCDX" driver, read-write unless read_only.
+  explicit Db(const std::string& path, bool read_only = false);
   bool opened() const { return server_.IsObject(); }
   void GoTop() const;
   bool Eof() const;
   void Skip() const;
+  void GoTo(uint32_t recno) const;
+  uint32_t RecNo() const;
+  uint32_t LastRec() const;
+  // 0: natural (physical) order; n: the n-th tag.
+  void SetOrder(uint32_t order) const;
   rt::Value FieldGet(const char* field) const;
   void FieldPut(const char* field, const rt::Value& v) const;
   bool Seek(const std::string& key) const;

@@ -7,6 +7,8 @@
 #include "runtime/error.h"
 #include "tariff/db.h"
 #include "tariff/outcome.h"
+#include "tariff/report.h"
+#include "tariff/run_options.h"
 #include "tariff/steps.h"
 #include "tariff/texts.h"
 
@@ -14,13 +16,14 @@ namespace tariff {
 namespace {
 
 constexpr char kLookupKey[] = "INDEX_TYP+DTOS(INDEX_DAT)";
+constexpr char kTable[] = "ind_100.dbf";
 
 void AppendPass(const Practice& p, const Progress& progress) {
   RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
   RT_LINE();
-  Db table(p.table_dir + "ind_100.dbf");
+  Db table(p.table_dir + "ind_100.dbf", DryRun());
   RT_LINE();
-  if (table.AppendDB(p.program_dir + "ind_1002017.dbf")) {
+  if (report::AppendAndReport(p.code, table, kTable, p.program_dir + "ind_1002017.dbf")) {
     progress.Post(text::kIndexAdd + p.code + text::kSucceeded);
     NoteStepOk();
     RT_LINE();
@@ -33,6 +36,7 @@ void AppendPass(const Practice& p, const Progress& progress) {
   progress.ShowLast();
   RT_LINE();
   table.Close();
+  report::Flush();
 }
 
 // Seeking on any other order would find nothing and append every reference
@@ -54,11 +58,13 @@ bool EnsureLookupOrder(const Db& table, const std::string& path) {
 void ReconcilePass(const Practice& p, const Progress& progress) {
   RT_ROUTINE("MAINDIALOG:MODTARIF06", "Dialog");
   bool modified = false;
-  const std::string practice_path = p.table_dir + "ind_100.dbf";
+  const bool dry = DryRun();
+  uint32_t dry_appended = 0;  // records a real run would have added by now
+  const std::string practice_path = p.table_dir + kTable;
   RT_LINE();
-  Db practice(practice_path);
+  Db practice(practice_path, dry);
   RT_LINE();
-  Db reference(p.program_dir + "ind_1002017.dbf");
+  Db reference(p.program_dir + "ind_1002017.dbf", dry);
   RT_LINE();
   if (EnsureLookupOrder(practice, practice_path)) {
     reference.GoTop();
@@ -72,17 +78,31 @@ void ReconcilePass(const Practice& p, const Progress& progress) {
       if (practice.Seek(code + rt::DToS(date))) {
         if (!(reference.FieldGet("INDEX_100") == practice.FieldGet("INDEX_100"))) {
           RT_LINE();
-          practice.RLock();
-          practice.FieldPut("INDEX_100", value);
-          practice.Unlock();
+          if (dry) {
+            report::Updated(p.code, kTable, practice.RecNo(), "INDEX_100",
+                            report::Text(practice.FieldGet("INDEX_100")), report::Text(value));
+          } else {
+            practice.RLock();
+            const std::string old_text = report::Text(practice.FieldGet("INDEX_100"));
+            practice.FieldPut("INDEX_100", value);
+            report::Updated(p.code, kTable, practice.RecNo(), "INDEX_100", old_text,
+                            report::Text(practice.FieldGet("INDEX_100")));
+            practice.Unlock();
+          }
           modified = true;
         }
       } else {
         RT_LINE();
-        practice.Append();
-        practice.FieldPut("INDEX_TYP", rt::Value::String(code));
-        practice.FieldPut("INDEX_DAT", rt::Value::FromDate(date));
-        practice.FieldPut("INDEX_100", value);
+        if (dry) {
+          report::Appended(p.code, kTable, practice.LastRec() + ++dry_appended,
+                           rt::RTrim(code + rt::DToS(date)));
+        } else {
+          practice.Append();
+          practice.FieldPut("INDEX_TYP", rt::Value::String(code));
+          practice.FieldPut("INDEX_DAT", rt::Value::FromDate(date));
+          practice.FieldPut("INDEX_100", value);
+          report::Appended(p.code, kTable, practice.RecNo(), report::KeyOf(practice, kTable));
+        }
         modified = true;
       }
       RT_LINE();
@@ -92,6 +112,7 @@ void ReconcilePass(const Practice& p, const Progress& progress) {
   RT_LINE();
   practice.Close();
   reference.Close();
+  report::Flush();
   progress.Post(text::kIndexReconcile + p.code + (modified ? text::kModified : text::kAlreadyDone));
   NoteStepOk();
   progress.Pump();

@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -22,6 +23,7 @@
 #include "runtime/program.h"
 #include "shell/shell.h"
 #include "tariff/outcome.h"
+#include "tariff/run_options.h"
 #include "tariff/tariff.h"
 
 namespace {
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
   std::string program_dir;
   std::vector<std::string> maps;
   std::string on_error = "quit";
+  tariff::RunOptions run_options;
   cli.add_option("--program-dir", program_dir,
                  "the program directory (Velmora.ini, tarif2017.dbf, ind_1002017.dbf, "
                  "XQERROR.LOG); default: the executable's directory");
@@ -81,6 +84,13 @@ int main(int argc, char** argv) {
                  "how runtime error boxes are answered: ask (prompt; needs a terminal), "
                  "default, retry or quit")
       ->check(CLI::IsMember({"ask", "default", "retry", "quit"}));
+  cli.add_flag("--dry-run", run_options.dry_run,
+               "print the lines a real run would print and change nothing (tables, memos, "
+               "indexes, INI files, locks and journals are only read)");
+  cli.add_option("--report", run_options.report_path,
+                 "write the change report (CSV) to this file instead of the program "
+                 "directory's Tarif2017-changes.csv; with --dry-run, the rows of what would "
+                 "change go there (and nowhere without it)");
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -99,6 +109,12 @@ int main(int argc, char** argv) {
     platform::AddPathMapping(prefix, m.substr(eq + 1));
   }
   if (!program_dir.empty()) rt::SetWorkDir(WithSeparator(program_dir));
+  if (!run_options.report_path.empty()) {
+    std::error_code ec;
+    std::filesystem::path report = std::filesystem::absolute(run_options.report_path, ec);
+    if (!ec) run_options.report_path = report.string();
+  }
+  tariff::SetRunOptions(run_options);
   if (on_error == "ask") {
     if (!isatty(STDIN_FILENO)) {
       std::cerr << "--on-error ask needs a terminal on standard input\n";
