@@ -1,5 +1,6 @@
 // Module "Dialog": MainDialog and the message pump YieldMessageLoop.
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/message_queue.h"
@@ -9,6 +10,9 @@
 #include "shell/shell.h"
 
 namespace shell {
+
+void PostClick(const rt::Value& dialog, std::string_view button, int id);
+
 namespace {
 
 using rt::Args;
@@ -22,6 +26,15 @@ constexpr char kPrompt[] = "Poussez <OK> pour d\xe9marer l'import des tarifs";
 TariffUpdate& Update() {
   static TariffUpdate update;
   return update;
+}
+
+struct AutoRunState {
+  bool on = false;
+  UpdateDone done;
+};
+AutoRunState& Auto() {
+  static AutoRunState state;
+  return state;
 }
 
 Value Arg(Args args, size_t i) { return i < args.size() ? args[i] : Value(); }
@@ -115,7 +128,15 @@ Value OkButton(const ObjectRef& self, Args) {
   SetFlag(self, "UpdateRunning", false);
   RT_LINE();
   rt::Send(self->Get("OkButton"), "Disable");
-  if (Flag(self, "CloseRequested")) EndNow(self, 1);
+  if (Flag(self, "CloseRequested")) {
+    EndNow(self, 1);
+    return Value();
+  }
+  if (Auto().on) {
+    UpdateDone done = Auto().done;
+    if (done) done(me);
+    PostClick(me, "CancelButton", kIdCancelButton);
+  }
   return Value();
 }
 
@@ -156,6 +177,22 @@ Value ModTarif06(const ObjectRef& self, Args) {
 }
 
 }  // namespace
+
+// A click as the button would send it: WM_COMMAND (BN_CLICKED) to the dialog, through the
+// queue, so it is handled by the dialog's own loop once the current handler has returned.
+void PostClick(const Value& dialog, std::string_view button, int id) {
+  platform::WindowHandle window = rt::Send(dialog, "Handle").GetPtr();
+  platform::WindowHandle control = rt::Send(rt::IVarGet(dialog, Sym(button)), "Handle").GetPtr();
+  platform::PostMessageA(window, platform::kWmCommand,
+                         static_cast<uintptr_t>(id) | (uintptr_t{platform::kBnClicked} << 16),
+                         reinterpret_cast<intptr_t>(control));
+}
+
+void SetAutoRun(bool on, UpdateDone done) {
+  Auto().on = on;
+  Auto().done = on ? std::move(done) : UpdateDone();
+}
+bool AutoRun() { return Auto().on; }
 
 TariffUpdate SetTariffUpdate(TariffUpdate update) { return std::exchange(Update(), std::move(update)); }
 

@@ -22,6 +22,16 @@ using TariffUpdate = std::function<void(const rt::Value& dialog)>;
 // Installs the update run by MainDialog:ModTarif06 (empty: none); returns the old one.
 TariffUpdate SetTariffUpdate(TariffUpdate update);
 
+// Unattended runs (Tarif2017.exe /auto, the console runner, the tests of the whole update):
+// once set, App:Start posts a click on OK before it shows the dialog, so the update starts as
+// soon as the dialog's loop runs; when the OK handler has run the update and disabled OK,
+// `done` (when given) sees the dialog as the user would, then a click on "Fermer" is posted
+// and the dialog ends as that button ends it. An update ended by "quit" ends nothing more.
+// Off (the default) the dialog waits for the user.
+using UpdateDone = std::function<void(const rt::Value& dialog)>;
+void SetAutoRun(bool on, UpdateDone done = {});
+bool AutoRun();
+
 void AddToProgram(rt::Program& program);
 // Declares App (with Start), AItemIcon and MainDialog, and registers the resources.
 void DeclareClasses();

@@ -210,3 +210,41 @@ TEST_F(MainDialogTest, AppStartShowsTheDialogAndReturnsWhenItEnds) {
 
 }  // namespace
 }  // namespace shell
+
+namespace shell::testing {
+namespace {
+
+// Unattended: App:Start needs no input at all. OK is pressed by the program, the update runs
+// once, `done` sees OK disabled and the lines, then "Fermer" ends the dialog; switched off,
+// the dialog waits for input again (here: none, so the loop ends it with -1 and nothing runs).
+TEST_F(MainDialogTest, AutoRunPressesOkThenFermerWithoutAnyInput) {
+  for (bool on : {true, false}) {
+    SCOPED_TRACE(on);
+    int runs = 0, done_calls = 0;
+    bool ok_enabled_in_done = true;
+    size_t lines_in_done = 0;
+    SetTariffUpdate([&](const rt::Value& dialog) {
+      ++runs;
+      PostLine(dialog, "ligne");
+      Pump(dialog);
+    });
+    SetAutoRun(on, [&](const rt::Value& dialog) {
+      ++done_calls;
+      ok_enabled_in_done = Control(dialog, kIdOkButton).enabled;
+      lines_in_done = Control(dialog, kIdListBox1).items.size();
+    });
+    EXPECT_EQ(AutoRun(), on);
+    rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
+    SetAutoRun(false);
+    EXPECT_EQ(runs, on ? 1 : 0);
+    EXPECT_EQ(done_calls, on ? 1 : 0);
+    if (on) {
+      EXPECT_FALSE(ok_enabled_in_done);
+      EXPECT_EQ(lines_in_done, 1u);
+    }
+    EXPECT_TRUE(error_codes_.empty());
+  }
+}
+
+}  // namespace
+}  // namespace shell::testing

@@ -1,6 +1,6 @@
-// The whole update over copies of a demo installation, through the headless
-// dialog (the Linux back-end): OK pressed, lines read back from the list box,
-// tables and markers checked afterwards.
+// The whole update over copies of a demo installation, through the program's
+// own dialog (headless on Linux, real windows on Windows): OK pressed, lines
+// read back from the list box, tables and markers checked afterwards.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "apps/program/program.h"
-#include "gui/headless.h"
+#include "runtime/convert.h"
 #include "runtime/error.h"
 #include "runtime/error_box.h"
 #include "runtime/object.h"
@@ -39,6 +39,7 @@ struct RunResult {
   std::vector<std::string> list;       // the list box at the end of the run
   bool ok_enabled_after = true;
   int selected = -1;
+  bool ended = false;  // the update returned and the dialog was read back
 };
 
 class TariffRun : public ::testing::Test {
@@ -56,33 +57,31 @@ class TariffRun : public ::testing::Test {
     rt::SetErrorBoxFrontEnd(nullptr);
     rt::SetWorkDir("");
     SetLineObserver(nullptr);
-    gui::headless::SetIdleHandler(nullptr);
+    shell::SetAutoRun(false);
   }
 
   RunResult Run(const Installation& inst) {
     rt::SetWorkDir(inst.prog());
     RunResult result;
     SetLineObserver([&](const std::string& line) { result.posted.push_back(line); });
-    int step = 0;
-    gui::headless::SetIdleHandler([&](platform::WindowHandle dialog) {
-      const gui::headless::DialogState* d = gui::headless::FindDialog(dialog);
-      if (!d) return false;
-      if (step == 0) {
-        step = 1;
-        gui::headless::PostClick(dialog, shell::kIdOkButton);
-        return true;
+    // OK is pressed as the dialog's loop starts; once the update has returned, the dialog is
+    // read back as the user sees it, then "Fermer" ends it.
+    shell::SetAutoRun(true, [&](const rt::Value& dialog) {
+      rt::Value list = rt::IVarGet(dialog, rt::String2Symbol("ListBox1"));
+      int count = static_cast<int>(rt::Send(list, "ItemCount").GetLong());
+      for (int i = 1; i <= count; ++i) {
+        result.list.push_back(rt::AsString(rt::Send(list, "GetItem", {rt::Value::Long(i)})));
       }
-      if (step == 1) {
-        step = 2;
-        result.list = d->Control(shell::kIdListBox1)->items;
-        result.selected = d->Control(shell::kIdListBox1)->selected;
-        result.ok_enabled_after = d->Control(shell::kIdOkButton)->enabled;
-        gui::headless::PostClick(dialog, shell::kIdCancelButton);
-        return true;
-      }
-      return false;
+      result.selected =
+          static_cast<int>(rt::IVarGet(list, rt::String2Symbol("CurrentItemNo")).GetLong()) - 1;
+      result.ok_enabled_after =
+          rt::IVarGet(rt::IVarGet(dialog, rt::String2Symbol("OkButton")),
+                      rt::String2Symbol("Enabled"))
+              .GetLogic();
+      result.ended = true;
     });
     rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
+    EXPECT_TRUE(result.ended);
     // Whatever the run did, every tag of every table still agrees with its records.
     EXPECT_EQ(testing::CheckAllIndexes(inst.dir()), "");
     return result;
