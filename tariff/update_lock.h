@@ -12,14 +12,11 @@
 #include <string>
 
 #include "platform/file.h"
+#include "tariff/tariff.h"
 
 namespace tariff {
 
 inline constexpr char kUpdateLockFile[] = "tarif2017.lck";
-
-// How long a step waits for another run to finish with the practice
-// (default 10 s). Returns the previous value.
-std::chrono::milliseconds SetUpdateLockPatience(std::chrono::milliseconds patience);
 
 class UpdateLock {
  public:

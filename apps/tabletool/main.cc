@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path.h"
 #include "runtime/convert.h"
 #include "tables/table_dump.h"
 
@@ -23,9 +24,18 @@ int main(int argc, char** argv) {
   auto* check = app.add_subcommand("check", "validate tables; exit 1 on any fault");
   check->add_option("tables", check_paths, "the .dbf files")->required();
   CLI11_PARSE(app, argc, argv);
+  // Arguments come in the terminal's encoding; the table service takes paths in
+  // the system's own.
+  auto system_path = [](const std::string& arg, std::string* path) {
+    if (platform::PathFromNative(arg, path)) return true;
+    std::cerr << arg << ": a character of this path has no Windows-1252 form\n";
+    return false;
+  };
 
   if (*dump) {
-    tables::Status st = tables::DumpTable(dump_path, std::cout);
+    std::string path;
+    if (!system_path(dump_path, &path)) return 2;
+    tables::Status st = tables::DumpTable(path, std::cout);
     if (!st.ok()) {
       std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
                 << st.os_code() << ")\n";
@@ -34,12 +44,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   int rc = 0;
-  for (const std::string& path : check_paths) {
+  for (const std::string& arg : check_paths) {
     std::vector<std::string> faults;
+    std::string path;
+    if (!system_path(arg, &path)) return 2;
     tables::Status st = tables::CheckTable(path, &faults);
     if (!st.ok()) faults.push_back(st.text());
     for (const std::string& f : faults) std::cout << rt::Ansi2Utf8(f) << "\n";
-    std::cout << path << ": " << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)")
+    std::cout << arg << ": " << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)")
               << "\n";
     if (!faults.empty()) rc = 1;
   }
