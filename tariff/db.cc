@@ -17,6 +17,10 @@ Db::Db(const std::string& path, bool read_only)
                                                         rt::Value::Logic(read_only),
                                                         rt::Value::String("DBFCDX")})) {}
 
+bool Db::opened() const {
+  return server_.IsObject() && rt::IVarGet(server_, rt::String2Symbol("Used")).GetLogic();
+}
+
 void Db::GoTop() const { rt::Send(server_, "GoTop"); }
 
 bool Db::Eof() const { return rt::IVarGet(server_, rt::String2Symbol("EOF")).GetLogic(); }
@@ -62,6 +66,53 @@ bool Db::AppendDB(const std::string& source) const {
                   {rt::Value::String(source), rt::Value(), rt::Value(), rt::Value(), rt::Value(),
                    rt::Value::String("DBFCDX")})
       .GetLogic();
+}
+
+namespace {
+
+// Whether the table service holds appends (CommitAppend). Without it the append
+// is plain: written at once, the marker after it.
+bool HoldsAppends(const rt::Value& server) {
+  rt::ObjectRef o = server.GetObject();
+  return o && o->cls()->FindMethod(rt::String2Symbol("CommitAppend"));
+}
+
+}  // namespace
+
+bool Db::AppendDBHeld(const std::string& source, const std::string& marker_ini,
+                      const std::string& key) const {
+  if (!HoldsAppends(server_)) return AppendDB(source);
+  rt::Value marker = rt::Value::FromArray(rt::ArrayInit(
+      {rt::Value::String(marker_ini), rt::Value::String("2017"), rt::Value::String(key)}));
+  return rt::Send(server_, "AppendDB",
+                  {rt::Value::String(source), rt::Value(), rt::Value(), rt::Value(), rt::Value(),
+                   rt::Value::String("DBFCDX"), marker})
+      .GetLogic();
+}
+
+bool Db::CommitAppend() const {
+  return !HoldsAppends(server_) || rt::Send(server_, "CommitAppend").GetLogic();
+}
+
+bool Db::RollbackAppend() const {
+  return HoldsAppends(server_) && rt::Send(server_, "RollbackAppend").GetLogic();
+}
+
+std::map<std::string, Db::FieldShape> Db::Structure() const {
+  std::map<std::string, FieldShape> fields;
+  rt::Value rows = rt::Send(server_, "DBStruct");
+  if (!rows.IsArray()) return fields;
+  for (const rt::Value& row : rows.GetArray()->items()) {
+    if (!row.IsArray() || row.GetArray()->items().size() < 4) continue;
+    const std::vector<rt::Value>& f = row.GetArray()->items();
+    FieldShape shape;
+    std::string type = f[1].IsString() ? f[1].GetString() : "";
+    shape.type = type.empty() ? 0 : type[0];
+    shape.length = static_cast<uint32_t>(f[2].GetLong());
+    shape.decimals = static_cast<uint32_t>(f[3].GetLong());
+    fields[rt::Upper(f[0].GetString())] = shape;
+  }
+  return fields;
 }
 
 void Db::Close() const {

@@ -184,16 +184,8 @@ void ReportAppended(const std::string& practice, const Db& db, const char* table
   }
 }
 
-bool AppendAndReport(const std::string& practice, const Db& db, const char* table,
-                     const std::string& source) {
-  if (DryRun()) {
-    ReportWouldAppend(practice, db, table, source);
-    return true;
-  }
-  const uint32_t before = db.LastRec();
-  if (!db.AppendDB(source)) return false;
-  ReportAppended(practice, db, table, before);
-  return true;
+const char* TableOfMarker(const char* key) {
+  return std::string(key) == "tarif" ? "tarif.dbf" : "ind_100.dbf";
 }
 
 uint32_t ReportWouldAppend(const std::string& practice, const Db& db, const char* table,

@@ -61,10 +61,8 @@ std::string KeyOf(const Db& db, const char* table);
 // right after db appended them.
 void ReportAppended(const std::string& practice, const Db& db, const char* table,
                     uint32_t before);
-// AppendDB(source) on db with the rows of what it appended; in a dry run
-// ReportWouldAppend instead, and true.
-bool AppendAndReport(const std::string& practice, const Db& db, const char* table,
-                     const std::string& source);
+// The table whose append the marker key ("tarif", "index") commits.
+const char* TableOfMarker(const char* key);
 // Dry run: one "append" row for every record AppendDB would copy from source
 // (the visible ones) into db, numbered from db's last record on; returns their
 // count. The source is opened shared and read-only.

@@ -180,7 +180,7 @@ int CheckTree(const std::string& program_dir, std::ostream& out) {
     if (!seen.insert(rt::Upper(path)).second) return;
     ++tables_checked;
     std::vector<std::string> faults = CheckOne(path, key_letters, needs_order);
-    out << rt::Ansi2Utf8(platform::MapPath(path)) << ": ";
+    out << platform::MapPath(path) << ": ";  // native: already the terminal's encoding
     if (faults.empty()) {
       out << "ok\n";
       return;

@@ -32,6 +32,13 @@ int main(int argc, char** argv) {
   tree->add_option("progdir", tree_dir, "the program directory (Velmora.ini)")->required();
   tree->add_option("--map", maps, "X:=/path or \\\\server\\share=/path: where a drive or UNC prefix of the configuration's paths lives (repeatable)");
   CLI11_PARSE(app, argc, argv);
+  // Arguments come in the terminal's encoding; the table service takes paths in
+  // the system's own.
+  auto system_path = [](const std::string& arg, std::string* path) {
+    if (platform::PathFromNative(arg, path)) return true;
+    std::cerr << arg << ": a character of this path has no Windows-1252 form\n";
+    return false;
+  };
 
   if (*tree) {
     for (const std::string& m : maps) {
@@ -44,11 +51,15 @@ int main(int argc, char** argv) {
       if (prefix.size() > 2 && prefix.back() == ':') prefix.pop_back();
       platform::AddPathMapping(prefix, m.substr(eq + 1));
     }
-    return tabletool::CheckTree(tree_dir, std::cout);
+    std::string dir;
+    if (!system_path(tree_dir, &dir)) return 2;
+    return tabletool::CheckTree(dir, std::cout);
   }
 
   if (*dump) {
-    tables::Status st = tables::DumpTable(dump_path, std::cout);
+    std::string path;
+    if (!system_path(dump_path, &path)) return 2;
+    tables::Status st = tables::DumpTable(path, std::cout);
     if (!st.ok()) {
       std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
                 << st.os_code() << ")\n";
@@ -57,12 +68,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   int rc = 0;
-  for (const std::string& path : check_paths) {
+  for (const std::string& arg : check_paths) {
     std::vector<std::string> faults;
+    std::string path;
+    if (!system_path(arg, &path)) return 2;
     tables::Status st = tables::CheckTable(path, &faults);
     if (!st.ok()) faults.push_back(st.text());
     for (const std::string& f : faults) std::cout << rt::Ansi2Utf8(f) << "\n";
-    std::cout << path << ": " << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)")
+    std::cout << arg << ": " << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)")
               << "\n";
     if (!faults.empty()) rc = 1;
   }
