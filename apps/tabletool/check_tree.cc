@@ -117,7 +117,7 @@ std::vector<std::string> CheckOne(const std::string& path, bool key_letters, boo
     return faults;
   }
   if (Exists(JournalOf(path))) {
-    faults.push_back("journal left behind (" + JournalOf(path) +
+    faults.push_back("journal left behind (" + rt::Utf82Ansi(platform::MapPath(JournalOf(path))) +
                      "): a write was interrupted; run tabletool recover");
   }
   std::vector<std::string> found;
