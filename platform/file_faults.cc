@@ -1,5 +1,7 @@
 #include "platform/file_faults.h"
 
+#include <cstdlib>
+
 #include "platform/os_error.h"
 
 namespace platform {
@@ -29,6 +31,7 @@ uint32_t FaultCheck(FaultOp op) {
       return Count(&p->locks, p->fail_lock_at, p->lock_code, p->persistent);
     case FaultOp::kWrite: {
       if (p->crashed) return kErrorWriteFault;
+      if (p->exit_at_write != 0 && p->writes + 1 == p->exit_at_write) std::_Exit(kFaultExitCode);
       if (uint32_t code = Count(&p->writes, p->fail_write_at, p->write_code, p->persistent)) {
         return code;
       }

@@ -1,13 +1,17 @@
 // Fault injection for the file layer: tests make the n-th open, read, write or
 // lock fail with a chosen Windows code, or "crash" after n writes (from then on
 // every write and truncate is dropped and fails, so the files stay as they were
-// at the crash). Both back-ends consult the installed plan on every call. One
+// at the crash), or die at the n-th write or truncate (_exit(kFaultExitCode)
+// before touching the file, exactly like a process killed there). Both back-ends consult the installed plan on every call. One
 // thread; a plan is installed for the lifetime of a FaultScope.
 #pragma once
 
 #include <cstdint>
 
 namespace platform {
+
+// The exit code of a process ended by FaultPlan::exit_at_write.
+inline constexpr int kFaultExitCode = 86;
 
 enum class FaultOp { kOpen, kRead, kWrite, kLock };
 
@@ -19,6 +23,9 @@ struct FaultPlan {
   bool persistent = false;
   // Writes after this many successful writes are dropped (0 = no crash).
   uint64_t crash_after_writes = 0;
+  // 1-based: the n-th write or truncate ends the process with _exit(kFaultExitCode)
+  // before doing anything (0 = never). For child processes of kill tests.
+  uint64_t exit_at_write = 0;
 
   // Counters, updated by the back-ends.
   uint64_t opens = 0, reads = 0, writes = 0, locks = 0;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -223,6 +224,37 @@ TEST_F(FileTest, CrashDropsEveryLaterWrite) {
                                              Share::kDenyNone, Disposition::kOpenExisting, 0,
                                              &g).code());
 }
+
+#if GTEST_HAS_DEATH_TEST
+// A process told to die at write n leaves the first n-1 writes done and
+// nothing of the n-th, whether it is a write or a truncate.
+TEST_F(FileTest, ExitAtWriteEndsTheProcessBeforeTheWrite) {
+  for (uint64_t at : {1u, 3u}) {
+    SCOPED_TRACE(at);
+    const std::string path = PathOf("exit" + std::to_string(at) + ".bin");
+    EXPECT_EXIT(
+        {
+          std::unique_ptr<File> f;
+          OpenFile(path, Access::kReadWrite, Share::kDenyNone, Disposition::kCreateAlways, 0x20,
+                   &f);
+          FaultPlan plan;
+          plan.exit_at_write = at;
+          FaultScope scope(&plan);
+          f->WriteAt(0, "12", 2);
+          f->WriteAt(2, "34", 2);
+          f->Truncate(1);
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(kFaultExitCode), "");
+    std::unique_ptr<File> f;
+    ASSERT_TRUE(OpenFile(path, Access::kRead, Share::kDenyNone, Disposition::kOpenExisting, 0,
+                         &f).ok());
+    uint64_t size = 0;
+    ASSERT_TRUE(f->Size(&size).ok());
+    EXPECT_EQ(at == 1 ? 0u : 4u, size);
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace platform

@@ -280,7 +280,20 @@ IndexStatus Pager::Commit() {
   std::sort(dirty_.begin(), dirty_.end());
   dirty_.erase(std::unique(dirty_.begin(), dirty_.end()), dirty_.end());
   IndexStatus status;
+  if (before_commit_) {
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    for (uint32_t offset : dirty_) {
+      auto it = cache_.find(offset);
+      if (it != cache_.end() && it->second->dirty) ranges.emplace_back(offset, kPageSize);
+    }
+    for (const auto& [offset, next] : freed_) ranges.emplace_back(offset, kPageSize);
+    for (const auto& [offset, root] : roots_) ranges.emplace_back(offset, 4);
+    ranges.emplace_back(4, 8);
+    platform::OsStatus s = before_commit_(ranges);
+    if (!s.ok()) status = WriteError(file_name_, s.code());
+  }
   for (uint32_t offset : dirty_) {
+    if (!status.ok()) break;
     auto it = cache_.find(offset);
     if (it == cache_.end() || !it->second->dirty) continue;
     Entry* e = it->second.get();

@@ -11,10 +11,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -66,6 +68,11 @@ class Pager {
   bool header_known() const { return header_known_; }
 
   bool has_changes() const;
+  // Called by Commit with every (offset, length) it is about to write, before
+  // the first write (the rollback journal saves their old bytes in one go).
+  using WriteNotice =
+      std::function<platform::OsStatus(const std::vector<std::pair<uint64_t, uint64_t>>&)>;
+  void set_before_commit(WriteNotice notice) { before_commit_ = std::move(notice); }
   // Writes every change, then the free-list head and the advanced counter.
   IndexStatus Commit();
   // Forgets uncommitted changes together with the whole cache.
@@ -121,6 +128,7 @@ class Pager {
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
   std::unordered_map<uint32_t, uint32_t> root_cache_;
   bool changed_ = false;
+  WriteNotice before_commit_;
   Stats stats_;
 };
 

@@ -128,6 +128,10 @@ Status FieldPutValue(Table& table, size_t field, const rt::Value& value, uint8_t
     case 'C': {
       if (!value.IsString()) return type_error("character");
       const std::string& s = value.GetString();
+      // Only trailing blanks may be left out: a longer value is never cut.
+      if (s.size() > f.length && s.find_first_not_of(' ', f.length) != std::string::npos) {
+        return FieldError(Status::kDataWidth, table, f, "value too wide for the field");
+      }
       size_t n = std::min<size_t>(s.size(), f.length);
       std::memcpy(p, s.data(), n);
       std::memset(p + n, ' ', f.length - n);
@@ -135,9 +139,11 @@ Status FieldPutValue(Table& table, size_t field, const rt::Value& value, uint8_t
     }
     case 'N': case 'F': {
       if (!value.IsNumeric()) return type_error("numeric");
-      if (!FormatNumeric(value.GetFloat(), f.length, f.decimals, reinterpret_cast<char*>(p))) {
-        result = FieldError(Status::kDataWidth, table, f, "value too wide for the field");
+      char text[256];
+      if (!FormatNumeric(value.GetFloat(), f.length, f.decimals, text)) {
+        return FieldError(Status::kDataWidth, table, f, "value too wide for the field");
       }
+      std::memcpy(p, text, f.length);
       break;
     }
     case 'D': {
@@ -194,6 +200,9 @@ Status FieldPutValue(Table& table, size_t field, const rt::Value& value, uint8_t
     case 'V': case 'Q': {
       if (!value.IsString()) return type_error("character");
       const std::string& s = value.GetString();
+      if (s.size() > f.length) {
+        return FieldError(Status::kDataWidth, table, f, "value too wide for the field");
+      }
       std::memset(p, 0, f.length);
       if (s.size() >= f.length) {
         std::memcpy(p, s.data(), f.length);

@@ -48,7 +48,7 @@ TEST(DbfWriteTest, EveryWritableTypeRoundTrips) {
     ASSERT_NE(nullptr, s);
     for (int row = 0; row < 2; ++row) {
       ASSERT_TRUE(s->Append());
-      ASSERT_TRUE(s->FieldPut("C", rt::Value::String(row ? "abcdefgh" : "\xe9t\xe9")));
+      ASSERT_TRUE(s->FieldPut("C", rt::Value::String(row ? "abcdef  " : "\xe9t\xe9")));
       ASSERT_TRUE(s->FieldPut("N", rt::Value::Float(row ? -12.3456 : 0.5, 4)));
       ASSERT_TRUE(s->FieldPut("F", rt::Value::Float(1500, 0)));
       ASSERT_TRUE(s->FieldPut("D", rt::Value::FromDate(rt::Date::FromYmd(2024, 2, 29))));
@@ -120,12 +120,14 @@ TEST(DbfWriteTest, MemoSpaceIsReusedWhenItFitsAndExtendedOtherwise) {
   ASSERT_TRUE(s->FieldPut("NOTE", rt::Value::String(std::string(500, 'c'))));  // moves to the end
   EXPECT_EQ("        10", Raw(*s, "NOTE"));
   // Another writer's allocation moved the free pointer: we allocate after it.
+  ASSERT_TRUE(s->Commit());  // the append's transaction ends, its lock stays
   auto other = DBServer::Open(path);
   other->GoTo(1);
   EXPECT_FALSE(other->RLock());  // s still holds the record it appended
   ASSERT_TRUE(other->Append());
   ASSERT_TRUE(other->FieldPut("NOTE", rt::Value::String("x")));
   EXPECT_EQ("        18", Raw(*other, "NOTE"));
+  ASSERT_TRUE(other->Commit());  // its append's transaction ends (and the header lock)
   s->Unlock();
   s->GoTo(1);
   ASSERT_TRUE(s->RLock());

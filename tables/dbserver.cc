@@ -4,6 +4,7 @@
 
 #include "runtime/error.h"
 #include "runtime/settings.h"
+#include "tables/cdx_pager.h"
 #include "tables/dbf_field.h"
 #include "tables/dbf_value.h"
 #include "tables/fpt_file.h"
@@ -106,8 +107,16 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
   options.shared = shared;
   options.read_only = read_only;
   options.scheme = scheme;
+  // A transaction left by a dead writer is undone before anything reads the
+  // table; a live writer's journal is left alone.
+  if (platform::FileExists(JournalPath(path))) {
+    RecoveryResult recovered = RecoveryResult::kNone;
+    Status st = Recover(path, shared, scheme, false, &recovered, nullptr);
+    if (!st.ok() && !(read_only && recovered == RecoveryResult::kRefused)) return st;
+  }
   TABLE_RETURN_IF_ERROR(Table::Open(path, options, &s->table_));
   Table& t = *s->table_;
+  s->WrapForJournal();
   std::string cdx = CdxPath(t.path());
   bool exists = platform::FileExists(cdx);
   if (t.header().structural_cdx() || exists) {
@@ -119,7 +128,8 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
     if (!os.ok()) {
       return Status(Status::kOpen, "cannot open the structural index " + cdx, os.code(), cdx);
     }
-    s->cdx_file_ = std::make_unique<JournalFile>(std::move(raw));
+    s->cdx_file_ = std::make_unique<JournalFile>(std::move(raw), s->journal_.get(), 'C');
+    if (s->journal_) s->journal_->Attach('C', s->cdx_file_->base(), cdx);
     s->memo_reader_ = std::make_unique<TableMemoReader>(&t);
     IndexOptions io;
     io.shared = shared;
@@ -131,6 +141,11 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
     IndexStatus is = CdxIndex::Open(s->cdx_file_.get(), cdx, t.index_fields(), io, &s->index_);
     if (!is.ok()) return Status::FromIndex(is, cdx);
     if (s->index_->tag_count() > 0) s->order_ = 0;
+    JournalFile* journalled = s->cdx_file_.get();
+    s->index_->pager().set_before_commit(
+        [journalled](const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+          return journalled->Prepare(ranges);
+        });
   }
   static bool hooked = false;
   if (!hooked) {
@@ -169,6 +184,15 @@ void DBServer::CloseAll() {
 
 bool DBServer::Close() {
   if (!table_) return true;
+  if (tx_ == Tx::kHeld) {
+    // Decided as recovery would: kept when its marker was written.
+    if (ReadConditionValue(*held_) == "1") {
+      CommitAppend();
+    } else {
+      RollbackAppend();
+    }
+  }
+  FinishTx("DBSERVER:CLOSE");
   Status st = table_->UnlockAll();
   index_.reset();
   cdx_file_.reset();
@@ -310,13 +334,21 @@ Status DBServer::DoSkip(int64_t n) {
   return Status::Ok();
 }
 
-bool DBServer::GoTop() { return Protect("DBSERVER:GOTOP", [&] { return TopOrBottom(true); }); }
+bool DBServer::GoTop() {
+  FinishTx("DBSERVER:GOTOP");
+  return Protect("DBSERVER:GOTOP", [&] { return TopOrBottom(true); });
+}
 bool DBServer::GoBottom() {
+  FinishTx("DBSERVER:GOBOTTOM");
   return Protect("DBSERVER:GOBOTTOM", [&] { return TopOrBottom(false); });
 }
-bool DBServer::Skip(int64_t n) { return Protect("DBSERVER:SKIP", [&] { return DoSkip(n); }); }
+bool DBServer::Skip(int64_t n) {
+  FinishTx("DBSERVER:SKIP");
+  return Protect("DBSERVER:SKIP", [&] { return DoSkip(n); });
+}
 
 bool DBServer::GoTo(uint32_t recno) {
+  FinishTx("DBSERVER:GOTO");
   return Protect("DBSERVER:GOTO", [&]() -> Status {
     bof_ = false;
     TABLE_RETURN_IF_ERROR(table_->RefreshCount());
@@ -443,6 +475,7 @@ Status DBServer::DoSeek(const rt::Value& key) {
 }
 
 bool DBServer::Seek(const rt::Value& key) {
+  FinishTx("DBSERVER:SEEK");
   Protect("DBSERVER:SEEK", [&] { return DoSeek(key); });
   return found_;
 }

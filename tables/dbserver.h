@@ -24,6 +24,7 @@
 #include "runtime/error.h"
 #include "runtime/value.h"
 #include "tables/index.h"
+#include "tables/rollback_journal.h"
 #include "tables/status.h"
 #include "tables/table.h"
 #include "tables/table_journal.h"
@@ -95,9 +96,28 @@ class DBServer {
     rt::Value while_block;
     std::optional<uint32_t> next;     // scope: at most this many records
     std::string driver = "DBFCDX";
+    // When set, a successful append is held: written and flushed, its journal
+    // kept with this commit condition (value "1") and the header lock kept,
+    // until CommitAppend or RollbackAppend (or Close, which decides like
+    // recovery: committed when the marker reads "1").
+    std::optional<CommitCondition> marker;
   };
   bool AppendDB(std::string_view source, const AppendSpec& spec);
   bool AppendDB(std::string_view source) { return AppendDB(source, AppendSpec()); }
+  // The held append (AppendSpec::marker) committed (journal deleted, locks
+  // released) or undone (records, index and memo back as they were). A
+  // failure is raised; false.
+  bool CommitAppend();
+  bool RollbackAppend();
+  bool holding_append() const { return tx_ == Tx::kHeld; }
+
+  // Recovery of a journal left beside the table at path (rollback_journal.h),
+  // as every open does first; force undoes even a transaction after which the
+  // files changed. For tools.
+  static Status Recover(std::string_view path, bool shared, LockSchemeId scheme, bool force,
+                        RecoveryResult* result, std::string* detail);
+  // The table's rollback journal (measurements).
+  const RollbackJournal* journal() const { return journal_.get(); }
 
   // Orders: 0 = natural order; tags 1-based in creation order.
   bool Seek(const rt::Value& key);
@@ -129,16 +149,38 @@ class DBServer {
   Status SyncCursor();
   Status TopOrBottom(bool top);
   Status DoSkip(int64_t n);
-  Status DoFieldPut(size_t field, const rt::Value& value, bool allow_stars);
+  Status DoFieldPut(size_t field, const rt::Value& value);
   Status WriteCurrent(const std::vector<uint8_t>& old_record);
   Status DoAppend();
   Status DoAppendDB(DBServer& source, const AppendSpec& spec);
   Status DoSeek(const rt::Value& key);
   Status CheckWritable();
-  // Index changes run through the CDX journal: all of them or none.
+  // One index change: all of it or none of it in the pager; the caller
+  // undoes the transaction when it fails.
   Status IndexChange(const std::function<IndexStatus()>& change);
 
+  // Write transactions (rollback_journal.h). A record transaction begins at
+  // the first write of a record (Append, FieldPut, Delete, Recall) and ends
+  // when the record pointer moves, the record is unlocked, another append
+  // starts, at Commit or Close: then the tags follow the record, the files are
+  // flushed and the journal goes. It holds the header lock meanwhile, so no
+  // other writer of ours starts a transaction on the table.
+  enum class Tx { kNone, kRecord, kAppend, kHeld };
+  Status BeginTx(const CommitCondition* condition);
+  Status BeginRecordTx(const std::vector<uint8_t>& old_record);
+  Status EndRecordTx();
+  // Undoes the open transaction (any kind) and forgets what the caches saw.
+  Status AbortTx();
+  // Ends a record transaction before another operation; a failure (the
+  // transaction undone) is raised under operation. False when it failed.
+  bool FinishTx(const char* operation);
+  void WrapForJournal();
+
   std::unique_ptr<Table> table_;
+  std::unique_ptr<RollbackJournal> journal_;
+  Tx tx_ = Tx::kNone;
+  std::optional<CommitCondition> held_;  // the condition of a held append
+  std::vector<uint8_t> tx_old_record_;  // the record when its transaction began
   std::unique_ptr<JournalFile> cdx_file_;
   std::unique_ptr<MemoReader> memo_reader_;
   std::unique_ptr<CdxIndex> index_;

@@ -81,25 +81,25 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
 
   dst.UnlockAll();
   TABLE_RETURN_IF_ERROR(dst.BeginAppend());
+  {
+    Status st = BeginTx(spec.marker ? &*spec.marker : nullptr);
+    const uint64_t data_end = dst.header().header_length +
+                              uint64_t{dst.RecordCount()} * dst.record_length();
+    if (st.ok()) st = journal_->Cover('D', 0, 32);
+    if (st.ok()) st = journal_->Cover('D', data_end, UINT64_MAX - data_end);
+    if (!st.ok()) {
+      if (journal_->active()) journal_->Rollback();
+      dst.EndAppend();
+      return st;
+    }
+  }
+  tx_ = Tx::kAppend;
   bool memo_batch = false, index_batch = false;
+  // Everything written since BeginTx goes back from the journal.
   auto undo = [&](Status st) {
     if (index_batch) index_->AbortUpdate();
-    Status back = dst.RollbackAppend();
-    if (index_) {
-      platform::OsStatus os = cdx_file_->Rollback();
-      if (!os.ok() && back.ok()) {
-        back = Status(Status::kWrite, "cannot put the index back", os.code(), index_->file_name());
-      }
-      // The journal puts pages back behind the index's back: nothing it
-      // cached during the attempt may outlive it.
-      index_->pager().Discard();
-    }
-    if (memo_batch) {
-      Status memo_back = dst.memo()->Rollback();
-      if (back.ok()) back = memo_back;
-      dst.memo()->End();
-    }
-    dst.EndAppend();
+    Status back = AbortTx();
+    if (memo_batch) dst.memo()->End();
     if (!back.ok()) {
       return Status(back.code(), st.text() + "; then " + back.text(), back.os_code(),
                     back.file());
@@ -110,11 +110,11 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
     Status st = dst.memo()->Begin();
     if (!st.ok()) return undo(st);
     memo_batch = true;
+    // Under the memo lock: the header's old bytes in the journal's first flush.
+    st = journal_->Cover('M', 0, 512);
+    if (!st.ok()) return undo(st);
   }
   if (index_) {
-    platform::OsStatus os = cdx_file_->Begin();
-    if (!os.ok()) return undo(Status(Status::kRead, "cannot read the index size", os.code(),
-                                     index_->file_name()));
     IndexStatus is = index_->BeginUpdate();
     if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
     index_batch = true;
@@ -194,14 +194,31 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
     undo(Status::Ok());
     throw;
   }
+  // The files are flushed and their fingerprint recorded; a held append
+  // keeps its journal (with the commit condition) and the header lock.
+  Status st = journal_->MarkEnd(spec.marker.has_value());
+  if (st.ok() && !spec.marker) st = journal_->Commit();
+  if (!st.ok()) return undo(st);
   if (memo_batch) dst.memo()->End();
-  if (index_) cdx_file_->Commit();
+  if (spec.marker) {
+    tx_ = Tx::kHeld;
+    held_ = *spec.marker;
+    return Status::Ok();
+  }
+  tx_ = Tx::kNone;
   dst.EndAppend();
   return Status::Ok();
 }
 
 bool DBServer::AppendDB(std::string_view source_path, const AppendSpec& spec) {
   if (!table_) return false;
+  if (!FinishTx("DBSERVER:APPENDDB")) return false;
+  if (tx_ == Tx::kHeld) {
+    rt::RaiseError(MakeErrorInfo(Status(Status::kAppendLock, table_->path() +
+                                            ": an append is held", 0, table_->path()),
+                                 "DBSERVER:APPENDDB", table_->path()));
+    return false;
+  }
   std::unique_ptr<DBServer> source;
   Status st = TryOpen(source_path, true, true, spec.driver, table_->scheme().id(), &source);
   if (!st.ok()) {

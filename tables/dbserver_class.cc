@@ -131,8 +131,19 @@ void RegisterDBServerClass() {
              spec.while_block = Arg(a, 3);
              if (Arg(a, 4).IsNumeric()) spec.next = static_cast<uint32_t>(Arg(a, 4).GetLong());
              if (Arg(a, 5).IsString()) spec.driver = Arg(a, 5).GetString();
+             // marker: {ini path, section, key}; the append is then held.
+             rt::Value marker = Arg(a, 6);
+             if (marker.IsArray() && marker.GetArray()->items().size() == 3) {
+               const auto& m = marker.GetArray()->items();
+               spec.marker = CommitCondition{m[0].IsString() ? m[0].GetString() : "",
+                                             m[1].IsString() ? m[1].GetString() : "",
+                                             m[2].IsString() ? m[2].GetString() : ""};
+             }
              return Logic(s->AppendDB(Arg(a, 0).GetString(), spec));
            }));
+  b.Method("CommitAppend", Wrap([](DBServer* s, rt::Args) { return Logic(s->CommitAppend()); }));
+  b.Method("RollbackAppend",
+           Wrap([](DBServer* s, rt::Args) { return Logic(s->RollbackAppend()); }));
   b.Method("Seek", Wrap([](DBServer* s, rt::Args a) { return Logic(s->Seek(Arg(a, 0))); }));
   rt::Method set_order = Wrap([](DBServer* s, rt::Args a) {
     rt::Value v = Arg(a, 0);

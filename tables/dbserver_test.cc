@@ -201,11 +201,32 @@ TEST_F(DBServerTest, TypeAndWidthErrors) {
   EXPECT_EQ(33u, errors_.errors()[0].gen_code);
   EXPECT_EQ(14u, errors_.errors()[1].gen_code);
   errors_.clear();
-  // Too wide: reported, and the default leaves stars as other engines do.
-  EXPECT_TRUE(s->FieldPut("INDEX_100", rt::Value::Float(123456789.0, 2)));
-  ASSERT_EQ(1u, errors_.errors().size());
-  EXPECT_EQ(34u, errors_.errors()[0].gen_code);
-  EXPECT_TRUE(errors_.errors()[0].can_default);
+  // Too wide: reported, and even the default answer stores nothing (no
+  // stars, no cut value); a value longer only by blanks fits.
+  const std::vector<uint8_t> before = s->record();
+  const uint32_t width = s->Structure()[s->FieldPos("INDEX_TYP") - 1].length;
+  struct {
+    const char* field;
+    rt::Value value;
+    bool fits;
+  } cases[] = {{"INDEX_100", rt::Value::Float(123456789.0, 2), false},
+               {"INDEX_TYP", rt::Value::String(std::string(width + 1, 'X')), false},
+               {"INDEX_TYP", rt::Value::String(std::string(width, ' ') + "Z"), false},
+               {"INDEX_TYP", rt::Value::String(s->FieldGet("INDEX_TYP").GetString() + "   "),
+                true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.field);
+    errors_.clear();
+    EXPECT_EQ(c.fits, s->FieldPut(c.field, c.value));
+    if (c.fits) continue;
+    ASSERT_EQ(1u, errors_.errors().size());
+    EXPECT_EQ(34u, errors_.errors()[0].gen_code);
+    EXPECT_TRUE(errors_.errors()[0].can_default);
+    EXPECT_EQ(before, s->record());
+  }
+  s->Close();
+  auto again = DBServer::Open(Ind("doc02 "));
+  EXPECT_EQ(before, again->record());
 }
 
 TEST_F(DBServerTest, AppendDBCopiesEveryVisibleRecordByFieldName) {

@@ -9,23 +9,11 @@
 namespace tables {
 
 Status DBServer::IndexChange(const std::function<IndexStatus()>& change) {
-  platform::OsStatus os = cdx_file_->Begin();
-  if (!os.ok()) return Status(Status::kRead, "cannot read the index size", os.code(),
-                              index_->file_name());
   IndexStatus is = change();
-  if (is.ok()) {
-    cdx_file_->Commit();
-    return Status::Ok();
-  }
+  if (is.ok()) return Status::Ok();
   index_->AbortUpdate();
-  os = cdx_file_->Rollback();
-  index_->pager().Discard();  // its cache may hold pages the journal just put back
-  Status st = Status::FromIndex(is, index_->file_name());
-  if (!os.ok()) {
-    return Status(Status::kWrite, st.text() + "; the index could not be put back", os.code(),
-                  index_->file_name());
-  }
-  return st;
+  index_->pager().Discard();  // the transaction's rollback puts its pages back
+  return Status::FromIndex(is, index_->file_name());
 }
 
 Status DBServer::CheckWritable() {
@@ -44,27 +32,25 @@ Status DBServer::CheckWritable() {
   return Status::Ok();
 }
 
-// Writes record_ (changed from old_record) and brings every tag along; when
-// the tags cannot follow, the record goes back to what it was.
+// Writes record_ (changed from old_record) inside the record's transaction;
+// the tags follow when the transaction ends. A failed write undoes the
+// transaction.
 Status DBServer::WriteCurrent(const std::vector<uint8_t>& old_record) {
-  Status st = table_->WriteRecord(recno_, record_.data());
+  Status st = BeginRecordTx(old_record);
   if (!st.ok()) {
     record_ = old_record;
     return st;
   }
-  if (index_) {
-    st = IndexChange([&] { return index_->Update(recno_, old_record, record_); });
-    if (!st.ok()) {
-      table_->WriteRecord(recno_, old_record.data());
-      record_ = old_record;
-      return st;
-    }
+  st = table_->WriteRecord(recno_, record_.data());
+  if (!st.ok()) {
+    AbortTx();
+    return st;
   }
   cursor_synced_ = false;
   return Status::Ok();
 }
 
-Status DBServer::DoFieldPut(size_t field, const rt::Value& value, bool allow_stars) {
+Status DBServer::DoFieldPut(size_t field, const rt::Value& value) {
   if (eof_) return Status::Ok();  // the phantom record takes no values
   TABLE_RETURN_IF_ERROR(CheckWritable());
   if (!table_->IsLocked(recno_)) {
@@ -73,8 +59,21 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value, bool allow_sta
   }
   std::vector<uint8_t> old = record_;
   std::vector<uint8_t> changed = record_;
-  Status st = FieldPutValue(*table_, field, value, changed.data());
-  if (!st.ok() && !(allow_stars && st.code() == Status::kDataWidth)) return st;
+  const char type = table_->fields()[field].type;
+  const bool memo = type == 'M' || type == 'G' || type == 'P' || type == 'W';
+  if (!memo || !value.IsString()) {
+    // Checked in memory first: a value of the wrong type or too wide writes nothing.
+    TABLE_RETURN_IF_ERROR(FieldPutValue(*table_, field, value, changed.data()));
+    if (changed == old) return Status::Ok();
+  } else {
+    // A memo value is stored as it is converted: inside the transaction.
+    TABLE_RETURN_IF_ERROR(BeginRecordTx(old));
+    Status st = FieldPutValue(*table_, field, value, changed.data());
+    if (!st.ok()) {
+      AbortTx();
+      return st;
+    }
+  }
   record_ = std::move(changed);
   return WriteCurrent(old);
 }
@@ -87,23 +86,16 @@ bool DBServer::FieldPut(uint32_t pos, const rt::Value& value) {
     });
   }
   size_t field = table_->visible_fields()[pos - 1];
-  bool stars = false;
-  bool done = false;
-  while (!done) {
-    Status st = DoFieldPut(field, value, stars);
+  while (true) {
+    Status st = DoFieldPut(field, value);
     if (st.ok()) return true;
     rt::ErrorInfo info = MakeErrorInfo(st, "DBSERVER:FIELDPUT", table_->path());
-    // A value too wide: the default stores stars, as other engines do.
-    info.can_default = st.code() == Status::kDataWidth;
+    // A value too wide or of the wrong type is never stored in part (no
+    // stars, no cut value): the default answer leaves the field as it was.
     rt::ErrorOutcome out = rt::RaiseError(info);
     if (out.answer == rt::ErrorAnswer::kRetry && info.can_retry) continue;
-    if (out.answer == rt::ErrorAnswer::kDefault && st.code() == Status::kDataWidth && !stars) {
-      stars = true;
-      continue;
-    }
-    done = true;
+    return false;
   }
-  return false;
 }
 
 bool DBServer::FieldPut(std::string_view name, const rt::Value& value) {
@@ -150,6 +142,7 @@ bool DBServer::Recall() {
 
 bool DBServer::RLock(uint32_t recno) {
   if (!table_) return false;
+  FinishTx("DBSERVER:RLOCK");
   uint32_t n = recno == 0 ? recno_ : recno;
   if (n == 0 || n > LastRec()) return false;
   // Locking a record releases this work area's other record locks.
@@ -170,12 +163,14 @@ bool DBServer::RLock(uint32_t recno) {
 
 bool DBServer::Unlock() {
   if (!table_) return false;
+  FinishTx("DBSERVER:UNLOCK");
   table_->UnlockAll();
   return true;
 }
 
 bool DBServer::FLock() {
   if (!table_) return false;
+  FinishTx("DBSERVER:FLOCK");
   if (!table_->LockFile().ok()) {
     rt::NetErr(true);
     return false;
@@ -190,18 +185,31 @@ bool DBServer::FLock() {
 
 Status DBServer::DoAppend() {
   TABLE_RETURN_IF_ERROR(CheckWritable());
+  if (tx_ == Tx::kHeld) {
+    return Status(Status::kAppendLock, table_->path() + ": an append is held", 0, table_->path());
+  }
   table_->UnlockAll();
   TABLE_RETURN_IF_ERROR(table_->BeginAppend());
-  std::vector<uint8_t> blank = table_->BlankRecord();
-  uint32_t n = 0;
-  Status st = table_->AppendRecords(blank.data(), 1, true, &n);
-  if (st.ok() && index_) st = IndexChange([&] { return index_->Append(n, blank); });
+  // The header lock stays until the transaction ends: nobody appends after
+  // this record while it may still be undone.
+  Status st = BeginTx(nullptr);
+  const uint64_t data_end = table_->header().header_length +
+                            uint64_t{table_->RecordCount()} * table_->record_length();
+  if (st.ok()) st = journal_->Cover('D', 0, 32);
+  if (st.ok()) st = journal_->Cover('D', data_end, UINT64_MAX - data_end);
   if (!st.ok()) {
-    table_->RollbackAppend();
+    if (journal_->active()) journal_->Rollback();
     table_->EndAppend();
     return st;
   }
-  table_->EndAppend();
+  tx_ = Tx::kAppend;
+  std::vector<uint8_t> blank = table_->BlankRecord();
+  uint32_t n = 0;
+  st = table_->AppendRecords(blank.data(), 1, true, &n);
+  if (!st.ok()) {
+    AbortTx();
+    return st;
+  }
   record_ = std::move(blank);
   recno_ = n;
   eof_ = bof_ = false;
@@ -211,6 +219,7 @@ Status DBServer::DoAppend() {
 
 bool DBServer::Append() {
   if (!table_) return false;
+  FinishTx("DBSERVER:APPEND");
   bool ok = Protect("DBSERVER:APPEND", [&] { return DoAppend(); });
   rt::NetErr(!ok);
   return ok;
@@ -218,6 +227,7 @@ bool DBServer::Append() {
 
 bool DBServer::Commit() {
   if (!table_) return false;
+  if (!FinishTx("DBSERVER:COMMIT")) return false;
   return Protect("DBSERVER:COMMIT", [&]() -> Status {
     if (table_->read_only()) return Status::Ok();
     platform::OsStatus s = table_->file()->Flush();

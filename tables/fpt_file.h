@@ -47,6 +47,13 @@ class MemoFile {
   // where it went (0 for an empty value, which stores nothing).
   Status Write(std::string_view value, uint32_t type, uint32_t old_block, uint32_t* block);
 
+  // The memo file, and a way to put a wrapper around it (journalled writes).
+  platform::File* file() { return file_.get(); }
+  template <typename Wrap>
+  void WrapFile(Wrap wrap) {
+    file_ = wrap(std::move(file_));
+  }
+
   // Holds the memo lock across several writes (AppendDB) and remembers the
   // file's state so that Rollback can put it back exactly.
   Status Begin();

@@ -316,6 +316,7 @@ Status Table::Close() {
   if (!file_) return Status::Ok();
   Status result;
   if (pending_.active) EndAppend();
+  UnlockHeader();
   UnlockAll();
   if (!options_.shared && modified_ && write_refusal_.empty() && !options_.read_only) {
     // Exclusive close: header count and date, and the end mark.
@@ -330,6 +331,29 @@ Status Table::Close() {
   memo_.reset();
   file_.reset();
   return result;
+}
+
+Status Table::LockHeader() {
+  if (!options_.shared || !header_locked_.empty()) return Status::Ok();
+  std::vector<LockRange> ranges = scheme_.HeaderLock();
+  Status st = TakeRanges(ranges, true);
+  if (!st.ok()) {
+    return Status(Status::kAppendLock, path_ + ": header lock not granted", st.os_code(), path_);
+  }
+  header_locked_ = std::move(ranges);
+  return Status::Ok();
+}
+
+void Table::UnlockHeader() {
+  DropRanges(header_locked_);
+  header_locked_.clear();
+}
+
+void Table::WrapFiles(const FileWrapper& wrap) {
+  file_ = wrap(std::move(file_), 'D');
+  if (memo_) memo_->WrapFile([&](std::unique_ptr<platform::File> f) {
+    return wrap(std::move(f), 'M');
+  });
 }
 
 Status Table::WriteHeaderCount(uint32_t count) {

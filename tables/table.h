@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -115,6 +116,20 @@ class Table {
   // Writes the header count and date again (exclusive close) and 0x1A.
   Status Close();
 
+  // The header lock alone (bounded wait), for a write transaction that must
+  // keep other appenders out; no-op on an exclusive table. Not while appending.
+  Status LockHeader();
+  void UnlockHeader();
+  // From now on the table is not written (reason: why).
+  void RefuseWrites(std::string reason) {
+    if (write_refusal_.empty()) write_refusal_ = std::move(reason);
+  }
+  // Replaces the table's file and its memo file by wrappers of them (role 'D'
+  // for the table, 'M' for the memo file), e.g. to journal their writes.
+  using FileWrapper =
+      std::function<std::unique_ptr<platform::File>(std::unique_ptr<platform::File>, char role)>;
+  void WrapFiles(const FileWrapper& wrap);
+
  private:
   Table() = default;
   Status Validate();
@@ -136,6 +151,7 @@ class Table {
   std::vector<uint32_t> locked_;
   bool file_locked_ = false;
   bool modified_ = false;
+  std::vector<LockRange> header_locked_;
 
   // State of an append in progress (between AppendRecords and EndAppend).
   struct PendingAppend {

@@ -1,31 +1,33 @@
-// An undo journal over a file: between Begin and Commit, the original bytes of
-// every 512-byte page about to be overwritten (below the size the file had at
-// Begin) are kept, so that Rollback can put the file back exactly as it was,
-// length included. DBServer runs each index update through it, so that a write
-// failing in the middle of a multi-page CDX change leaves no half-written tree.
-// A failed write marks the journal; the put-back then happens when the index
-// lock is released (still under it, so no other writer's pages are undone), or
-// at Rollback when the file is not shared. Without a failed write nothing was
-// half-done and Rollback only forgets. Everything else passes through.
+// A table file seen through the table's rollback journal (rollback_journal.h):
+// while a transaction is open, every write or truncate first saves the old
+// bytes it is about to change (below the file's size at the transaction's
+// start, once per byte) and flushes the journal, and only then touches the
+// file. Callers that know a batch of writes ahead (the index pager at commit)
+// announce it with Prepare, so the batch costs one journal flush. Outside a
+// transaction, and for reads and locks, everything passes through.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
+#include "tables/rollback_journal.h"
 
 namespace tables {
 
 class JournalFile final : public platform::File {
  public:
-  explicit JournalFile(std::unique_ptr<platform::File> base) : base_(std::move(base)) {}
+  JournalFile(std::unique_ptr<platform::File> base, RollbackJournal* journal, char role)
+      : base_(std::move(base)), journal_(journal), role_(role) {}
 
-  platform::OsStatus Begin();
-  void Commit();
-  platform::OsStatus Rollback();
-  bool active() const { return active_; }
+  platform::File* base() { return base_.get(); }
+  // Saves the old bytes of every (offset, length) range, then flushes the
+  // journal once. A failure is the journal's (its Status in *detail).
+  platform::OsStatus Prepare(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
+  // The last journal failure, with its text.
+  const Status& journal_error() const { return error_; }
 
   platform::OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
     return base_->ReadAt(offset, buffer, n, got);
@@ -38,16 +40,17 @@ class JournalFile final : public platform::File {
                           bool wait) override {
     return base_->Lock(offset, length, kind, wait);
   }
-  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override;
+  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
+    return base_->Unlock(offset, length);
+  }
 
  private:
-  platform::OsStatus Save(uint64_t from, uint64_t to);
+  platform::OsStatus Guard(uint64_t offset, uint64_t length);
 
   std::unique_ptr<platform::File> base_;
-  bool active_ = false;
-  bool failed_ = false;
-  uint64_t old_size_ = 0;
-  std::map<uint64_t, std::vector<uint8_t>> pages_;  // page number → original bytes
+  RollbackJournal* journal_;
+  char role_;
+  Status error_;
 };
 
 }  // namespace tables

@@ -64,6 +64,9 @@ rt::Value ModTarif06(const rt::Value& dialog) {
 
   RT_LINE();
   Db practices(common_dir + "doc.dbf", DryRun());
+  // A practice list that did not open (reported by the table service) walks
+  // no practice: the run ends with its closing lines but is no success.
+  if (!practices.opened()) NoteStepFailed();
   RT_LINE();
   practices.GoTop();
   bool stopped = false;

@@ -1,0 +1,152 @@
+// The rollback journal of one table: before a write transaction changes the
+// first byte of the .dbf, .cdx or memo file, the old sizes of the three files
+// and the old bytes of every range the transaction overwrites are written to
+// "<table>.jnl" beside the .dbf and flushed. Emptying the journal (then
+// deleting it) commits; a journal left by a dead writer is rolled back by the
+// next opener (RecoverJournal). Format and protocol: docs/formats/journal.md.
+//
+// Writer side (RollbackJournal): Begin creates the journal under the table's
+// header lock (the caller holds it, so one transaction per table at a time
+// among our programs) and takes the journal's liveness lock, a byte far
+// beyond its data that the writer holds until the journal is gone: a journal
+// whose liveness byte can be locked belongs to a dead writer. A file's old
+// size is recorded when the transaction first changes it (under that file's
+// own lock, so another program's growth before that is not undone). Cover
+// saves the old bytes of a range (only bytes below the file's old size and
+// not saved yet); Sync flushes what Cover wrote, once before the table bytes
+// change.
+// Files grown by the transaction need no images: rollback truncates them.
+// MarkEnd records a fingerprint of the files after the transaction's writes,
+// so that recovery can tell whether another program wrote after us.
+//
+// Reader side (RecoverJournal): judges and replays a journal found beside a
+// table. Not thread-safe; one journal object per work area.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+#include "tables/status.h"
+
+namespace tables {
+
+// "<dir>\name.dbf" → "<dir>\name.jnl".
+std::string JournalPath(std::string_view table_path);
+
+// The INI entry whose value "1" commits a held transaction.
+struct CommitCondition {
+  std::string ini_path;  // a Windows path
+  std::string section;
+  std::string key;
+};
+
+class RollbackJournal {
+ public:
+  // Roles of the files: 'D' the table, 'C' its index, 'M' its memo file.
+  explicit RollbackJournal(std::string table_path);
+  ~RollbackJournal();
+  RollbackJournal(const RollbackJournal&) = delete;
+  RollbackJournal& operator=(const RollbackJournal&) = delete;
+
+  // The raw files of the table (not owned; nullptr when absent).
+  void Attach(char role, platform::File* file, std::string file_name);
+
+  bool active() const { return active_; }
+  const std::string& path() const { return path_; }
+
+  // Starts a transaction: the journal file, its liveness lock, the old sizes.
+  // With condition, the transaction commits when that INI value is "1".
+  Status Begin(const CommitCondition* condition = nullptr);
+  // Saves the old bytes of [offset, offset+length) of a file (not flushed).
+  Status Cover(char role, uint64_t offset, uint64_t length);
+  // Flushes the journal when Cover added to it since the last Sync.
+  Status Sync();
+  bool dirty() const { return dirty_; }
+  // Flushes the table's files, then records their fingerprint (and flushes
+  // the journal when flush_journal).
+  Status MarkEnd(bool flush_journal);
+  // Flushes the table's files, then empties and deletes the journal.
+  Status Commit();
+  // Puts every saved byte back, truncates to the old sizes, flushes, then
+  // empties and deletes the journal. The journal stays when this fails.
+  Status Rollback();
+  // Gives up a transaction whose files could not be put back: the journal
+  // stays on disk (now a dead writer's) for the next opener to recover.
+  void Abandon();
+  // The raw file attached under role (nullptr: none).
+  platform::File* attached(char role) {
+    Target* t = Find(role);
+    return t ? t->file : nullptr;
+  }
+  // Writes and flushes so far in this transaction (for measurements).
+  struct Stats {
+    uint64_t journal_flushes = 0;
+    uint64_t table_flushes = 0;
+    uint64_t image_bytes = 0;
+  };
+  const Stats& stats() const { return stats_; }
+
+ private:
+  struct Target {
+    platform::File* file = nullptr;
+    std::string name;
+    bool sized = false;  // old_size recorded (at the file's first change)
+    uint64_t old_size = 0;
+    std::map<uint64_t, uint64_t> covered;  // start → end of saved ranges
+    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> images;  // in-memory copies
+  };
+  Target* Find(char role);
+  Status Touch(char role, Target* t);
+  Status Append(uint8_t type, const std::vector<uint8_t>& payload);
+  Status FlushTables();
+  Status Finish();  // empties, closes and deletes the journal
+  Status Fail(const char* what, platform::OsStatus s);
+
+  std::string table_path_;
+  std::string path_;
+  std::map<char, Target> targets_;
+  std::unique_ptr<platform::File> file_;
+  uint64_t end_ = 0;  // journal bytes written
+  bool active_ = false;
+  bool dirty_ = false;
+  Stats stats_;
+};
+
+// What RecoverJournal found and did.
+enum class RecoveryResult {
+  kNone,        // no journal
+  kLive,        // a live writer's journal: left alone
+  kDiscarded,   // a journal cut short (no table byte had changed): deleted
+  kRolledBack,  // the files were put back as they were before the transaction
+  kKept,        // a held transaction whose commit condition was met: kept
+  kRefused,     // the files changed after the transaction ended: left alone (error)
+};
+const char* RecoveryResultName(RecoveryResult r);
+
+// Judges and replays the journal of the table at table_path. The caller
+// holds the table's header lock when other programs may write (or has the
+// table exclusively); open_file gives a writable handle on the file of a role
+// ('D', 'C', 'M') named in the journal (nullptr: cannot). force rolls back
+// even when the fingerprint does not match. *detail receives a sentence for
+// tools. A refusal comes back as a corruption error naming the journal.
+using JournalFileOpener = std::function<platform::File*(char role, const std::string& name)>;
+Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file,
+                      bool force, RecoveryResult* result, std::string* detail = nullptr);
+
+// True when the journal beside table_path exists and its writer (or a
+// recoverer) holds its liveness lock.
+bool JournalInUse(std::string_view table_path);
+
+// Reads the value of a commit condition (empty when unset).
+std::string ReadConditionValue(const CommitCondition& c);
+
+// The liveness byte of a journal file, and how long a journal header may be.
+inline constexpr uint64_t kJournalLiveByte = 0x7FFFFFF0;
+
+}  // namespace tables
