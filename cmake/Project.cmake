@@ -63,16 +63,19 @@ if(BENCH AND NOT CMAKE_CROSSCOMPILING)
   find_package(benchmark CONFIG REQUIRED)
 endif()
 
-# project_library(name [DEPS lib...] [SYSLIBS lib...])
+# project_library(name [DEPS lib...] [SYSLIBS lib...] [TEST_DEPS lib...]
+#                 [WINDOW_TESTS gtest-pattern...])
 # Sources: every *.cc of the folder and of its platform sub-folder (posix/ or
 # win32/), except tests (*_test.cc), fuzz targets (*_fuzz.cc) and benchmarks
 # (*_bench.cc). Tests of the folder and of its platform sub-folder become one
 # executable <name>_tests, discovered by ctest. With BENCH (native builds) each
 # *_bench.cc becomes the tool <name of the file> in bin/, linked with Google
 # Benchmark (it provides its own main, e.g. BENCHMARK_MAIN()). With FUZZ each
-# *_fuzz.cc becomes a libFuzzer target in fuzz/.
+# *_fuzz.cc becomes a libFuzzer target in fuzz/. WINDOW_TESTS names (as gtest filter
+# patterns) the tests that show windows in the Windows builds: they hold the ctest resource
+# lock "display".
 function(project_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;SYSLIBS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;SYSLIBS;TEST_DEPS;WINDOW_TESTS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cc
        ${CMAKE_CURRENT_SOURCE_DIR}/${PROJECT_PLATFORM}/*.cc)
@@ -89,21 +92,33 @@ function(project_library name)
   file(GLOB tests CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc
        ${CMAKE_CURRENT_SOURCE_DIR}/${PROJECT_PLATFORM}/*_test.cc
-       ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc)
+       ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc
+       ${CMAKE_CURRENT_SOURCE_DIR}/testing/${PROJECT_PLATFORM}/*.cc)
   if(tests)
     add_executable(${name}_tests ${tests})
     # Tests read the JSON dumps beside their fixtures; the cross builds find the header only
     # through this target.
-    target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} gmock gtest_main
-                          nlohmann_json::nlohmann_json)
+    target_link_libraries(${name}_tests PRIVATE ${name} ${ARG_TEST_DEPS} project_testing gmock
+                          gtest_main nlohmann_json::nlohmann_json)
     target_compile_definitions(${name}_tests PRIVATE
       PROJECT_TESTDATA_DIR="${PROJECT_TESTDATA_PATH}")
     set_target_properties(${name}_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
     if(CMAKE_CROSSCOMPILING)
-      gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                           PROPERTIES TIMEOUT 300)
+      set(discovery DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
     else()
-      gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+      set(discovery DISCOVERY_TIMEOUT 60)
+    endif()
+    if(WIN32 AND ARG_WINDOW_TESTS)
+      # Tests that show windows look for them on the one display: ctest runs them one at a
+      # time, so no test meets another's window; a box nobody answers fails within seconds
+      # (the watchers give up), the timeout is only the last resort.
+      string(JOIN ":" window_filter ${ARG_WINDOW_TESTS})
+      gtest_discover_tests(${name}_tests ${discovery} TEST_FILTER "-${window_filter}"
+                           PROPERTIES TIMEOUT 300)
+      gtest_discover_tests(${name}_tests ${discovery} TEST_FILTER "${window_filter}"
+                           PROPERTIES TIMEOUT 120 RESOURCE_LOCK display)
+    else()
+      gtest_discover_tests(${name}_tests ${discovery} PROPERTIES TIMEOUT 300)
     endif()
   endif()
 

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/file_faults.h"
+#include "testing/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -21,11 +22,8 @@ namespace fs = std::filesystem;
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("file_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testsupport::MakeScratchDir("file_test");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override { fs::remove_all(dir_); }
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }

@@ -16,6 +16,7 @@
 
 #include "platform/path.h"
 #include "platform/profile.h"
+#include "testing/scratch_dir.h"
 
 namespace platform {
 
@@ -44,10 +45,8 @@ void WineDiffers(const char* what, Check&& check) {
 class ProfileConformance : public ::testing::Test {
  protected:
   void SetUp() override {
-    native_ = (fs::temp_directory_path() /
-               ("profile_conf_" + std::to_string(reinterpret_cast<uintptr_t>(this))))
-                  .string();
-    fs::create_directories(native_);
+    native_ = testsupport::MakeScratchDir("profile_conf");
+    ASSERT_FALSE(native_.empty());
 #ifdef _WIN32
     base_ = native_;
 #else
@@ -63,7 +62,8 @@ class ProfileConformance : public ::testing::Test {
     ClearPathMappings();
     SetWindowsDirectory("C:\\windows");
 #endif
-    fs::remove_all(native_);
+    std::error_code ec;
+    fs::remove_all(native_, ec);
   }
 
   void WriteBytes(const std::string& bytes) {

@@ -9,6 +9,7 @@
 
 #include "platform/file_faults.h"
 #include "platform/os_error.h"
+#include "testing/scratch_dir.h"
 
 namespace rt {
 namespace {
@@ -20,9 +21,8 @@ namespace fs = std::filesystem;
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("rt_files_" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(dir_);
+    dir_ = testsupport::MakeScratchDir("rt_files");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     std::error_code ec;

@@ -8,6 +8,7 @@
 
 #include "runtime/error.h"
 #include "runtime/testing/error_class.h"
+#include "testing/scratch_dir.h"
 
 namespace rt {
 namespace {
@@ -160,9 +161,8 @@ class FileSpecCreateTest : public FileSpecClassTest {
  protected:
   void SetUp() override {
     FileSpecClassTest::SetUp();
-    std::random_device rd;
-    dir_ = fs::temp_directory_path() / ("rt_filespec_" + std::to_string(rd()));
-    fs::create_directories(dir_);
+    dir_ = testsupport::MakeScratchDir("rt_filespec");
+    ASSERT_FALSE(dir_.empty());
   }
   void TearDown() override {
     std::error_code ec;

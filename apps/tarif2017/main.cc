@@ -1,8 +1,10 @@
-// tarif2017: the tariff update run headless from a Linux console.
+// tarif2017: the tariff update run unattended from a console (Linux, or
+// Windows as tarif2017.exe).
 //
-// Starts the program as the Windows program does, builds the main dialog on
-// the headless GUI back-end, presses OK, echoes every progress line as it is
-// posted (UTF-8), then ends the dialog as "Fermer" does.
+// Starts the program as the Windows program does, builds the main dialog (on
+// the headless GUI back-end under Linux, a real window under Windows), presses
+// OK, echoes every progress line as it is posted (UTF-8), then ends the dialog
+// as "Fermer" does.
 //
 // A standard output that goes away (a closed pipe, `| head`) does not stop the
 // update half-way: SIGPIPE is ignored and the lines that cannot be written are
@@ -20,7 +22,6 @@
 #include <vector>
 
 #include "apps/program/program.h"
-#include "gui/headless.h"
 #include "platform/dialogs.h"
 #include "platform/path.h"
 #include "runtime/convert.h"
@@ -170,24 +171,8 @@ int main(int argc, char** argv) {
   tariff::SetLineObserver(
       [](const std::string& line) { std::cout << rt::Ansi2Utf8(line) << std::endl; });
 
-  // First idle moment: press OK. Once the update has returned (OK disabled):
-  // press Fermer.
-  int step = 0;
-  gui::headless::SetIdleHandler([&step](platform::WindowHandle dialog) {
-    const gui::headless::DialogState* d = gui::headless::FindDialog(dialog);
-    if (!d) return false;
-    if (step == 0) {
-      step = 1;
-      gui::headless::PostClick(dialog, shell::kIdOkButton);
-      return true;
-    }
-    if (step == 1) {
-      step = 2;
-      gui::headless::PostClick(dialog, shell::kIdCancelButton);
-      return true;
-    }
-    return false;
-  });
+  // OK is pressed as the dialog's loop starts, "Fermer" once the update has returned.
+  shell::SetAutoRun(true);
   rt::Value app = rt::CreateInstance(rt::String2Symbol("App"));
   rt::Send(app, "Start");
   return tariff::ExitCodeOf(tariff::LastRun());

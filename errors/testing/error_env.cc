@@ -12,6 +12,7 @@
 #include "runtime/error.h"
 #include "runtime/program.h"
 #include "runtime/settings.h"
+#include "testing/scratch_dir.h"
 
 namespace errors::testing {
 
@@ -34,13 +35,8 @@ void ErrorEnvTest::SetUp() {
     messages_.push_back({std::string(text), std::string(caption), type});
     return platform::kIdOk;
   });
-  static std::atomic<int> counter{0};
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  fs::path d = fs::temp_directory_path() /
-               ("h-errors-" + std::string(info->name()) + "-" + std::to_string(counter++));
-  fs::remove_all(d);
-  fs::create_directories(d);
-  dir_ = d.string();
+  dir_ = testsupport::MakeScratchDir("errors_test");
+  EXPECT_FALSE(dir_.empty());
   dir_.push_back(static_cast<char>(fs::path::preferred_separator));
   rt::SetWorkDir(dir_);
   rt::SetExecName("C:\\XQ\\TARIF2017.EXE");

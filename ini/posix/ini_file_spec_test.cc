@@ -17,6 +17,7 @@
 #include "runtime/functions.h"
 #include "runtime/object.h"
 #include "runtime/symbol.h"
+#include "testing/scratch_dir.h"
 
 namespace ini {
 namespace {
@@ -31,9 +32,8 @@ class IniFileSpecTest : public ::testing::Test {
   void SetUp() override {
     rt::DeclareFileSpecClass();
     DeclareIniClasses();
-    char tmpl[] = "/tmp/ini_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = testsupport::MakeScratchDir("ini_test");
+    ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ + "/work/sub");
     fs::create_directories(root_ + "/windows");
     old_cwd_ = fs::current_path();

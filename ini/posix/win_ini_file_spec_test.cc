@@ -12,6 +12,7 @@
 #include "runtime/filespec.h"
 #include "runtime/object.h"
 #include "runtime/symbol.h"
+#include "testing/scratch_dir.h"
 
 namespace ini {
 namespace {
@@ -26,9 +27,8 @@ class WinIniFileSpecTest : public ::testing::Test {
   void SetUp() override {
     rt::DeclareFileSpecClass();
     DeclareIniClasses();
-    char tmpl[] = "/tmp/winini_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = testsupport::MakeScratchDir("winini_test");
+    ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ + "/WINDOWS");
     platform::AddPathMapping("C:", root_);
     platform::SetWindowsDirectory("C:\\WINDOWS");

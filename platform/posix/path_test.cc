@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "testing/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -20,10 +21,8 @@ namespace fs = std::filesystem;
 class PathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = (fs::temp_directory_path() /
-             ("path_test_" + std::to_string(getpid()) + "_" +
-              ::testing::UnitTest::GetInstance()->current_test_info()->name())).string();
-    fs::remove_all(root_);
+    root_ = testsupport::MakeScratchDir("path_test");
+    ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ + "/c/Data/Comm");
     fs::create_directories(root_ + "/c/doc01");
     fs::create_directories(root_ + "/c/doc02");

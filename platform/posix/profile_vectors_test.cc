@@ -23,6 +23,7 @@
 #include "platform/path.h"
 #include "platform/posix/profile_vectors_windows.h"
 #include "platform/profile.h"
+#include "testing/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -71,9 +72,8 @@ std::vector<std::string> CaseNames() {
 class ProfileVectors : public testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/profile_vectors_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    root_ = testsupport::MakeScratchDir("profile_vectors");
+    ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ + "/iniprobe/sub");
     fs::create_directories(root_ + "/iniprobe/mapdir");
     fs::create_directories(root_ + "/windows");

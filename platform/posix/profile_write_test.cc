@@ -14,6 +14,7 @@
 #include "platform/file_faults.h"
 #include "platform/path.h"
 #include "platform/profile.h"
+#include "testing/scratch_dir.h"
 
 namespace platform {
 namespace {
@@ -41,9 +42,8 @@ std::string WithLineEnds(std::string crlf_text, const std::string& nl) {
 class ProfileWriteTest : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/profile_write_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    dir_ = testsupport::MakeScratchDir("profile_write");
+    ASSERT_FALSE(dir_.empty());
     AddPathMapping("P:", dir_);
     native_ = dir_ + "/Velmora.ini";
     path_ = "P:\\Velmora.ini";
@@ -212,9 +212,9 @@ INSTANTIATE_TEST_SUITE_P(LineEnds, ProfileWriteTest, ::testing::Values("\r\n", "
                          });
 
 TEST(ProfileUtf16Test, WriteKeepsTheEncodingAndOtherBytes) {
-  char tmpl[] = "/tmp/profile_utf16_XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  std::string dir = tmpl;
+  testsupport::ScratchDir scratch("profile_utf16");
+  ASSERT_FALSE(scratch.path().empty());
+  const std::string& dir = scratch.path();
   AddPathMapping("P:", dir);
   // "[s]\r\n k = v \r\n" in UTF-16LE with a BOM, plus a character outside Windows-1252.
   std::string file("\xFF\xFE[\0s\0]\0\r\0\n\0 \0k\0 \0=\0 \0v\0 \0\r\0\n\0;\0\x42\x04\r\0\n\0", 36);
@@ -226,7 +226,6 @@ TEST(ProfileUtf16Test, WriteKeepsTheEncodingAndOtherBytes) {
   GetPrivateProfileStringA("s", "k", "", buffer, sizeof buffer, "P:\\u.ini");
   EXPECT_STREQ(buffer, "v");
   ClearPathMappings();
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "tables/testing/cdx_fixture.h"
+#include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -26,16 +27,8 @@ void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 TempDir::TempDir() {
-  std::random_device random;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("cdxtest-" + std::to_string(random()) + std::to_string(random()));
-    if (std::filesystem::create_directory(dir)) {
-      path_ = dir.string();
-      return;
-    }
-  }
-  ADD_FAILURE() << "no temporary directory";
+  path_ = testsupport::MakeScratchDir("cdxtest");
+  if (path_.empty()) ADD_FAILURE() << "no temporary directory";
 }
 
 TempDir::~TempDir() {

@@ -15,6 +15,7 @@
 #include "platform/path.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
+#include "testing/scratch_dir.h"
 
 namespace tables::dbftest {
 
@@ -57,12 +58,8 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 ScratchDir::ScratchDir() {
-  static std::atomic<int> counter{0};
-  path_ = (std::filesystem::temp_directory_path() /
-           ("tables_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter)))
-              .string();
-  std::filesystem::remove_all(path_);
-  std::filesystem::create_directories(path_);
+  path_ = testsupport::MakeScratchDir("tables_test");
+  EXPECT_FALSE(path_.empty());
 }
 
 ScratchDir::~ScratchDir() {

@@ -16,8 +16,9 @@ class Installation {
   const std::string& dir() const { return dir_; }
   std::string prog() const { return dir_ + "/prog/"; }
   std::string root() const { return dir_ + "/root/"; }
-  // data root + "data/" + name
-  std::string data(const std::string& name) const { return root() + "data/" + name; }
+  // data root + "data/" + name, as this system names it: on Windows without the trailing
+  // blanks of its directories (Windows drops them, see the constructor).
+  std::string data(const std::string& name) const;
   void WriteFile(const std::string& path, const std::string& bytes) const;
   // Every file below dir, name -> bytes.
   std::map<std::string, std::string> Snapshot(const std::string& sub = "") const;
