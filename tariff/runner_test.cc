@@ -64,7 +64,7 @@ TEST(Runner, QuittingOnAnErrorExitsWithTheGeneralCode) {
   EXPECT_NE(d.out.find("rat\xc3\xa9 \n"), std::string::npos) << d.out;
   // Nor is a practice list that cannot be opened, though the run reaches its end.
   fs::remove(inst.data("comm/doc.dbf"));
-  Outcome no_list = RunRunner("--program-dir '" + inst.prog() + "' --on-error default");
+  Outcome no_list = RunRunner({"--program-dir", inst.prog(), "--on-error", "default"});
   EXPECT_EQ(no_list.status, kExitPracticeFailed);
   EXPECT_NE(no_list.out.find("Fin modification"), std::string::npos) << no_list.out;
 }
