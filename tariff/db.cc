@@ -1,7 +1,10 @@
 #include "tariff/db.h"
 
+#include "platform/file.h"
 #include "runtime/convert.h"
+#include "runtime/error.h"
 #include "runtime/object.h"
+#include "tables/rollback_journal.h"
 
 namespace tariff {
 namespace {
@@ -10,12 +13,27 @@ rt::Value Sym(const char* name) { return rt::Value::Sym(rt::String2Symbol(name))
 
 }  // namespace
 
-Db::Db(const std::string& path, bool read_only)
-    : server_(rt::CreateInstance(rt::String2Symbol("DBServer"),
-                                 std::vector<rt::Value>{rt::Value::String(path),
-                                                        rt::Value::Logic(true),
-                                                        rt::Value::Logic(read_only),
-                                                        rt::Value::String("DBFCDX")})) {}
+Db::Db(const std::string& path, bool read_only) {
+  // Opening a table first undoes what a dead writer left in its journal; a
+  // look that must not write (the dry run) leaves such a table closed.
+  if (read_only && platform::FileExists(tables::JournalPath(path))) {
+    rt::ErrorInfo e;
+    e.subsystem = "DBFCDX";
+    e.gen_code = rt::kGenOpen;
+    e.severity = 2;
+    e.operation = "DBSERVER:INIT";
+    e.description = "Journal of an interrupted write beside the table: not opened read-only";
+    e.file_name = path;
+    e.can_default = true;
+    rt::RaiseError(e);
+    return;
+  }
+  server_ = rt::CreateInstance(rt::String2Symbol("DBServer"),
+                               std::vector<rt::Value>{rt::Value::String(path),
+                                                      rt::Value::Logic(true),
+                                                      rt::Value::Logic(read_only),
+                                                      rt::Value::String("DBFCDX")});
+}
 
 bool Db::opened() const {
   return server_.IsObject() && rt::IVarGet(server_, rt::String2Symbol("Used")).GetLogic();

@@ -22,6 +22,7 @@
 #include "runtime/value.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
+#include "tables/rollback_journal.h"
 #include "tables/table.h"
 #include "tables/table_dump.h"
 
@@ -66,16 +67,6 @@ bool Exists(const std::string& windows_path) {
   return fs::is_regular_file(platform::MapPath(windows_path), ec);
 }
 
-// "x\tarif.dbf" -> "x\tarif.jnl"
-std::string JournalOf(const std::string& table_path) {
-  size_t dot = table_path.find_last_of('.');
-  size_t sep = table_path.find_last_of("\\/");
-  if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) {
-    return table_path + ".jnl";
-  }
-  return table_path.substr(0, dot) + ".jnl";
-}
-
 // Fields and order the key-letter steps rely on.
 void CheckKeyLetterShape(const std::string& path, bool needs_order,
                          std::vector<std::string>* faults) {
@@ -116,9 +107,11 @@ std::vector<std::string> CheckOne(const std::string& path, bool key_letters, boo
     faults.push_back("missing");
     return faults;
   }
-  if (Exists(JournalOf(path))) {
-    faults.push_back("journal left behind (" + rt::Utf82Ansi(platform::MapPath(JournalOf(path))) +
-                     "): a write was interrupted; run tabletool recover");
+  if (Exists(tables::JournalPath(path))) {
+    // Opening the table would replay the journal: a check only reports it.
+    faults.push_back("journal left behind (" + rt::Utf82Ansi(platform::MapPath(tables::JournalPath(path))) +
+                     "): a write was interrupted; not checked further: run tabletool recover");
+    return faults;
   }
   std::vector<std::string> found;
   tables::Status st = tables::CheckTable(path, &found);

@@ -124,7 +124,9 @@ TEST(CheckTree, DamageFailsAndNamesTheTable) {
     SCOPED_TRACE(c.what);
     Installation inst("demo-tree");
     c.damage(inst);
+    const auto damaged = inst.Snapshot();
     Outcome o = CheckTree(inst);
+    EXPECT_TRUE(inst.Snapshot() == damaged) << "check-tree wrote (or recovered) something";
     EXPECT_EQ(o.status, 1) << o.out;
     EXPECT_NE(o.out.find("NOT sound"), std::string::npos) << o.out;
     std::string line = LineOf(o.out, c.table);
