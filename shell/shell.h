@@ -26,8 +26,8 @@ TariffUpdate SetTariffUpdate(TariffUpdate update);
 // once set, App:Start posts a click on OK before it shows the dialog, so the update starts as
 // soon as the dialog's loop runs; when the OK handler has run the update and disabled OK,
 // `done` (when given) sees the dialog as the user would, then a click on "Fermer" is posted
-// and the dialog ends as that button ends it. An update ended by "quit" ends nothing more.
-// Off (the default) the dialog waits for the user.
+// and the dialog ends as that button ends it. An update left by an exception leaves the
+// dialog's loop with it, as always. Off (the default) the dialog waits for the user.
 using UpdateDone = std::function<void(const rt::Value& dialog)>;
 void SetAutoRun(bool on, UpdateDone done = {});
 bool AutoRun();

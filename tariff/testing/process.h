@@ -15,7 +15,8 @@ std::string ProgramFile(const std::string& name);
 
 struct ProgramRun {
   std::string out;  // standard output, bytes as written
-  int status = -1;  // exit status; -1 when it could not be started or did not exit
+  int status = -1;  // exit status; -1 when it could not be started, did not exit, or (on
+                    // Windows) was still running after a minute and was ended
 };
 ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& args);
 

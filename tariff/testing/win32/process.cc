@@ -1,12 +1,15 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "tariff/testing/process.h"
 
 namespace tariff::testing {
 
 namespace {
+
+constexpr DWORD kPatienceMs = 60000;
 
 // One argument quoted as the C runtime's command-line parser takes it back.
 std::string Quote(const std::string& arg) {
@@ -62,12 +65,21 @@ ProgramRun RunProgram(const std::string& path, const std::vector<std::string>& a
   CloseHandle(write_end);
   if (null != INVALID_HANDLE_VALUE) CloseHandle(null);
   if (started) {
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(read_end, buf, sizeof buf, &n, nullptr) && n > 0) run.out.append(buf, n);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD code = 0;
-    if (GetExitCodeProcess(pi.hProcess, &code)) run.status = static_cast<int>(code);
+    std::thread reader([&] {
+      char buf[4096];
+      DWORD n = 0;
+      while (ReadFile(read_end, buf, sizeof buf, &n, nullptr) && n > 0) run.out.append(buf, n);
+    });
+    // A program waiting for a person (a box nobody answers) is ended: the test fails on
+    // status -1 instead of hanging.
+    if (WaitForSingleObject(pi.hProcess, kPatienceMs) == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      if (GetExitCodeProcess(pi.hProcess, &code)) run.status = static_cast<int>(code);
+    } else {
+      TerminateProcess(pi.hProcess, 1);
+      WaitForSingleObject(pi.hProcess, INFINITE);
+    }
+    reader.join();
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
   }
