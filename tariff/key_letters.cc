@@ -151,7 +151,9 @@ Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
     rt::Value ref_value = reference.FieldGet("INDEX_100");
     rt::Value value = rt::Value::Float(ref_value.GetFloat(), ref_value.decimals());
     RT_LINE();
-    if (practice.Seek(code + rt::DToS(date))) {
+    const bool found = practice.Seek(code + rt::DToS(date));
+    report::Committed();  // the record added before the seek, now committed
+    if (found) {
       if (!(reference.FieldGet("INDEX_100") == practice.FieldGet("INDEX_100"))) {
         RT_LINE();
         modified = true;
@@ -183,8 +185,8 @@ Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
         practice.FieldPut("INDEX_TYP", rt::Value::String(code));
         practice.FieldPut("INDEX_DAT", rt::Value::FromDate(date));
         practice.FieldPut("INDEX_100", value);
-        report::Appended(code_of_practice, kTable, practice.RecNo(),
-                         report::KeyOf(practice, kTable));
+        report::AppendedUncommitted(code_of_practice, kTable, practice.RecNo(),
+                                    report::KeyOf(practice, kTable));
       }
       modified = true;
     }

@@ -11,7 +11,13 @@
 #include <tuple>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "apps/program/program.h"
+#include "platform/file_faults.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
 #include "runtime/object.h"
@@ -302,6 +308,64 @@ TEST_F(ReportRun, DryRunLeavesAnInterruptedWriteToTheRealRun) {
   EXPECT_EQ(lines[4], "Ajout coefficients 2017 pour le cabinet 01  rat\xe9 ");
   EXPECT_EQ(lines[5], "Ajout Lettres-cl\xe9s 2017 pour le cabinet 01  r\xe9ussi");
 }
+
+
+#if !defined(_WIN32)
+// POSIX only: the update runs in forked children that die at a chosen write.
+
+// The whole update in a child that dies at write n (0: never); the number of
+// writes it made when it lived.
+uint64_t RunDyingAt(const Installation& inst, uint64_t n) {
+  int fds[2];
+  if (pipe(fds) != 0) return 0;
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    platform::FaultPlan plan;
+    plan.exit_at_write = n;
+    platform::InstallFaultPlan(&plan);
+    rt::SetWorkDir(inst.prog());
+    shell::SetAutoRun(true, [](const rt::Value&) {});
+    rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
+    uint64_t writes = plan.writes;
+    ssize_t ignored = write(fds[1], &writes, sizeof writes);
+    (void)ignored;
+    _exit(0);
+  }
+  close(fds[1]);
+  uint64_t writes = 0;
+  if (read(fds[0], &writes, sizeof writes) != static_cast<ssize_t>(sizeof writes)) writes = 0;
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return writes;
+}
+
+// Killed at every write of a first run: every row of its report is a change
+// the tables kept (as the next open finds them, journals replayed), whole
+// lines only.
+TEST_F(ReportRun, KilledRunReportsNothingItDidNotChange) {
+  uint64_t total = 0;
+  {
+    Installation inst("demo-tree");
+    total = RunDyingAt(inst, 0);
+    ASSERT_GT(total, 0u);
+  }
+  int with_rows = 0;
+  for (uint64_t n = 1; n <= total; ++n) {
+    SCOPED_TRACE("killed at write " + std::to_string(n) + " of " + std::to_string(total));
+    Installation inst("demo-tree");
+    const Contents before = ReadAll(inst);
+    RunDyingAt(inst, n);
+    const std::vector<Change> changed = Diff(before, ReadAll(inst));
+    const std::vector<Change> rows = Changes(ReportOf(inst));
+    if (!rows.empty()) ++with_rows;
+    EXPECT_TRUE(std::includes(changed.begin(), changed.end(), rows.begin(), rows.end()))
+        << rows.size() << " rows, " << changed.size() << " changes";
+  }
+  EXPECT_GT(with_rows, 0);
+}
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace tariff
