@@ -307,6 +307,26 @@ TEST_F(UpdateSafety, TwoRunsAtOnceEqualOneRun) {
   EXPECT_EQ(testing::CheckAllIndexes(inst.dir()), "");
 }
 
+// Practice 01's ind_100 made anew with these fields and one record (code C,
+// 1 January 2017, the value given), both markers set: the reconcile pass is due.
+void RebuildPracticeIndex(const Installation& inst, const std::vector<demo::FieldSpec>& fields,
+                          const rt::Value& value) {
+  std::string path = inst.data("doc01 /ind_100.dbf");
+  fs::remove(path);
+  fs::remove(inst.data("doc01 /ind_100.cdx"));
+  std::string error;
+  ASSERT_TRUE(demo::CreateTable(path, fields, {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)"}}, &error))
+      << error;
+  auto db = tables::DBServer::Open(path, true, false);
+  ASSERT_TRUE(db);
+  EXPECT_TRUE(db->Append());
+  EXPECT_TRUE(db->FieldPut("INDEX_TYP", rt::Value::String("C")));
+  EXPECT_TRUE(db->FieldPut("INDEX_DAT", rt::Value::FromDate(rt::Date::FromYmd(2017, 1, 1))));
+  EXPECT_TRUE(db->FieldPut("INDEX_100", value));
+  db->Close();
+  inst.WriteFile(inst.data("doc01 /Velmora.ini"), "[2017]\r\ntarif=1\r\nindex=1\r\n");
+}
+
 // Practices the update must not write: nothing of the practice changes, the
 // step's line ends in " raté ", the run exits with 71, the error is logged, and
 // a second run changes nothing either.
@@ -356,26 +376,20 @@ TEST_F(UpdateSafety, PracticeThatCannotBeWrittenIsLeftAlone) {
        "", false},
       {"key-letter value of the wrong kind",
        [](const Installation& i) {
-         std::string path = i.data("doc01 /ind_100.dbf");
-         fs::remove(path);
-         fs::remove(i.data("doc01 /ind_100.cdx"));
-         std::string error;
-         EXPECT_TRUE(demo::CreateTable(
-             path, {{"INDEX_TYP", 'C', 4}, {"INDEX_DAT", 'D', 8}, {"INDEX_100", 'C', 10}},
-             {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)"}}, &error))
-             << error;
-         auto db = tables::DBServer::Open(path, true, false);
-         if (db) {
-           EXPECT_TRUE(db->Append());
-           EXPECT_TRUE(db->FieldPut("INDEX_TYP", rt::Value::String("C")));
-           EXPECT_TRUE(db->FieldPut("INDEX_DAT", rt::Value::FromDate(rt::Date::FromYmd(2017, 1, 1))));
-           EXPECT_TRUE(db->FieldPut("INDEX_100", rt::Value::String("23.50")));
-           db->Close();
-         }
-         i.WriteFile(i.data("doc01 /Velmora.ini"), "[2017]\r\ntarif=1\r\nindex=1\r\n");
+         RebuildPracticeIndex(i, {{"INDEX_TYP", 'C', 4}, {"INDEX_DAT", 'D', 8},
+                                  {"INDEX_100", 'C', 10}},
+                              rt::Value::String("23.50"));
          return nullptr;
        },
        "Modifcation Index 2017 pour le cabinet 01  rat\xc3\xa9 \n", "INDEX_100", false},
+      {"key-letter values too wide for the practice's field",
+       [](const Installation& i) {
+         RebuildPracticeIndex(i, {{"INDEX_TYP", 'C', 4}, {"INDEX_DAT", 'D', 8},
+                                  {"INDEX_100", 'N', 4, 2}},
+                              rt::Value::Float(1.5, 2));
+         return nullptr;
+       },
+       "Modifcation Index 2017 pour le cabinet 01  rat\xc3\xa9 \n", "does not fit", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
