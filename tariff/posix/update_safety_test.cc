@@ -397,7 +397,8 @@ TEST_F(UpdateSafety, PracticeThatCannotBeWrittenIsLeftAlone) {
     Installation inst("demo-tree");
     std::shared_ptr<void> held = c.setup(inst);
     const std::string before = DiskState(inst.dir() + "/" + doc01);
-    const std::string args = "--program-dir '" + inst.prog() + "' --on-error default --lock-wait 0.2";
+    const std::string args =
+        "--program-dir '" + inst.prog() + "' --on-error default --lock-wait 0.2";
     for (int run = 1; run <= 2; ++run) {
       Outcome o = RunRunner(args);
       EXPECT_EQ(o.status, kExitPracticeFailed) << "run " << run << "\n" << o.out;
@@ -425,9 +426,9 @@ TEST_F(UpdateSafety, PathsWithAccentsWork) {
       fs::temp_directory_path() / ("tarif-\xc3\xa9t\xc3\xa9-" + std::to_string(getpid()));
   fs::remove_all(base);
   fs::create_directories(base);
-  fs::copy(fs::path(PROJECT_TESTDATA_DIR) / "tariff" / "demo-tree", base / "Cabinet m\xc3\xa9" "dical",
-           fs::copy_options::recursive);
   const fs::path dir = base / "Cabinet m\xc3\xa9" "dical";
+  fs::copy(fs::path(PROJECT_TESTDATA_DIR) / "tariff" / "demo-tree", dir,
+           fs::copy_options::recursive);
   std::string root_1252;
   for (size_t i = 0; i < (dir / "root").string().size(); ++i) {
     unsigned char c = static_cast<unsigned char>((dir / "root").string()[i]);
@@ -457,8 +458,8 @@ TEST_F(UpdateSafety, PathsWithAccentsWork) {
   const fs::path tabletool = BinDir() / "tabletool";
   if (fs::exists(make_demo) && fs::exists(tabletool)) {
     const fs::path demo = base / "d\xc3\xa9mo";
-    ASSERT_EQ(std::system(("'" + make_demo.string() + "' '" + demo.string() + "' >/dev/null").c_str()),
-              0);
+    const std::string make = "'" + make_demo.string() + "' '" + demo.string() + "' >/dev/null";
+    ASSERT_EQ(std::system(make.c_str()), 0);
     Outcome d = RunRunner("--program-dir '" + (demo / "prog").string() + "'");
     EXPECT_EQ(d.status, kExitOk) << d.out;
     EXPECT_EQ(std::system(("'" + tabletool.string() + "' check '" +
