@@ -86,20 +86,8 @@ bool Db::AppendDB(const std::string& source) const {
       .GetLogic();
 }
 
-namespace {
-
-// Whether the table service holds appends (CommitAppend). Without it the append
-// is plain: written at once, the marker after it.
-bool HoldsAppends(const rt::Value& server) {
-  rt::ObjectRef o = server.GetObject();
-  return o && o->cls()->FindMethod(rt::String2Symbol("CommitAppend"));
-}
-
-}  // namespace
-
 bool Db::AppendDBHeld(const std::string& source, const std::string& marker_ini,
                       const std::string& key) const {
-  if (!HoldsAppends(server_)) return AppendDB(source);
   rt::Value marker = rt::Value::FromArray(rt::ArrayInit(
       {rt::Value::String(marker_ini), rt::Value::String("2017"), rt::Value::String(key)}));
   return rt::Send(server_, "AppendDB",
@@ -108,13 +96,9 @@ bool Db::AppendDBHeld(const std::string& source, const std::string& marker_ini,
       .GetLogic();
 }
 
-bool Db::CommitAppend() const {
-  return !HoldsAppends(server_) || rt::Send(server_, "CommitAppend").GetLogic();
-}
+bool Db::CommitAppend() const { return rt::Send(server_, "CommitAppend").GetLogic(); }
 
-bool Db::RollbackAppend() const {
-  return HoldsAppends(server_) && rt::Send(server_, "RollbackAppend").GetLogic();
-}
+bool Db::RollbackAppend() const { return rt::Send(server_, "RollbackAppend").GetLogic(); }
 
 std::map<std::string, Db::FieldShape> Db::Structure() const {
   std::map<std::string, FieldShape> fields;

@@ -105,6 +105,34 @@ TEST(Runner, DemoInstallationRunsTwice) {
   EXPECT_EQ(second.out.find("Modifi\xc3\xa9\n"), std::string::npos) << second.out;
 }
 
+// `tarif2017 … | head -1`: the reader goes away after the first line; the
+// update still runs to its end, writes every marker, and exits 0.
+TEST(Runner, VanishedStandardOutputDoesNotStopTheUpdate) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  testing::Installation inst("demo-tree");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);  // nobody will ever read
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    std::freopen("/dev/null", "w", stderr);
+    std::string prog = "--program-dir=" + inst.prog();
+    execl(Runner().c_str(), "tarif2017", prog.c_str(), nullptr);
+    _exit(127);
+  }
+  close(fds[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (const char* practice : {"doc01 ", "doc03 "}) {
+    EXPECT_NE(testing::ReadFile(inst.data(std::string(practice) + "/Velmora.ini")).find("index=1"),
+              std::string::npos)
+        << practice;
+  }
+}
+
 TEST(Runner, NoDataRootIsItsOwnExitCode) {
   if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
   testing::Installation inst("demo-tree");

@@ -95,6 +95,9 @@ void AppendWithMarker(const Db& table, const std::string& source, const Practice
   }
   RT_LINE();
   table.RollbackAppend();
+  // Should the "1" have reached the file after all (only its reading failed),
+  // it must not stand for records that are gone.
+  p.config->WriteString("2017", key, "");
   PostFailed(head + p.code + text::kFailed, progress);
   rt::RaiseError(MarkerError(p, rt::kGenWrite,
                              platform::ProfileWriteObstacle(p.config_path.c_str())));

@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     tables::Status st = tables::CheckTable(path, &faults);
     if (!st.ok()) faults.push_back(st.text());
     for (const std::string& f : faults) std::cout << rt::Ansi2Utf8(f) << "\n";
-    std::cout << arg << ": " << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)")
-              << "\n";
+    std::cout << arg << ": "
+              << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)") << "\n";
     if (!faults.empty()) rc = 1;
   }
   return rc;

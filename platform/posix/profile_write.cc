@@ -73,7 +73,9 @@ bool ReplaceAtomically(const std::string& native_target, const std::string& byte
     return false;
   }
   size_t slash = native_target.rfind('/');
-  SyncDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : native_target.substr(0, slash));
+  SyncDirectory(slash == std::string::npos ? "."
+                : slash == 0                ? "/"
+                                            : native_target.substr(0, slash));
   return true;
 }
 
