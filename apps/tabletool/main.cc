@@ -1,7 +1,15 @@
 // tabletool: looking at tables from the command line.
 //   tabletool dump <table.dbf>         the table-dump/1 JSON of the table
 //   tabletool check <table.dbf>...     every fault of tables, memos and tags;
-//                                      exit code 1 when any was found
+//                                      exit code 1 when any was found (a
+//                                      rollback journal beside a table is one:
+//                                      the table is then not opened)
+//   tabletool recover [--force] <table.dbf>
+//                                      undoes the interrupted transaction whose
+//                                      journal lies beside the table and says
+//                                      what it did; --force undoes it even when
+//                                      the files changed after it; exit 1 when
+//                                      the journal was left alone, 2 on errors
 //   tabletool check-tree <progdir>     every table the tariff update would
 //                                      open (check_tree.h); exit code 1 unless sound
 // Paths are native paths or Windows paths (mapped as the system maps them).
@@ -13,8 +21,11 @@
 #include <vector>
 
 #include "apps/tabletool/check_tree.h"
+#include "platform/file.h"
 #include "platform/path.h"
 #include "runtime/convert.h"
+#include "tables/dbserver.h"
+#include "tables/rollback_journal.h"
 #include "tables/table_dump.h"
 
 int main(int argc, char** argv) {
@@ -31,6 +42,11 @@ int main(int argc, char** argv) {
   auto* tree = app.add_subcommand("check-tree", "check every table of an installation; exit 1 unless sound");
   tree->add_option("progdir", tree_dir, "the program directory (Velmora.ini)")->required();
   tree->add_option("--map", maps, "X:=/path or \\\\server\\share=/path: where a drive or UNC prefix of the configuration's paths lives (repeatable)");
+  std::string recover_path;
+  bool force = false;
+  auto* recover = app.add_subcommand("recover", "undo an interrupted transaction of a table");
+  recover->add_option("table", recover_path, "the .dbf file")->required();
+  recover->add_flag("--force", force, "undo even when the files changed after the transaction");
   CLI11_PARSE(app, argc, argv);
   // Arguments come in the terminal's encoding; the table service takes paths in
   // the system's own.
@@ -56,6 +72,26 @@ int main(int argc, char** argv) {
     return tabletool::CheckTree(dir, std::cout);
   }
 
+  if (*recover) {
+    tables::RecoveryResult result = tables::RecoveryResult::kNone;
+    std::string detail;
+    std::string path;
+    if (!system_path(recover_path, &path)) return 2;
+    tables::Status st = tables::DBServer::Recover(path, true, tables::LockSchemeId::kVfp,
+                                                  force, &result, &detail);
+    if (!detail.empty()) std::cout << rt::Ansi2Utf8(detail) << "\n";
+    if (result == tables::RecoveryResult::kNone && st.ok()) {
+      std::cout << recover_path << ": no journal\n";
+    }
+    if (!st.ok()) {
+      std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
+                << st.os_code() << ")\n";
+      return 2;
+    }
+    return result == tables::RecoveryResult::kLive || result == tables::RecoveryResult::kRefused
+               ? 1 : 0;
+  }
+
   if (*dump) {
     std::string path;
     if (!system_path(dump_path, &path)) return 2;
@@ -72,8 +108,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> faults;
     std::string path;
     if (!system_path(arg, &path)) return 2;
-    tables::Status st = tables::CheckTable(path, &faults);
-    if (!st.ok()) faults.push_back(st.text());
+    const std::string journal = tables::JournalPath(path);
+    if (platform::FileExists(journal)) {
+      // Opening would recover it: only a report here.
+      faults.push_back(journal + ": a rollback journal: a transaction is " +
+                       (tables::JournalInUse(path) ? "running"
+                                                   : "unfinished (run tabletool recover)"));
+    } else {
+      tables::Status st = tables::CheckTable(path, &faults);
+      if (!st.ok()) faults.push_back(st.text());
+    }
     for (const std::string& f : faults) std::cout << rt::Ansi2Utf8(f) << "\n";
     std::cout << arg << ": "
               << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)") << "\n";
