@@ -32,6 +32,13 @@ std::string MapPath(std::string_view windows_path);
 std::string CurrentDirectory();
 bool SetCurrentDirectory(std::string_view windows_path);
 
+// The system's form of a path that the OS gave in its own encoding (a command-
+// line argument, a name read from the file system). On Linux the UTF-8 name
+// becomes Windows-1252, and MapPath leads the result back to the same native
+// name; on Windows (ANSI already) it is returned unchanged. False, *path
+// untouched, when a character has no Windows-1252 byte.
+bool PathFromNative(std::string_view native, std::string* path);
+
 // Full path of the running executable, as a Windows path on Windows and as a
 // native path on Linux.
 std::string ExecutablePath();

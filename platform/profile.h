@@ -34,6 +34,14 @@ uint32_t GetProfileStringA(const char* section, const char* key, const char* def
 int32_t WriteProfileStringA(const char* section, const char* key, const char* value);
 uint32_t GetProfileIntA(const char* section, const char* key, int32_t default_value);
 
+// What stands in the way of WritePrivateProfileStringA on `file` now, found
+// without writing it: 0 when nothing does, else the Windows code of the first
+// obstacle (3 the directory is missing, 5 the name is a directory or a
+// read-only file, or the directory takes no new file, 32 another opener denies
+// writing). The directory is tried the way the write uses it: a file is made
+// there and removed again.
+uint32_t ProfileWriteObstacle(const char* file);
+
 // Copies the Windows directory (no trailing backslash) and returns its length;
 // when size is too small, returns the size needed and leaves buffer alone.
 uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size);

@@ -25,7 +25,11 @@ ProgramInfo& Info() {
 
 std::string AsWindowsPath(std::string path) {
   if (path.empty() || path[0] != '/') return path;
-  std::string shown = "Z:" + Utf82Ansi(path);
+  // The platform's own way back from native names; a name without a
+  // Windows-1252 form is shown as best the runtime can.
+  std::string system;
+  if (!platform::PathFromNative(path, &system)) system = Utf82Ansi(path);
+  std::string shown = "Z:" + system;
   for (char& c : shown) {
     if (c == '/') c = '\\';
   }

@@ -1,50 +1,45 @@
 // The coefficient step: the 2017 reference coefficients appended once to the
-// practice's tarif.dbf, with the "tarif" marker written on success.
+// practice's tarif.dbf, committed together with the "tarif" marker.
 #include "runtime/activation.h"
 #include "tariff/db.h"
-#include "tariff/outcome.h"
+#include "tariff/report.h"
+#include "tariff/run_options.h"
 #include "tariff/steps.h"
 #include "tariff/texts.h"
+#include "tariff/update_lock.h"
 
 namespace tariff {
 
-void WriteMarker(const Practice& p, const char* key, const Progress& progress) {
-  RT_LINE();
-  p.config->WriteString("2017", key, "1");
-  // A read-only file or a vanished directory swallows the write silently; the
-  // next run would then add the records a second time.
-  ini::IniFile check(p.config_path);
-  if (check.GetString("2017", key) != "1") {
-    progress.Post(text::kMarkerLost + p.code);
-    NoteStepFailed();
-  }
-}
-
 void CoefficientStep(const Practice& p, bool due, const Progress& progress) {
   RT_LINE();
+  const std::string done = text::kCoefDone + p.code + text::kAlreadyDone;
   if (!due) {
-    progress.Post(text::kCoefDone + p.code + text::kAlreadyDone);
-    NoteStepOk();
-    progress.Pump();
-    progress.ShowLast();
+    PostDone(done, progress);
     return;
   }
   RT_LINE();
-  Db table(p.table_dir + "tarif.dbf");
-  RT_LINE();
-  if (table.AppendDB(p.program_dir + "tarif2017.dbf")) {
-    progress.Post(text::kCoefAdd + p.code + text::kSucceeded);
-    NoteStepOk();
-    RT_LINE();
-    WriteMarker(p, "tarif", progress);
-  } else {
-    progress.Post(text::kCoefAdd + p.code + text::kFailed);
-    NoteStepFailed();
+  std::unique_ptr<UpdateLock> lock;  // a dry run takes no lock
+  if (!DryRun() && !(lock = LockPractice(p, text::kCoefAdd, progress))) return;
+  // Another run may have finished the practice while this one waited.
+  if (MarkerSet(p, "tarif")) {
+    PostDone(done, progress);
+    return;
   }
-  progress.Pump();
-  progress.ShowLast();
+  RT_LINE();
+  if (!MarkerWritable(p)) {
+    PostFailed(text::kCoefAdd + p.code + text::kFailed, progress);
+    return;
+  }
+  RT_LINE();
+  Db table(p.table_dir + "tarif.dbf", DryRun());
+  if (!table.opened()) {
+    PostFailed(text::kCoefAdd + p.code + text::kFailed, progress);
+    return;
+  }
+  AppendWithMarker(table, p.program_dir + "tarif2017.dbf", p, "tarif", text::kCoefAdd, progress);
   RT_LINE();
   table.Close();
+  report::Flush();
 }
 
 }  // namespace tariff

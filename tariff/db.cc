@@ -1,7 +1,10 @@
 #include "tariff/db.h"
 
+#include "platform/file.h"
 #include "runtime/convert.h"
+#include "runtime/error.h"
 #include "runtime/object.h"
+#include "tables/rollback_journal.h"
 
 namespace tariff {
 namespace {
@@ -10,18 +13,53 @@ rt::Value Sym(const char* name) { return rt::Value::Sym(rt::String2Symbol(name))
 
 }  // namespace
 
-Db::Db(const std::string& path)
-    : server_(rt::CreateInstance(rt::String2Symbol("DBServer"),
-                                 std::vector<rt::Value>{rt::Value::String(path),
-                                                        rt::Value::Logic(true),
-                                                        rt::Value::Logic(false),
-                                                        rt::Value::String("DBFCDX")})) {}
+Db::Db(const std::string& path, bool read_only) {
+  // Opening a table first undoes what a dead writer left in its journal; a
+  // look that must not write (the dry run) leaves such a table closed.
+  if (read_only && platform::FileExists(tables::JournalPath(path))) {
+    rt::ErrorInfo e;
+    e.subsystem = "DBFCDX";
+    e.gen_code = rt::kGenOpen;
+    e.severity = 2;
+    e.operation = "DBSERVER:INIT";
+    e.description = "Journal of an interrupted write beside the table: not opened read-only";
+    e.file_name = path;
+    e.can_default = true;
+    rt::RaiseError(e);
+    return;
+  }
+  server_ = rt::CreateInstance(rt::String2Symbol("DBServer"),
+                               std::vector<rt::Value>{rt::Value::String(path),
+                                                      rt::Value::Logic(true),
+                                                      rt::Value::Logic(read_only),
+                                                      rt::Value::String("DBFCDX")});
+}
+
+bool Db::opened() const {
+  return server_.IsObject() && rt::IVarGet(server_, rt::String2Symbol("Used")).GetLogic();
+}
 
 void Db::GoTop() const { rt::Send(server_, "GoTop"); }
 
 bool Db::Eof() const { return rt::IVarGet(server_, rt::String2Symbol("EOF")).GetLogic(); }
 
 void Db::Skip() const { rt::Send(server_, "Skip"); }
+
+void Db::GoTo(uint32_t recno) const {
+  rt::Send(server_, "GoTo", {rt::Value::Long(static_cast<int32_t>(recno))});
+}
+
+uint32_t Db::RecNo() const {
+  return static_cast<uint32_t>(rt::IVarGet(server_, rt::String2Symbol("RECNO")).GetLong());
+}
+
+void Db::SetOrder(uint32_t order) const {
+  rt::Send(server_, "SetOrder", {rt::Value::Long(static_cast<int32_t>(order))});
+}
+
+uint32_t Db::LastRec() const {
+  return static_cast<uint32_t>(rt::IVarGet(server_, rt::String2Symbol("LASTREC")).GetLong());
+}
 
 rt::Value Db::FieldGet(const char* field) const {
   return rt::Send(server_, "FieldGet", {Sym(field)});
@@ -46,6 +84,37 @@ bool Db::AppendDB(const std::string& source) const {
                   {rt::Value::String(source), rt::Value(), rt::Value(), rt::Value(), rt::Value(),
                    rt::Value::String("DBFCDX")})
       .GetLogic();
+}
+
+bool Db::AppendDBHeld(const std::string& source, const std::string& marker_ini,
+                      const std::string& key) const {
+  rt::Value marker = rt::Value::FromArray(rt::ArrayInit(
+      {rt::Value::String(marker_ini), rt::Value::String("2017"), rt::Value::String(key)}));
+  return rt::Send(server_, "AppendDB",
+                  {rt::Value::String(source), rt::Value(), rt::Value(), rt::Value(), rt::Value(),
+                   rt::Value::String("DBFCDX"), marker})
+      .GetLogic();
+}
+
+bool Db::CommitAppend() const { return rt::Send(server_, "CommitAppend").GetLogic(); }
+
+bool Db::RollbackAppend() const { return rt::Send(server_, "RollbackAppend").GetLogic(); }
+
+std::map<std::string, Db::FieldShape> Db::Structure() const {
+  std::map<std::string, FieldShape> fields;
+  rt::Value rows = rt::Send(server_, "DBStruct");
+  if (!rows.IsArray()) return fields;
+  for (const rt::Value& row : rows.GetArray()->items()) {
+    if (!row.IsArray() || row.GetArray()->items().size() < 4) continue;
+    const std::vector<rt::Value>& f = row.GetArray()->items();
+    FieldShape shape;
+    std::string type = f[1].IsString() ? f[1].GetString() : "";
+    shape.type = type.empty() ? 0 : type[0];
+    shape.length = static_cast<uint32_t>(f[2].GetLong());
+    shape.decimals = static_cast<uint32_t>(f[3].GetLong());
+    fields[rt::Upper(f[0].GetString())] = shape;
+  }
+  return fields;
 }
 
 void Db::Close() const {

@@ -3,6 +3,8 @@
 // the runtime's error road (error box, XQERROR.LOG).
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 
 #include "runtime/value.h"
@@ -11,12 +13,18 @@ namespace tariff {
 
 class Db {
  public:
-  // Opens path shared and read-write with the "DBFCDX" driver.
-  explicit Db(const std::string& path);
-  bool opened() const { return server_.IsObject(); }
+  // Opens path shared with the "DBFCDX" driver, read-write unless read_only.
+  explicit Db(const std::string& path, bool read_only = false);
+  // False when the open failed (the table service has reported why).
+  bool opened() const;
   void GoTop() const;
   bool Eof() const;
   void Skip() const;
+  void GoTo(uint32_t recno) const;
+  uint32_t RecNo() const;
+  uint32_t LastRec() const;
+  // 0: natural (physical) order; n: the n-th tag.
+  void SetOrder(uint32_t order) const;
   rt::Value FieldGet(const char* field) const;
   void FieldPut(const char* field, const rt::Value& v) const;
   bool Seek(const std::string& key) const;
@@ -25,10 +33,26 @@ class Db {
   void Append() const;
   // AppendDB(source, no fields, no FOR, no WHILE, no scope, "DBFCDX").
   bool AppendDB(const std::string& source) const;
+  // The same append held until CommitAppend or RollbackAppend: it stays
+  // invisible and undone unless the marker `key` of section "2017" in the INI
+  // file marker_ini reads "1" (what the table service's recovery at the next
+  // open decides by when the process dies in between).
+  bool AppendDBHeld(const std::string& source, const std::string& marker_ini,
+                    const std::string& key) const;
+  bool CommitAppend() const;
+  bool RollbackAppend() const;
   void Close() const;
   // Makes the order keyed on `key` (compared without blanks, case or
   // FIELD-> prefixes) the controlling one; false when the table has none.
   bool UseOrderKeyedOn(const std::string& key) const;
+
+  struct FieldShape {
+    char type = 0;  // 'C', 'D', 'N', ...
+    uint32_t length = 0;
+    uint32_t decimals = 0;
+  };
+  // Every field by name (upper case), from DBStruct.
+  std::map<std::string, FieldShape> Structure() const;
 
  private:
   rt::Value server_;

@@ -13,6 +13,8 @@
 #include "tariff/db.h"
 #include "tariff/outcome.h"
 #include "tariff/progress.h"
+#include "tariff/report.h"
+#include "tariff/run_options.h"
 #include "tariff/steps.h"
 #include "tariff/tariff.h"
 #include "tariff/texts.h"
@@ -52,6 +54,7 @@ rt::Value ModTarif06(const rt::Value& dialog) {
     return dialog;
   }
   NoteConfigFound();
+  report::BeginRun(program_dir);
   const std::string common_dir = root + "data\\comm\\";
   progress.Post(text::kIniOk + program_dir + text::kIniName);
   progress.Post(text::kDataPath + root);
@@ -60,7 +63,10 @@ rt::Value ModTarif06(const rt::Value& dialog) {
   progress.Pump();
 
   RT_LINE();
-  Db practices(common_dir + "doc.dbf");
+  Db practices(common_dir + "doc.dbf", DryRun());
+  // A practice list that did not open (reported by the table service) walks
+  // no practice: the run ends with its closing lines but is no success.
+  if (!practices.opened()) NoteStepFailed();
   RT_LINE();
   practices.GoTop();
   bool stopped = false;
@@ -110,6 +116,7 @@ rt::Value ModTarif06(const rt::Value& dialog) {
   }
   RT_LINE();
   practices.Close();
+  report::EndRun();
   if (stopped) return dialog;
 
   progress.Post(text::kRule);

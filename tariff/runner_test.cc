@@ -62,6 +62,11 @@ TEST(Runner, QuittingOnAnErrorExitsWithTheGeneralCode) {
   Outcome d = RunRunner({"--program-dir", inst.prog(), "--on-error", "default"});
   EXPECT_EQ(d.status, kExitPracticeFailed);  // a failed step is no success
   EXPECT_NE(d.out.find("rat\xc3\xa9 \n"), std::string::npos) << d.out;
+  // Nor is a practice list that cannot be opened, though the run reaches its end.
+  fs::remove(inst.data("comm/doc.dbf"));
+  Outcome no_list = RunRunner({"--program-dir", inst.prog(), "--on-error", "default"});
+  EXPECT_EQ(no_list.status, kExitPracticeFailed);
+  EXPECT_NE(no_list.out.find("Fin modification"), std::string::npos) << no_list.out;
 }
 
 TEST(Runner, DriveMappingReachesTheDataRoot) {
@@ -98,6 +103,34 @@ TEST(Runner, DemoInstallationRunsTwice) {
   Outcome second = RunRunner(prog);
   EXPECT_EQ(second.out.find("Ajout"), std::string::npos) << second.out;
   EXPECT_EQ(second.out.find("Modifi\xc3\xa9\n"), std::string::npos) << second.out;
+}
+
+// `tarif2017 … | head -1`: the reader goes away after the first line; the
+// update still runs to its end, writes every marker, and exits 0.
+TEST(Runner, VanishedStandardOutputDoesNotStopTheUpdate) {
+  if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
+  testing::Installation inst("demo-tree");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);  // nobody will ever read
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], STDOUT_FILENO);
+    std::freopen("/dev/null", "w", stderr);
+    std::string prog = "--program-dir=" + inst.prog();
+    execl(Runner().c_str(), "tarif2017", prog.c_str(), nullptr);
+    _exit(127);
+  }
+  close(fds[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (const char* practice : {"doc01 ", "doc03 "}) {
+    EXPECT_NE(testing::ReadFile(inst.data(std::string(practice) + "/Velmora.ini")).find("index=1"),
+              std::string::npos)
+        << practice;
+  }
 }
 
 TEST(Runner, NoDataRootIsItsOwnExitCode) {

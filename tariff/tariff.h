@@ -9,6 +9,7 @@
 // Runtime errors go through the error protocol to the default handler.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -22,6 +23,11 @@ rt::Value ModTarif06(const rt::Value& dialog);
 
 // Installs ModTarif06 as MainDialog's update (class library set-up).
 void AddToProgram(rt::Program& program);
+
+// How long a step waits for another run that is updating the same practice
+// (its update lock, default 10 s) before it gives up on the practice. Returns
+// the previous value.
+std::chrono::milliseconds SetUpdateLockPatience(std::chrono::milliseconds patience);
 
 // Called with every progress line as it is posted (the Linux console runner
 // echoes them); empty: nobody listens. Returns the previous observer.

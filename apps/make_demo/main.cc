@@ -16,6 +16,7 @@
 
 #include "apps/make_demo/big_tables.h"
 #include "apps/make_demo/create_table.h"
+#include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/startup.h"
 #include "tables/dbserver.h"
@@ -64,6 +65,16 @@ rt::Value Day(int y, int m, int d) { return rt::Value::FromDate(rt::Date::FromYm
 void Fail(const std::string& what) {
   std::cerr << "make-demo: " << what << "\n";
   std::exit(1);
+}
+
+// The system's (Windows-1252) form of a native path, as the table service and
+// the INI files take it.
+std::string Sys(const fs::path& native) {
+  std::string path;
+  if (!platform::PathFromNative(native.string(), &path)) {
+    Fail(native.string() + ": a character of this path has no Windows-1252 form");
+  }
+  return path;
 }
 
 void Create(const std::string& path, const std::vector<FieldSpec>& fields,
@@ -143,7 +154,7 @@ void Practice(const fs::path& data, const std::string& code, bool tarif_done, bo
 
   std::vector<FieldSpec> tarif_fields = kTarifFields;
   tarif_fields.insert(tarif_fields.begin() + 3, {"PRIX_CAB", 'N', 10, 2});
-  std::string tarif = (dir / "tarif.dbf").string();
+  std::string tarif = Sys(dir / "tarif.dbf");
   Create(tarif, tarif_fields, kTarifTags);
   With(tarif, [&](tables::DBServer& db) {
     TarifRows(db, 2015, 1, 0, true);
@@ -151,7 +162,7 @@ void Practice(const fs::path& data, const std::string& code, bool tarif_done, bo
     if (tarif_done) TarifRows(db, 2017, 5, 1.0, false);
   });
 
-  std::string index = (dir / "ind_100.dbf").string();
+  std::string index = Sys(dir / "ind_100.dbf");
   Create(index, kIndexFields, kIndexTags);
   With(index, [&](tables::DBServer& db) {
     IndexRows(db, 2015, kOld, 2);
@@ -210,6 +221,7 @@ int main(int argc, char** argv) {
     return argc == 2 ? 0 : 2;
   }
   fs::path dir = fs::absolute(argv[1]);
+  Sys(dir);  // a path the installation cannot name is refused before anything is made
   if (fs::exists(dir) && !fs::is_empty(dir)) Fail(dir.string() + " is not empty");
   rt::Program p;
   rt::AddRuntimeToProgram(p);
@@ -222,11 +234,11 @@ int main(int argc, char** argv) {
   fs::path data = root / "data";
   fs::create_directories(prog);
   fs::create_directories(data / "comm");
-  std::string root_text = root.string() + "/";
+  std::string root_text = Sys(root) + "/";
   WriteText(prog / "Velmora.ini",
             "[Path]\r\nCommun=" + root_text + "\r\n\r\n[options]\r\nlaptop=0\r\n");
 
-  std::string ref_tarif = (prog / "tarif2017.dbf").string();
+  std::string ref_tarif = Sys(prog / "tarif2017.dbf");
   Create(ref_tarif, kTarifFields, kTarifTags);
   With(ref_tarif, [](tables::DBServer& db) {
     TarifRows(db, 2017, 5, 1.0, false);
@@ -235,11 +247,11 @@ int main(int argc, char** argv) {
                    {"COEF", Num(2.0)}, {"DATE_EFF", Day(2017, 5, 1)}});
     db.Delete();
   });
-  std::string ref_index = (prog / "ind_1002017.dbf").string();
+  std::string ref_index = Sys(prog / "ind_1002017.dbf");
   Create(ref_index, kIndexFields, kIndexTags);
   With(ref_index, [](tables::DBServer& db) { IndexRows(db, 2017, k2017, 3); });
 
-  std::string doc = (data / "comm" / "doc.dbf").string();
+  std::string doc = Sys(data / "comm" / "doc.dbf");
   Create(doc, {{"CABINET", 'C', 3}, {"NOM", 'C', 30}}, {{"CABINET", "CABINET"}});
   With(doc, [&](tables::DBServer& db) {
     AppendRow(db, {{"CABINET", Str("01")}, {"NOM", Str("Cabinet du Dr Martin")}});

@@ -10,6 +10,8 @@
 //                                      what it did; --force undoes it even when
 //                                      the files changed after it; exit 1 when
 //                                      the journal was left alone, 2 on errors
+//   tabletool check-tree <progdir>     every table the tariff update would
+//                                      open (check_tree.h); exit code 1 unless sound
 // Paths are native paths or Windows paths (mapped as the system maps them).
 #include <CLI/CLI.hpp>
 
@@ -18,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "apps/tabletool/check_tree.h"
 #include "platform/file.h"
+#include "platform/path.h"
 #include "runtime/convert.h"
 #include "tables/dbserver.h"
 #include "tables/rollback_journal.h"
@@ -33,17 +37,47 @@ int main(int argc, char** argv) {
   dump->add_option("table", dump_path, "the .dbf file")->required();
   auto* check = app.add_subcommand("check", "validate tables; exit 1 on any fault");
   check->add_option("tables", check_paths, "the .dbf files")->required();
+  std::string tree_dir;
+  std::vector<std::string> maps;
+  auto* tree = app.add_subcommand("check-tree", "check every table of an installation; exit 1 unless sound");
+  tree->add_option("progdir", tree_dir, "the program directory (Velmora.ini)")->required();
+  tree->add_option("--map", maps, "X:=/path or \\\\server\\share=/path: where a drive or UNC prefix of the configuration's paths lives (repeatable)");
   std::string recover_path;
   bool force = false;
   auto* recover = app.add_subcommand("recover", "undo an interrupted transaction of a table");
   recover->add_option("table", recover_path, "the .dbf file")->required();
   recover->add_flag("--force", force, "undo even when the files changed after the transaction");
   CLI11_PARSE(app, argc, argv);
+  // Arguments come in the terminal's encoding; the table service takes paths in
+  // the system's own.
+  auto system_path = [](const std::string& arg, std::string* path) {
+    if (platform::PathFromNative(arg, path)) return true;
+    std::cerr << arg << ": a character of this path has no Windows-1252 form\n";
+    return false;
+  };
+
+  if (*tree) {
+    for (const std::string& m : maps) {
+      size_t eq = m.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
+        return 2;
+      }
+      std::string prefix = m.substr(0, eq);
+      if (prefix.size() > 2 && prefix.back() == ':') prefix.pop_back();
+      platform::AddPathMapping(prefix, m.substr(eq + 1));
+    }
+    std::string dir;
+    if (!system_path(tree_dir, &dir)) return 2;
+    return tabletool::CheckTree(dir, std::cout);
+  }
 
   if (*recover) {
     tables::RecoveryResult result = tables::RecoveryResult::kNone;
     std::string detail;
-    tables::Status st = tables::DBServer::Recover(recover_path, true, tables::LockSchemeId::kVfp,
+    std::string path;
+    if (!system_path(recover_path, &path)) return 2;
+    tables::Status st = tables::DBServer::Recover(path, true, tables::LockSchemeId::kVfp,
                                                   force, &result, &detail);
     if (!detail.empty()) std::cout << rt::Ansi2Utf8(detail) << "\n";
     if (result == tables::RecoveryResult::kNone && st.ok()) {
@@ -59,7 +93,9 @@ int main(int argc, char** argv) {
   }
 
   if (*dump) {
-    tables::Status st = tables::DumpTable(dump_path, std::cout);
+    std::string path;
+    if (!system_path(dump_path, &path)) return 2;
+    tables::Status st = tables::DumpTable(path, std::cout);
     if (!st.ok()) {
       std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
                 << st.os_code() << ")\n";
@@ -68,8 +104,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   int rc = 0;
-  for (const std::string& path : check_paths) {
+  for (const std::string& arg : check_paths) {
     std::vector<std::string> faults;
+    std::string path;
+    if (!system_path(arg, &path)) return 2;
     const std::string journal = tables::JournalPath(path);
     if (platform::FileExists(journal)) {
       // Opening would recover it: only a report here.
@@ -81,8 +119,8 @@ int main(int argc, char** argv) {
       if (!st.ok()) faults.push_back(st.text());
     }
     for (const std::string& f : faults) std::cout << rt::Ansi2Utf8(f) << "\n";
-    std::cout << path << ": " << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)")
-              << "\n";
+    std::cout << arg << ": "
+              << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)") << "\n";
     if (!faults.empty()) rc = 1;
   }
   return rc;

@@ -5,10 +5,17 @@
 // the headless GUI back-end under Linux, a real window under Windows), presses
 // OK, echoes every progress line as it is posted (UTF-8), then ends the dialog
 // as "Fermer" does.
+//
+// A standard output that goes away (a closed pipe, `| head`) does not stop the
+// update half-way: SIGPIPE is ignored and the lines that cannot be written are
+// dropped; the exit status still tells how the update went.
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -23,6 +30,7 @@
 #include "runtime/program.h"
 #include "shell/shell.h"
 #include "tariff/outcome.h"
+#include "tariff/run_options.h"
 #include "tariff/tariff.h"
 
 namespace {
@@ -66,12 +74,16 @@ int main(int argc, char** argv) {
       "Tarif2017.exe does when OK is pressed, and prints the progress lines.\n"
       "Exit status: 0 when every step of every practice succeeded or was already done; "
       "64 for a bad command line; 70 when the configuration (Velmora.ini with a data root) was "
-      "not found; 71 when a step failed, a practice was passed over or the run did not end; the "
-      "error's general code when an error box was answered with quit; 255 when start-up "
-      "failed."};
+      "not found; 71 when a step failed (a table or a marker that could not be written, a "
+      "practice being updated by another run), a practice was passed over or the run did not "
+      "end; the error's general code (1 to 41) when an error box was answered with quit; 255 "
+      "when start-up failed.\n"
+      "Paths are taken in the terminal's encoding (UTF-8) and must have a Windows-1252 form."};
   std::string program_dir;
   std::vector<std::string> maps;
   std::string on_error = "quit";
+  double lock_wait = 10;
+  tariff::RunOptions run_options;
   cli.add_option("--program-dir", program_dir,
                  "the program directory (Velmora.ini, tarif2017.dbf, ind_1002017.dbf, "
                  "XQERROR.LOG); default: the executable's directory");
@@ -82,6 +94,17 @@ int main(int argc, char** argv) {
                  "how runtime error boxes are answered: ask (prompt; needs a terminal), "
                  "default, retry or quit")
       ->check(CLI::IsMember({"ask", "default", "retry", "quit"}));
+  cli.add_flag("--dry-run", run_options.dry_run,
+               "print the lines a real run would print and change nothing (tables, memos, "
+               "indexes, INI files, locks and journals are only read)");
+  cli.add_option("--report", run_options.report_path,
+                 "write the change report (CSV) to this file instead of the program "
+                 "directory's Tarif2017-changes.csv; with --dry-run, the rows of what would "
+                 "change go there (and nowhere without it)");
+  cli.add_option("--lock-wait", lock_wait,
+                 "seconds a step waits for another run that is updating the same practice "
+                 "(default 10); the step then fails")
+      ->check(CLI::Range(0.0, 3600.0));
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -95,11 +118,40 @@ int main(int argc, char** argv) {
       std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
       return tariff::kExitUsage;
     }
-    std::string prefix = m.substr(0, eq);
+    std::string prefix;
+    if (!platform::PathFromNative(m.substr(0, eq), &prefix)) {
+      std::cerr << "--map " << m << ": the prefix has no Windows-1252 form\n";
+      return tariff::kExitUsage;
+    }
     if (prefix.size() > 1 && prefix.back() == ':' && prefix.size() > 2) prefix.pop_back();
     platform::AddPathMapping(prefix, m.substr(eq + 1));
   }
-  if (!program_dir.empty()) rt::SetWorkDir(WithSeparator(program_dir));
+  if (!program_dir.empty()) {
+    std::string dir;
+    if (!platform::PathFromNative(program_dir, &dir)) {
+      std::cerr << "--program-dir " << program_dir
+                << ": a character of this path has no Windows-1252 form\n";
+      return tariff::kExitUsage;
+    }
+    rt::SetWorkDir(WithSeparator(dir));
+  }
+  tariff::SetUpdateLockPatience(
+      std::chrono::milliseconds(static_cast<int64_t>(lock_wait * 1000)));
+#ifdef SIGPIPE
+  signal(SIGPIPE, SIG_IGN);
+#endif
+  if (!run_options.report_path.empty()) {
+    std::error_code ec;
+    std::filesystem::path report = std::filesystem::absolute(run_options.report_path, ec);
+    std::string path;
+    if (ec || !platform::PathFromNative(report.string(), &path)) {
+      std::cerr << "--report " << run_options.report_path
+                << ": a character of this path has no Windows-1252 form\n";
+      return tariff::kExitUsage;
+    }
+    run_options.report_path = path;
+  }
+  tariff::SetRunOptions(run_options);
   if (on_error == "ask") {
     if (!isatty(STDIN_FILENO)) {
       std::cerr << "--on-error ask needs a terminal on standard input\n";

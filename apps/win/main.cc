@@ -11,6 +11,10 @@
 //   /onerror quit|default
 //                      answers every error box without a person (quit ends the process with
 //                      the error's general code, as the box's own Quit does)
+//   /dry-run           the update posts the lines a real run would post and changes nothing
+//                      (tables opened read-only, no marker, lock, journal or report written)
+//   /report FILE       the change report goes to FILE instead of the program directory's
+//                      Tarif2017-changes.csv; with /dry-run, what would change goes there
 // Switches are case-insensitive and may start with / or -. Without any of them the command
 // line is not looked at, as it never was; with one, a word that is not understood refuses the
 // run with exit code 64 before anything is touched.
@@ -31,6 +35,7 @@
 #include "runtime/symbol.h"
 #include "shell/shell.h"
 #include "tariff/outcome.h"
+#include "tariff/run_options.h"
 #include "tariff/tariff.h"
 
 namespace {
@@ -43,6 +48,7 @@ struct Options {
   bool auto_run = false;
   std::string log;
   uint32_t on_error = 0;  // 0: ask the user; else the error box answer
+  tariff::RunOptions run;
   std::string bad;        // why the command line is refused ("" when it is not)
 };
 
@@ -55,7 +61,10 @@ Options ParseCommandLine(int argc, char** argv) {
             rt::AsciiUpper(w.substr(1)) == rt::AsciiUpper(name));
   };
   for (const std::string& w : words) {
-    if (is_switch(w, "auto") || is_switch(w, "log") || is_switch(w, "onerror")) o.any = true;
+    if (is_switch(w, "auto") || is_switch(w, "log") || is_switch(w, "onerror") ||
+        is_switch(w, "dry-run") || is_switch(w, "report")) {
+      o.any = true;
+    }
   }
   if (!o.any) return o;
   for (size_t i = 0; i < words.size() && o.bad.empty(); ++i) {
@@ -67,6 +76,14 @@ Options ParseCommandLine(int argc, char** argv) {
         o.bad = "/log needs a file name";
       } else {
         o.log = words[++i];
+      }
+    } else if (is_switch(w, "dry-run")) {
+      o.run.dry_run = true;
+    } else if (is_switch(w, "report")) {
+      if (i + 1 >= words.size() || words[i + 1].empty()) {
+        o.bad = "/report needs a file name";
+      } else {
+        o.run.report_path = words[++i];
       }
     } else if (is_switch(w, "onerror")) {
       std::string answer = i + 1 < words.size() ? rt::AsciiUpper(words[++i]) : "";
@@ -131,7 +148,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // No console and nobody to answer a box: reasons go to the standard error.
   Options options = ParseCommandLine(__argc, __argv);
   if (!options.bad.empty()) {
-    std::fprintf(stderr, "Tarif2017: %s (usage: /auto /log FILE /onerror quit|default)\n",
+    std::fprintf(stderr, "Tarif2017: %s (usage: /auto /log FILE /onerror quit|default /dry-run /report FILE)\n",
                  options.bad.c_str());
     return tariff::kExitUsage;
   }
@@ -150,6 +167,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (!options.log.empty()) {
     tariff::SetLineObserver([&log](const std::string& line) { log.Write(line); });
   }
+  tariff::SetRunOptions(options.run);
   if (options.auto_run) shell::SetAutoRun(true);
   rt::CallFunction("GuiStart");
   if (!options.auto_run) return log.failed() ? kExitLogFailed : rt::ErrorLevel();

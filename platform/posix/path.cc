@@ -197,6 +197,13 @@ bool SetCurrentDirectory(std::string_view windows_path) {
   return chdir(MapPath(windows_path).c_str()) == 0;
 }
 
+bool PathFromNative(std::string_view native, std::string* path) {
+  std::string cp;
+  if (!Utf8ToCp1252(native, &cp)) return false;
+  *path = std::move(cp);
+  return true;
+}
+
 std::string ExecutablePath() {
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);

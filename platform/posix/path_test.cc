@@ -108,6 +108,34 @@ TEST_F(PathTest, CurrentDirectoryShowsTheMapping) {
   EXPECT_FALSE(SetCurrentDirectory("C:\\nowhere"));
 }
 
+TEST_F(PathTest, NativeNamesComeBackInTheSystemsForm) {
+  struct Case {
+    std::string native;
+    bool ok;
+    std::string system;
+  };
+  const Case cases[] = {
+      {"/tmp/plain/doc01", true, "/tmp/plain/doc01"},
+      {"/tmp/Cabinet m\xc3\xa9" "dical/\xc3\x89t\xc3\xa9 \xe2\x82\xac", true,
+       "/tmp/Cabinet m\xe9" "dical/\xc9t\xe9 \x80"},
+      {"relative/\xc3\xa0", true, "relative/\xe0"},
+      {"/tmp/\xc5\x82\xc3\xb3" "d\xc5\xba", false, ""},  // no Windows-1252 form
+      {"/tmp/\xe9t\xe9", false, ""},                         // not UTF-8
+  };
+  for (const Case& c : cases) {
+    std::string got = "untouched";
+    EXPECT_EQ(PathFromNative(c.native, &got), c.ok) << c.native;
+    EXPECT_EQ(got, c.ok ? c.system : "untouched") << c.native;
+  }
+  // Round trip through MapPath, for a directory that exists and one that does not.
+  fs::create_directories(root_ + "/c/Caf\xc3\xa9");
+  for (const std::string& native : {root_ + "/c/Caf\xc3\xa9", root_ + "/c/Caf\xc3\xa9/n\xc3\xa9"}) {
+    std::string system;
+    ASSERT_TRUE(PathFromNative(native, &system));
+    EXPECT_EQ(MapPath(system), native);
+  }
+}
+
 TEST_F(PathTest, ExecutablePathIsNative) {
   std::string exe = ExecutablePath();
   ASSERT_FALSE(exe.empty());

@@ -39,16 +39,25 @@ void SyncDirectory(const std::string& native_dir) {
   }
 }
 
-// Writes bytes to a fresh file beside native_target and renames it over the
-// target. mode < 0: a new file, created with the default permissions.
-bool ReplaceAtomically(const std::string& native_target, const std::string& bytes, int mode) {
-  size_t slash = native_target.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : native_target.substr(0, slash);
-  if (dir.empty()) dir = "/";
-  std::string base = slash == std::string::npos ? native_target : native_target.substr(slash + 1);
+// The temporary file that replaces `target` (a path in the system's form, see
+// PathFromNative): a hidden name in the same directory, unique to this process.
+std::string TemporaryBeside(const std::string& target) {
+  size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash);
+  std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   static unsigned counter = 0;
-  std::string temp =
-      dir + "/." + base + "." + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".tmp";
+  return dir + "/." + base + "." + std::to_string(getpid()) + "-" + std::to_string(++counter) +
+         ".tmp";
+}
+
+// Writes bytes to a fresh file beside native_target and renames it over the
+// target. mode < 0: a new file, created with the default permissions. The file
+// layer takes paths in the system's form, so the native names go back to it
+// first (a directory named in UTF-8 would otherwise be encoded a second time).
+bool ReplaceAtomically(const std::string& native_target, const std::string& bytes, int mode) {
+  std::string target;
+  if (!PathFromNative(native_target, &target)) return false;
+  const std::string temp = TemporaryBeside(target);
 
   std::unique_ptr<File> f;
   if (!OpenFile(temp, Access::kWrite, Share::kExclusive, Disposition::kCreateNew, 0x80, &f).ok()) {
@@ -56,13 +65,17 @@ bool ReplaceAtomically(const std::string& native_target, const std::string& byte
   }
   bool ok = (bytes.empty() || f->WriteAt(0, bytes.data(), bytes.size()).ok()) && f->Flush().ok();
   f.reset();
-  if (ok && mode >= 0) ok = chmod(temp.c_str(), static_cast<mode_t>(mode)) == 0;
-  if (ok) ok = RenameFile(temp, native_target).ok();
+  const std::string native_temp = MapPath(temp);
+  if (ok && mode >= 0) ok = chmod(native_temp.c_str(), static_cast<mode_t>(mode)) == 0;
+  if (ok) ok = RenameFile(temp, target).ok();
   if (!ok) {
-    unlink(temp.c_str());
+    unlink(native_temp.c_str());
     return false;
   }
-  SyncDirectory(dir);
+  size_t slash = native_target.rfind('/');
+  SyncDirectory(slash == std::string::npos ? "."
+                : slash == 0                ? "/"
+                                            : native_target.substr(0, slash));
   return true;
 }
 
@@ -110,6 +123,33 @@ int32_t WritePrivateProfileStringA(const char* section, const char* key, const c
   }
   if (!out) return 1;
   return ReplaceAtomically(native, *out, exists ? static_cast<int>(st.st_mode & 07777) : -1);
+}
+
+uint32_t ProfileWriteObstacle(const char* file) {
+  std::string path = ResolveProfilePath(file);
+  if (path.empty()) return kErrorPathNotFound;
+  std::string native = MapPath(path);
+  if (native.empty()) return kErrorPathNotFound;
+  struct stat st;
+  if (stat(native.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode) || (st.st_mode & 0222) == 0) return kErrorAccessDenied;
+    std::unique_ptr<File> held;
+    OsStatus open =
+        OpenFile(path, Access::kReadWrite, Share::kDenyNone, Disposition::kOpenExisting, 0, &held);
+    if (!open.ok()) return open.code();
+    char resolved[PATH_MAX];
+    if (realpath(native.c_str(), resolved) != nullptr) native = resolved;
+  }
+  std::string target;
+  if (!PathFromNative(native, &target)) return kErrorInvalidName;
+  const std::string temp = TemporaryBeside(target);
+  std::unique_ptr<File> probe;
+  OsStatus made =
+      OpenFile(temp, Access::kWrite, Share::kExclusive, Disposition::kCreateNew, 0x80, &probe);
+  if (!made.ok()) return made.code();
+  probe.reset();
+  OsStatus removed = RemoveFile(temp);
+  return removed.ok() ? 0 : removed.code();
 }
 
 std::optional<std::string> ReadWholeFile(File& file) {

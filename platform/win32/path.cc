@@ -72,6 +72,11 @@ bool SetCurrentDirectory(std::string_view windows_path) {
   return SetCurrentDirectoryA(p.c_str()) != 0;
 }
 
+bool PathFromNative(std::string_view native, std::string* path) {
+  *path = std::string(native);
+  return true;
+}
+
 std::string ExecutablePath() {
   char buffer[MAX_PATH + 1];
   DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);

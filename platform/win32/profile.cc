@@ -61,6 +61,33 @@ uint32_t GetProfileIntA(const char* section, const char* key, int32_t default_va
   return ::GetProfileIntA(section, key, default_value);
 }
 
+uint32_t ProfileWriteObstacle(const char* file) {
+  if (file == nullptr || *file == 0) return ERROR_PATH_NOT_FOUND;
+  std::string path = MapPath(file);
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    // The kernel rewrites the file in place: opening it for writing is the test.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(h);
+    return 0;
+  }
+  // A new file: its directory must take one.
+  size_t sep = path.find_last_of("\\/");
+  std::string dir = sep == std::string::npos ? "." : path.substr(0, sep + 1);
+  std::string probe = dir + "~prof" + std::to_string(GetCurrentProcessId()) + ".tmp";
+  HANDLE h = CreateFileA(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(h);
+  return 0;
+}
+
 uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) {
   return ::GetWindowsDirectoryA(buffer, size);
 }

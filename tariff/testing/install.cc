@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
 #include "tables/cdx_check.h"
@@ -126,7 +127,11 @@ std::string CheckAllIndexes(const std::string& dir) {
   std::string faults;
   for (auto& e : fs::recursive_directory_iterator(dir)) {
     if (e.path().extension() != ".dbf") continue;
-    std::string path = e.path().string();
+    std::string path;
+    if (!platform::PathFromNative(e.path().string(), &path)) {
+      faults += e.path().string() + ": no Windows-1252 name\n";
+      continue;
+    }
     auto db = tables::DBServer::Open(path, true, true);
     if (!db) {
       faults += path + ": cannot open\n";
