@@ -51,8 +51,12 @@ class File {
 // status: kErrorLockViolation when the time ran out.
 OsStatus LockWithin(File* file, uint64_t offset, uint64_t length, LockKind kind,
                     std::chrono::milliseconds patience);
-// The patience of the table service's header, memo and index locks.
+// The patience of the table service's header, memo and index locks, and of
+// every other wait for a lock (the share-mode gate of an open on Linux).
 inline constexpr std::chrono::milliseconds kLockPatience{10000};
+// The patience in force: kLockPatience unless a test shortened it.
+std::chrono::milliseconds LockPatience();
+void SetLockPatience(std::chrono::milliseconds patience);
 
 // attributes: Windows file attributes for a created file (0x20 archive, 0x80 normal).
 OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,

@@ -3,6 +3,12 @@
 #include "platform/file.h"
 
 namespace platform {
+namespace {
+std::chrono::milliseconds g_patience = kLockPatience;
+}  // namespace
+
+std::chrono::milliseconds LockPatience() { return g_patience; }
+void SetLockPatience(std::chrono::milliseconds patience) { g_patience = patience; }
 
 OsStatus LockWithin(File* file, uint64_t offset, uint64_t length, LockKind kind,
                     std::chrono::milliseconds patience) {

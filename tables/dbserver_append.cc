@@ -225,7 +225,13 @@ bool DBServer::AppendDB(std::string_view source_path, const AppendSpec& spec) {
     rt::RaiseError(MakeErrorInfo(st, "DBSERVER:APPENDDB", std::string(source_path)));
     return false;
   }
-  st = DoAppendDB(*source, spec);
+  if (!source->table().damage().empty()) {
+    // A cut-off source would be copied in part: refused before anything is written.
+    st = Status(Status::kCorruption, source->table().path() + ": " + source->table().damage(), 0,
+                source->table().path());
+  } else {
+    st = DoAppendDB(*source, spec);
+  }
   source->Close();
   if (!st.ok()) {
     rt::ErrorInfo info = MakeErrorInfo(st, "DBSERVER:APPENDDB", table_->path());

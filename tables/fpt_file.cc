@@ -130,7 +130,7 @@ Status MemoFile::LockAlloc() {
   for (size_t i = 0; i < lock_.size(); ++i) {
     platform::OsStatus s =
         platform::LockWithin(file_.get(), lock_[i].offset, lock_[i].length,
-                             platform::LockKind::kExclusive, platform::kLockPatience);
+                             platform::LockKind::kExclusive, platform::LockPatience());
     if (!s.ok()) {
       while (i-- > 0) file_->Unlock(lock_[i].offset, lock_[i].length);
       return Status(Status::kLock, name_ + ": cannot lock the memo file", s.code(), name_);
@@ -167,7 +167,7 @@ Status MemoFile::ReadState(uint32_t* next_free, uint64_t* file_size) {
     for (; taken < lock_.size(); ++taken) {
       platform::OsStatus s =
           platform::LockWithin(file_.get(), lock_[taken].offset, lock_[taken].length,
-                               platform::LockKind::kShared, platform::kLockPatience);
+                               platform::LockKind::kShared, platform::LockPatience());
       if (!s.ok()) {
         release();
         return Status(Status::kLock, name_ + ": cannot lock the memo file", s.code(), name_);

@@ -24,7 +24,7 @@ IndexStatus CdxIndex::LockForRead() {
   if (options_.shared) {
     platform::OsStatus s =
         platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
-                             platform::LockKind::kShared, platform::kLockPatience);
+                             platform::LockKind::kShared, platform::LockPatience());
     if (!s.ok()) {
       --read_depth_;
       return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
@@ -53,7 +53,7 @@ IndexStatus CdxIndex::LockForWrite() {
   if (options_.shared) {
     platform::OsStatus s = platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
                                                 platform::LockKind::kExclusive,
-                                                platform::kLockPatience);
+                                                platform::LockPatience());
     if (!s.ok()) {
       return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
     }

@@ -219,7 +219,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   // Our own header lock keeps our other writers out; a holder here is a
   // recoverer of a dead writer's journal, which finishes quickly.
   s = platform::LockWithin(f.get(), kJournalLiveByte, 1, platform::LockKind::kExclusive,
-                           platform::kLockPatience);
+                           platform::LockPatience());
   if (!s.ok()) {
     return Status(Status::kLock, "the rollback journal " + path_ + " is in use", s.code(), path_);
   }
@@ -235,6 +235,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   file_ = std::move(f);
   end_ = 0;
   stats_ = Stats();
+  tables_flushed_ = false;
   std::vector<uint8_t> p(kSignature, kSignature + sizeof kSignature);
   Put16(&p, kVersion);
   p.push_back(static_cast<uint8_t>(targets_.size()));
@@ -277,6 +278,7 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
   Target* t = Find(role);
   if (t == nullptr) return Status::Ok();
   TABLE_RETURN_IF_ERROR(Touch(role, t));
+  tables_flushed_ = false;
   uint64_t end = std::min(offset + length, t->old_size);
   uint64_t at = offset;
   while (at < end) {
@@ -332,11 +334,14 @@ Status RollbackJournal::Sync() {
 }
 
 Status RollbackJournal::FlushTables() {
+  if (tables_flushed_) return Status::Ok();
   for (auto& [role, t] : targets_) {
+    if (!t.sized) continue;  // not changed by this transaction
     OsStatus s = t.file->Flush();
     if (!s.ok()) return Status(Status::kWrite, "cannot flush " + t.name, s.code(), path_);
     ++stats_.table_flushes;
   }
+  tables_flushed_ = true;
   return Status::Ok();
 }
 

@@ -115,6 +115,7 @@ class RollbackJournal {
   uint64_t end_ = 0;  // journal bytes written
   bool active_ = false;
   bool dirty_ = false;
+  bool tables_flushed_ = false;  // no table write since the last FlushTables
   Stats stats_;
 };
 

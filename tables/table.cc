@@ -108,16 +108,17 @@ Status Table::Validate() {
     if (last != 0x1A) warnings_.push_back("trailing byte after the last record is not 0x1A");
   } else if (rest > 1) {
     warnings_.push_back("partial record at the end of the file");
-    if (write_refusal_.empty()) {
-      write_refusal_ = "the file ends with a partial record (" + std::to_string(rest) + " bytes)";
-    }
+    damage_ = "the file ends with a partial record (" + std::to_string(rest) + " bytes)";
+    if (write_refusal_.empty()) write_refusal_ = damage_;
   }
   if (header_.stored_count > count_) {
     warnings_.push_back("header counts " + std::to_string(header_.stored_count) +
                         " records, the file holds " + std::to_string(count_));
-    if (write_refusal_.empty()) {
-      write_refusal_ = "the header counts more records than the file holds (truncated copy?)";
+    if (damage_.empty()) {
+      damage_ = "the header counts " + std::to_string(header_.stored_count) +
+                " records, the file holds " + std::to_string(count_) + " (truncated copy?)";
     }
+    if (write_refusal_.empty()) write_refusal_ = damage_;
   } else if (header_.stored_count < count_ && !options_.shared) {
     warnings_.push_back("header counts " + std::to_string(header_.stored_count) +
                         " records, the file holds " + std::to_string(count_));
@@ -227,7 +228,7 @@ Status Table::TakeRanges(const std::vector<LockRange>& ranges, bool wait) {
     // A bounded wait: never block for ever while other locks may be held.
     OsStatus s = platform::LockWithin(
         file_.get(), ranges[i].offset, ranges[i].length, platform::LockKind::kExclusive,
-        wait ? platform::kLockPatience : std::chrono::milliseconds(0));
+        wait ? platform::LockPatience() : std::chrono::milliseconds(0));
     if (!s.ok()) {
       while (i-- > 0) file_->Unlock(ranges[i].offset, ranges[i].length);
       return Status(Status::kLock, path_ + ": lock not granted", s.code(), path_);

@@ -62,6 +62,9 @@ class Table {
   MemoFile* memo() { return memo_.get(); }
   // Why the table may not be written (empty when it may).
   const std::string& write_refusal() const { return write_refusal_; }
+  // Why the file is not whole (header count above the records in the file, or
+  // a partial last record); empty when it is.
+  const std::string& damage() const { return damage_; }
   // Warnings found at open (count mismatch, trailing garbage), for tools.
   const std::vector<std::string>& warnings() const { return warnings_; }
 
@@ -146,6 +149,7 @@ class Table {
   std::unique_ptr<platform::File> file_;
   std::unique_ptr<MemoFile> memo_;
   std::string write_refusal_;
+  std::string damage_;
   std::vector<std::string> warnings_;
   uint32_t count_ = 0;
   std::vector<uint32_t> locked_;

@@ -1,7 +1,15 @@
 // tabletool: looking at tables from the command line.
 //   tabletool dump <table.dbf>         the table-dump/1 JSON of the table
 //   tabletool check <table.dbf>...     every fault of tables, memos and tags;
-//                                      exit code 1 when any was found
+//                                      exit code 1 when any was found (a
+//                                      rollback journal beside a table is one:
+//                                      the table is then not opened)
+//   tabletool recover [--force] <table.dbf>
+//                                      undoes the interrupted transaction whose
+//                                      journal lies beside the table and says
+//                                      what it did; --force undoes it even when
+//                                      the files changed after it; exit 1 when
+//                                      the journal was left alone, 2 on errors
 // Paths are native paths or Windows paths (mapped as the system maps them).
 #include <CLI/CLI.hpp>
 
@@ -10,8 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/path.h"
 #include "runtime/convert.h"
+#include "tables/dbserver.h"
+#include "tables/rollback_journal.h"
 #include "tables/table_dump.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +34,11 @@ int main(int argc, char** argv) {
   dump->add_option("table", dump_path, "the .dbf file")->required();
   auto* check = app.add_subcommand("check", "validate tables; exit 1 on any fault");
   check->add_option("tables", check_paths, "the .dbf files")->required();
+  std::string recover_path;
+  bool force = false;
+  auto* recover = app.add_subcommand("recover", "undo an interrupted transaction of a table");
+  recover->add_option("table", recover_path, "the .dbf file")->required();
+  recover->add_flag("--force", force, "undo even when the files changed after the transaction");
   CLI11_PARSE(app, argc, argv);
   // Arguments come in the terminal's encoding; the table service takes paths in
   // the system's own.
@@ -31,6 +47,26 @@ int main(int argc, char** argv) {
     std::cerr << arg << ": a character of this path has no Windows-1252 form\n";
     return false;
   };
+
+  if (*recover) {
+    std::string path;
+    if (!system_path(recover_path, &path)) return 2;
+    tables::RecoveryResult result = tables::RecoveryResult::kNone;
+    std::string detail;
+    tables::Status st = tables::DBServer::Recover(path, true, tables::LockSchemeId::kVfp,
+                                                  force, &result, &detail);
+    if (!detail.empty()) std::cout << rt::Ansi2Utf8(detail) << "\n";
+    if (result == tables::RecoveryResult::kNone && st.ok()) {
+      std::cout << recover_path << ": no journal\n";
+    }
+    if (!st.ok()) {
+      std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
+                << st.os_code() << ")\n";
+      return 2;
+    }
+    return result == tables::RecoveryResult::kLive || result == tables::RecoveryResult::kRefused
+               ? 1 : 0;
+  }
 
   if (*dump) {
     std::string path;
@@ -48,8 +84,16 @@ int main(int argc, char** argv) {
     std::vector<std::string> faults;
     std::string path;
     if (!system_path(arg, &path)) return 2;
-    tables::Status st = tables::CheckTable(path, &faults);
-    if (!st.ok()) faults.push_back(st.text());
+    const std::string journal = tables::JournalPath(path);
+    if (platform::FileExists(journal)) {
+      // Opening would recover it: only a report here.
+      faults.push_back(journal + ": a rollback journal: a transaction is " +
+                       (tables::JournalInUse(path) ? "running"
+                                                   : "unfinished (run tabletool recover)"));
+    } else {
+      tables::Status st = tables::CheckTable(path, &faults);
+      if (!st.ok()) faults.push_back(st.text());
+    }
     for (const std::string& f : faults) std::cout << rt::Ansi2Utf8(f) << "\n";
     std::cout << arg << ": "
               << (faults.empty() ? "ok" : std::to_string(faults.size()) + " fault(s)") << "\n";

@@ -15,8 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file.h"
@@ -164,7 +167,20 @@ uint32_t ClaimShare(int fd, Access access, Share share) {
   bool deny_read = share == Share::kExclusive;
   bool deny_write = share != Share::kDenyNone;
   // The gate makes test-and-announce one step between cooperating openers.
-  bool gated = SetOfdLock(fd, F_WRLCK, kOpenGate, 1, true);
+  // Cooperating openers hold it for microseconds; another program's lock over
+  // the whole file (lockf) covers it too: a bounded wait, then a lock error.
+  const auto deadline = std::chrono::steady_clock::now() + LockPatience();
+  std::chrono::microseconds nap{100};
+  bool gated = SetOfdLock(fd, F_WRLCK, kOpenGate, 1, false);
+  while (!gated) {
+    if (errno != EAGAIN && errno != EACCES) break;  // no locks here at all: go on ungated
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return kErrorLockViolation;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(nap, deadline - now));
+    nap = std::min(nap * 2, std::chrono::microseconds{10000});
+    gated = SetOfdLock(fd, F_WRLCK, kOpenGate, 1, false);
+  }
   uint32_t result = 0;
   if ((reads && HeldElsewhere(fd, kDeniesRead)) || (writes && HeldElsewhere(fd, kDeniesWrite)) ||
       (deny_read && HeldElsewhere(fd, kHasRead)) ||
