@@ -73,10 +73,10 @@ int main(int argc, char** argv) {
   }
 
   if (*recover) {
-    tables::RecoveryResult result = tables::RecoveryResult::kNone;
-    std::string detail;
     std::string path;
     if (!system_path(recover_path, &path)) return 2;
+    tables::RecoveryResult result = tables::RecoveryResult::kNone;
+    std::string detail;
     tables::Status st = tables::DBServer::Recover(path, true, tables::LockSchemeId::kVfp,
                                                   force, &result, &detail);
     if (!detail.empty()) std::cout << rt::Ansi2Utf8(detail) << "\n";
