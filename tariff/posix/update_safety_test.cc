@@ -184,23 +184,14 @@ class UpdateSafety : public ::testing::Test {
 // Practice 01 takes both appends and both markers, 02 the reconcile pass (a
 // value updated, records added), 03 the key-letter append alone.
 TEST_F(UpdateSafety, KilledAtAnyWriteThenRunAgainEqualsOneRun) {
-  // A process death, unlike a power cut, leaves what was written, flushed or
-  // not: the installations can live in memory, where a flush costs nothing.
-  const char* saved = std::getenv("TMPDIR");
-  const std::string saved_tmpdir = saved ? saved : "";
-  if (fs::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
-  struct Restore {
-    std::string value;
-    bool had;
-    ~Restore() { had ? setenv("TMPDIR", value.c_str(), 1) : unsetenv("TMPDIR"); }
-  } restore{saved_tmpdir, saved != nullptr};
+  testing::KillTestScope in_memory;
   Installation reference("demo-tree");
   uint64_t total = 0;
   ASSERT_EQ(RunInChild(reference, 0, &total), kExitOk);
   ASSERT_GT(total, 0u);
   const std::string want = DiskState(reference.root());
   std::vector<std::string> faults;
-  for (uint64_t n = 1; n <= total; ++n) {
+  for (uint64_t n = 1; n <= total; n += testing::KillStride()) {
     Installation inst("demo-tree");
     int killed = RunInChild(inst, n);
     int again = RunInChild(inst, 0);

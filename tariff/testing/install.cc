@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,39 @@
 namespace tariff::testing {
 
 namespace fs = std::filesystem;
+
+KillTestScope::KillTestScope() {
+  const char* saved = std::getenv("TMPDIR");
+  had_ = saved != nullptr;
+  if (had_) saved_ = saved;
+#if !defined(_WIN32)
+  if (std::filesystem::is_directory("/dev/shm")) setenv("TMPDIR", "/dev/shm", 1);
+#endif
+}
+
+KillTestScope::~KillTestScope() {
+#if !defined(_WIN32)
+  if (had_) {
+    setenv("TMPDIR", saved_.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+#endif
+}
+
+uint64_t KillStride() {
+#if defined(__SANITIZE_ADDRESS__)
+  return 3;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  return 3;
+#else
+  return 1;
+#endif
+#else
+  return 1;
+#endif
+}
 
 Installation::Installation(const std::string& tree) {
   std::string scratch = testsupport::MakeScratchDir("tarif");

@@ -2,11 +2,30 @@
 // read back from it: progress lines of a run, table contents, file bytes.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace tariff::testing {
+
+// Kill tests run the update once per write it makes. They keep their
+// installations in memory while alive (a process death, unlike a power cut,
+// leaves what was written, flushed or not, so a flush there costs nothing),
+// and under the sanitizers, whose runs are several times slower, they try
+// every KillStride()-th write only: the plain builds try every one.
+class KillTestScope {
+ public:
+  KillTestScope();
+  ~KillTestScope();
+  KillTestScope(const KillTestScope&) = delete;
+  KillTestScope& operator=(const KillTestScope&) = delete;
+
+ private:
+  std::string saved_;
+  bool had_ = false;
+};
+uint64_t KillStride();
 
 class Installation {
  public:
