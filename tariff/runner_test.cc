@@ -44,13 +44,13 @@ TEST(Runner, PrintsTheLinesInUtf8AndRunsTwiceSafely) {
   if (!fs::exists(Runner())) GTEST_SKIP() << "runner not built";
   testing::Installation inst("demo-tree");
   Outcome first = RunRunner({"--program-dir", inst.prog()});
-  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.status, 0) << first.out << testing::ReadFile(inst.prog() + "XQERROR.LOG");
   EXPECT_NE(first.out.find("Ajout Lettres-cl\xc3\xa9s 2017 pour le cabinet 01  r\xc3\xa9ussi\n"),
             std::string::npos)
       << first.out;
   EXPECT_NE(first.out.find("Fin modification tarifs 2017\n"), std::string::npos);
   Outcome second = RunRunner({"--program-dir", inst.prog()});
-  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.status, 0) << testing::ReadFile(inst.prog() + "XQERROR.LOG");
   EXPECT_NE(second.out.find("Modifcation Index 2017 pour le cabinet 01  d\xc3\xa9j\xc3\xa0 faite"),
             std::string::npos)
       << second.out;
