@@ -23,6 +23,7 @@
 #include "runtime/settings.h"
 #include "shell/shell.h"
 #include "tariff/testing/install.h"
+#include "tariff/testing/program_fixture.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -114,23 +115,12 @@ std::string Masked(std::string text, const Installation& inst, const std::string
   return std::regex_replace(text, line_number, "(Line:<N>)");
 }
 
-class ErrorReportRun : public ::testing::Test {
+class ErrorReportRun : public testing::ProgramFixture {
  protected:
-  static void SetUpTestSuite() {
-    std::string failure;
-    ASSERT_TRUE(rt::StartRuntime(app::Tarif2017Program(), &failure)) << failure;
-  }
   void SetUp() override {
-    box_ = std::make_shared<rt::ScriptedErrorBox>(1);
-    rt::SetErrorBoxFrontEnd(box_);
-    rt::SetBeep(false);
+    ProgramFixture::SetUp();
     rt::SetErrorLog(true);
   }
-  void TearDown() override {
-    rt::SetErrorBoxFrontEnd(nullptr);
-    rt::SetWorkDir("");
-  }
-  std::shared_ptr<rt::ScriptedErrorBox> box_;
 };
 
 TEST_F(ErrorReportRun, MissingPracticeTableBoxAndLogBlockByteForByte) {

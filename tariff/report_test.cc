@@ -29,6 +29,7 @@
 #include "tariff/run_options.h"
 #include "tariff/tariff.h"
 #include "tariff/testing/install.h"
+#include "tariff/testing/program_fixture.h"
 
 namespace tariff {
 namespace {
@@ -152,24 +153,8 @@ std::vector<Change> Diff(const Contents& before, const Contents& after) {
   return out;
 }
 
-class ReportRun : public ::testing::Test {
+class ReportRun : public testing::ProgramFixture {
  protected:
-  static void SetUpTestSuite() {
-    std::string failure;
-    ASSERT_TRUE(rt::StartRuntime(app::Tarif2017Program(), &failure)) << failure;
-  }
-  void SetUp() override {
-    box_ = std::make_shared<rt::ScriptedErrorBox>(1);
-    rt::SetErrorBoxFrontEnd(box_);
-    rt::SetBeep(false);
-  }
-  void TearDown() override {
-    rt::SetErrorBoxFrontEnd(nullptr);
-    rt::SetWorkDir("");
-    SetLineObserver(nullptr);
-    SetRunOptions(RunOptions());
-    shell::SetAutoRun(false);
-  }
 
   // One run through the dialog; the lines it posted.
   std::vector<std::string> Run(const Installation& inst, const RunOptions& options = {},
@@ -187,7 +172,6 @@ class ReportRun : public ::testing::Test {
     return posted;
   }
 
-  std::shared_ptr<rt::ScriptedErrorBox> box_;
 };
 
 std::string ReportOf(const Installation& inst) {

@@ -20,6 +20,7 @@
 #include "tariff/tariff.h"
 #include "apps/make_demo/create_table.h"
 #include "tariff/testing/install.h"
+#include "tariff/testing/program_fixture.h"
 #include "tariff/texts.h"
 
 namespace tariff {
@@ -42,23 +43,8 @@ struct RunResult {
   bool ended = false;  // the update returned and the dialog was read back
 };
 
-class TariffRun : public ::testing::Test {
+class TariffRun : public testing::ProgramFixture {
  protected:
-  static void SetUpTestSuite() {
-    std::string failure;
-    ASSERT_TRUE(rt::StartRuntime(app::Tarif2017Program(), &failure)) << failure;
-  }
-  void SetUp() override {
-    box_ = std::make_shared<rt::ScriptedErrorBox>(1);
-    rt::SetErrorBoxFrontEnd(box_);
-    rt::SetBeep(false);
-  }
-  void TearDown() override {
-    rt::SetErrorBoxFrontEnd(nullptr);
-    rt::SetWorkDir("");
-    SetLineObserver(nullptr);
-    shell::SetAutoRun(false);
-  }
 
   RunResult Run(const Installation& inst) {
     rt::SetWorkDir(inst.prog());
@@ -89,7 +75,6 @@ class TariffRun : public ::testing::Test {
 
   static std::string Code(const char* c) { return std::string(c) + " "; }
 
-  std::shared_ptr<rt::ScriptedErrorBox> box_;
 };
 
 std::vector<std::string> Header(const Installation& inst) {
