@@ -5,7 +5,8 @@
 // half away from zero, the decimal separator taken from the settings. With no
 // width given a long takes ten places and a float ten plus its decimals and
 // the separator; a number wider than that default still shows in full, while
-// an explicit width that is too small gives asterisks.
+// an explicit width that is too small gives asterisks. The code-page
+// conversion itself lives in platform/cp1252.
 #include "runtime/convert.h"
 
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/cp1252.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 #include "runtime/settings.h"
@@ -254,91 +256,8 @@ std::string LTrim(std::string_view s) {
 
 std::string AllTrim(std::string_view s) { return LTrim(RTrim(s)); }
 
-namespace {
+std::string Ansi2Utf8(std::string_view s) { return platform::Cp1252ToUtf8(s); }
 
-// Code points of the bytes 0x80-0x9F; the five unassigned bytes map to the
-// C1 control of the same number, as Windows converts them, so every byte
-// survives a round trip.
-constexpr char16_t kHigh1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string* out, uint32_t cp) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// The byte for a code point, or '?' when Windows-1252 has none.
-char AnsiOf(uint32_t cp) {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<char>(cp);
-  for (int i = 0; i < 32; ++i) {
-    if (kHigh1252[i] == cp) return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
-
-// Decodes one UTF-8 sequence at s[*i]; malformed input (bad lead or
-// continuation byte, overlong form, surrogate, beyond U+10FFFF) consumes one
-// byte and gives no code point.
-bool DecodeUtf8(std::string_view s, size_t* i, uint32_t* cp) {
-  unsigned char lead = static_cast<unsigned char>(s[*i]);
-  int extra = lead < 0x80             ? 0
-              : (lead & 0xE0) == 0xC0 ? 1
-              : (lead & 0xF0) == 0xE0 ? 2
-              : (lead & 0xF8) == 0xF0 ? 3
-                                      : -1;
-  if (extra < 0 || *i + static_cast<size_t>(extra) >= s.size()) {
-    ++*i;
-    return false;
-  }
-  uint32_t v = extra == 0 ? lead : lead & (0x3F >> extra);
-  for (int k = 1; k <= extra; ++k) {
-    unsigned char c = static_cast<unsigned char>(s[*i + k]);
-    if ((c & 0xC0) != 0x80) {
-      ++*i;
-      return false;
-    }
-    v = (v << 6) | (c & 0x3F);
-  }
-  static constexpr uint32_t kMinOf[4] = {0, 0x80, 0x800, 0x10000};
-  if (v < kMinOf[extra] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) {
-    ++*i;
-    return false;
-  }
-  *i += static_cast<size_t>(extra) + 1;
-  *cp = v;
-  return true;
-}
-
-}  // namespace
-
-std::string Ansi2Utf8(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    AppendUtf8(&out, c >= 0x80 && c < 0xA0 ? kHigh1252[c - 0x80] : c);
-  }
-  return out;
-}
-
-std::string Utf82Ansi(std::string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    uint32_t cp;
-    out.push_back(DecodeUtf8(s, &i, &cp) ? AnsiOf(cp) : '?');
-  }
-  return out;
-}
+std::string Utf82Ansi(std::string_view s) { return platform::Utf8ToCp1252(s); }
 
 }  // namespace rt

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/posix/dialogs_console.h"
-#include "platform/posix/locale_cp1252.h"
+#include "platform/cp1252.h"
 
 namespace platform {
 namespace {
@@ -23,6 +23,12 @@ DialogState& State() {
   return *state;
 }
 
+// Text for the terminal: a byte without a character shows as U+FFFD rather
+// than as a C1 control the terminal might act on.
+std::string Shown(std::string_view ansi) {
+  return Cp1252ToUtf8(ansi, UndefinedBytes::kAsReplacement);
+}
+
 bool Offered(uint32_t answer, uint32_t def, uint32_t retry) {
   return (answer == kErrorBoxDefault && def != 0) || (answer == kErrorBoxRetry && retry != 0) ||
          answer == kErrorBoxQuit;
@@ -32,7 +38,7 @@ bool Offered(uint32_t answer, uint32_t def, uint32_t retry) {
 
 int MessageBoxA(std::string_view text, std::string_view caption, uint32_t type) {
   if (State().message_box_hook) return State().message_box_hook(text, caption, type);
-  std::fprintf(stderr, "%s: %s\n", Cp1252ToUtf8(caption).c_str(), Cp1252ToUtf8(text).c_str());
+  std::fprintf(stderr, "%s: %s\n", Shown(caption).c_str(), Shown(text).c_str());
   return kIdOk;
 }
 
@@ -62,7 +68,7 @@ uint32_t ErrorBoxPolicy() { return State().policy; }
 uint32_t ConsoleErrorBox(std::FILE* in, std::FILE* err, bool interactive, uint32_t policy,
                          std::string_view text, std::string_view caption, uint32_t def,
                          uint32_t retry, uint32_t quit) {
-  std::string report = Cp1252ToUtf8(text);
+  std::string report = Shown(text);
   // The report's lines end with CR LF; a terminal wants LF alone.
   std::string lf;
   for (size_t i = 0; i < report.size(); ++i) {
@@ -70,7 +76,7 @@ uint32_t ConsoleErrorBox(std::FILE* in, std::FILE* err, bool interactive, uint32
     lf.push_back(report[i]);
   }
   if (!lf.empty() && lf.back() != '\n') lf.push_back('\n');
-  std::fprintf(err, "*** %s ***\n%s", Cp1252ToUtf8(caption).c_str(), lf.c_str());
+  std::fprintf(err, "*** %s ***\n%s", Shown(caption).c_str(), lf.c_str());
   if (!interactive) {
     uint32_t answer = Offered(policy, def, retry) ? policy : kErrorBoxQuit;
     std::fprintf(err, "(answered: %s)\n",

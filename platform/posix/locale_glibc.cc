@@ -169,7 +169,7 @@ bool WindowsLocaleValue(const PosixLocaleData& data, uint32_t lctype, std::strin
     case kLocaleS2359: v = data.pm; break;
     default: return false;
   }
-  *value = Utf8ToCp1252(v);
+  *value = LocaleTextToCp1252(v);
   return true;
 }
 

@@ -130,14 +130,22 @@ TEST(WindowsLocaleValueTest, PicturesAndClocks) {
   EXPECT_FALSE(WindowsLocaleValue(PosixLocaleData{}, 0x1234, &value));
 }
 
-TEST(Cp1252Test, BothDirections) {
-  EXPECT_EQ(Utf8ToCp1252("d\xC3\xA9j\xC3\xA0"), "d\xE9j\xE0");
-  EXPECT_EQ(Utf8ToCp1252("\xE2\x82\xAC"), "\x80");
-  EXPECT_EQ(Utf8ToCp1252("\xE2\x80\xAF"), "\xA0");
-  EXPECT_EQ(Utf8ToCp1252("\xE6\x97\xA5"), "?");
-  EXPECT_EQ(Utf8ToCp1252("a\xC3"), "a?");
-  EXPECT_EQ(Utf8ToCp1252("\x80z"), "?z");
-  EXPECT_EQ(Cp1252ToUtf8("d\xE9j\xE0 \x80"), "d\xC3\xA9j\xC3\xA0 \xE2\x82\xAC");
+TEST(LocaleTextTest, ShowsWhatWindowsShows) {
+  struct Case {
+    const char* utf8;
+    const char* ansi;
+  };
+  constexpr Case kCases[] = {
+      {"d\xC3\xA9j\xC3\xA0", "d\xE9j\xE0"}, {"\xE2\x82\xAC", "\x80"},
+      {"\xE2\x80\xAF", "\xA0"},  // narrow no-break space (French thousands)
+      {"\xE2\x80\x89", "\xA0"},  // thin space
+      {"\xE6\x97\xA5", "?"},      {"a\xC3", "a?"},
+      {"\x80z", "?z"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.utf8);
+    EXPECT_EQ(c.ansi, LocaleTextToCp1252(c.utf8));
+  }
 }
 
 }  // namespace

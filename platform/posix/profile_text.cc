@@ -9,28 +9,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/cp1252.h"
+
 namespace platform {
 namespace {
-
-// Unicode code points of Windows-1252 0x80..0x9F; the five unassigned bytes
-// map to the C1 control of the same number, as Windows does.
-constexpr char16_t kHighCp1252[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-char UnitToAnsi(char16_t u) {
-  if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) return static_cast<char>(u);
-  for (int i = 0; i < 32; ++i) {
-    if (kHighCp1252[i] == u) return static_cast<char>(0x80 + i);
-  }
-  return '?';
-}
-
-char16_t AnsiToUnit(char c) {
-  auto b = static_cast<unsigned char>(c);
-  return (b >= 0x80 && b < 0xA0) ? kHighCp1252[b - 0x80] : b;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\x1a';
@@ -62,7 +44,7 @@ ProfileText::ProfileText(std::string bytes) : bytes_(std::move(bytes)) {
     for (size_t i = 2; i + 1 < bytes_.size(); i += 2) {
       auto unit = static_cast<char16_t>(static_cast<unsigned char>(bytes_[i]) |
                                         (static_cast<unsigned char>(bytes_[i + 1]) << 8));
-      text_.push_back(UnitToAnsi(unit));
+      text_.push_back(UnicodeToCp1252(unit));
     }
   } else {
     text_ = bytes_;
@@ -245,7 +227,7 @@ std::string ProfileText::Apply(std::vector<Splice> splices) const {
     out.append(bytes_, copied, b - copied);
     for (char c : s.text) {
       if (utf16_) {
-        char16_t u = AnsiToUnit(c);
+        char16_t u = Cp1252ToUnicode(static_cast<unsigned char>(c));
         out.push_back(static_cast<char>(u & 0xFF));
         out.push_back(static_cast<char>(u >> 8));
       } else {
