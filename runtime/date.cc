@@ -1,5 +1,6 @@
-// Dates and times: Julian day numbers of the proleptic Gregorian calendar, and
-// their texts in the format, century and epoch of the international settings.
+// Dates and times: Julian day numbers of the proleptic Gregorian calendar (the
+// calendar itself is platform/calendar's), and their texts in the format,
+// century and epoch of the international settings.
 //
 // A date format picture is read as runs of the letters D, M and Y (either
 // case) with anything else copied as is. The century flag alone decides how
@@ -7,26 +8,17 @@
 // "YYYY" prints two with it off, so one picture serves both settings.
 #include <cctype>
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <string_view>
 
+#include "platform/calendar.h"
+#include "platform/local_time.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
 #include "runtime/value.h"
 
 namespace rt {
 namespace {
-
-constexpr int kMinYear = 1;
-constexpr int kMaxYear = 9999;
-
-bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
 
 void AppendDigits(std::string* out, int value, int width) {
   char buf[16];
@@ -41,45 +33,14 @@ char Field(char c) {
   return u == 'D' || u == 'M' || u == 'Y' ? u : 0;
 }
 
-std::tm LocalNow() {
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-#ifdef _WIN32
-  localtime_s(&tm, &now);
-#else
-  localtime_r(&now, &tm);
-#endif
-  return tm;
-}
-
 }  // namespace
 
 Date Date::FromYmd(int year, int month, int day) {
-  if (year < kMinYear || year > kMaxYear || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month)) {
-    return Date{};
-  }
-  // Fliegel and Van Flandern: March-based year so the leap day comes last.
-  int a = (14 - month) / 12;
-  int y = year + 4800 - a;
-  int m = month + 12 * a - 3;
-  return Date{day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045};
+  return Date{platform::JulianDay(year, month, day)};
 }
 
 void Date::ToYmd(int* year, int* month, int* day) const {
-  if (julian <= 0) {
-    *year = *month = *day = 0;
-    return;
-  }
-  int a = julian + 32044;
-  int b = (4 * a + 3) / 146097;
-  int c = a - 146097 * b / 4;
-  int d = (4 * c + 3) / 1461;
-  int e = c - 1461 * d / 4;
-  int m = (5 * e + 2) / 153;
-  *day = e - (153 * m + 2) / 5 + 1;
-  *month = m + 3 - 12 * (m / 10);
-  *year = 100 * b + d - 4800 + m / 10;
+  platform::CivilDate(julian, year, month, day);
 }
 
 std::string DToS(Date d) {
@@ -167,13 +128,13 @@ Date CToD(std::string_view s) {
     y += epoch / 100 * 100;
     if (y < epoch) y += 100;
   }
-  if (y > kMaxYear || m > 12 || d > 31) return Date{};
+  if (y > platform::kLastYear || m > 12 || d > 31) return Date{};
   return Date::FromYmd(static_cast<int>(y), static_cast<int>(m), static_cast<int>(d));
 }
 
 Date Today() {
-  std::tm tm = LocalNow();
-  return Date::FromYmd(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  platform::LocalTime now = platform::LocalNow();
+  return Date::FromYmd(now.year, now.month, now.day);
 }
 
 std::string TimeOf(int hour, int minute, int second) {
@@ -194,8 +155,8 @@ std::string TimeOf(int hour, int minute, int second) {
 }
 
 std::string Time() {
-  std::tm tm = LocalNow();
-  return TimeOf(tm.tm_hour, tm.tm_min, tm.tm_sec);
+  platform::LocalTime now = platform::LocalNow();
+  return TimeOf(now.hour, now.minute, now.second);
 }
 
 }  // namespace rt

@@ -1,10 +1,10 @@
 #include "tables/dbf_create.h"
 
-#include <ctime>
 #include <memory>
 #include <string>
 
 #include "platform/file.h"
+#include "platform/local_time.h"
 #include "tables/fpt_file.h"
 
 namespace tables {
@@ -16,16 +16,9 @@ Status CreateTable(std::string_view path, uint8_t version, const std::vector<Fie
     if (f.type == 'M' || f.type == 'G' || f.type == 'W' || f.type == 'P') memo = true;
   }
   if (memo && version == 0x03) version = 0xF5;
-  std::time_t now = std::time(nullptr);
-  std::tm tm_now{};
-#ifdef _WIN32
-  localtime_s(&tm_now, &now);
-#else
-  localtime_r(&now, &tm_now);
-#endif
+  platform::LocalTime now = platform::LocalNow();
   std::vector<uint8_t> header;
-  TABLE_RETURN_IF_ERROR(CreateHeader(version, fields, 0, tm_now.tm_year + 1900,
-                                     tm_now.tm_mon + 1, tm_now.tm_mday, &header));
+  TABLE_RETURN_IF_ERROR(CreateHeader(version, fields, 0, now.year, now.month, now.day, &header));
   header.push_back(0x1A);
   std::string p(path);
   std::unique_ptr<platform::File> f;

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/calendar.h"
+
 namespace tables {
 
 bool ParseNumeric(std::string_view raw, double* out, bool* blank) {
@@ -94,33 +96,9 @@ bool FormatNumeric(double v, uint32_t len, uint32_t dec, char* out) {
   return true;
 }
 
-int32_t JulianFromYmd(int y, int m, int d) {
-  if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1) return 0;
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  int max = kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-  if (d > max) return 0;
-  int a = (14 - m) / 12;
-  int yy = y + 4800 - a;
-  int mm = m + 12 * a - 3;
-  return d + (153 * mm + 2) / 5 + 365 * yy + yy / 4 - yy / 100 + yy / 400 - 32045;
-}
+int32_t JulianFromYmd(int y, int m, int d) { return platform::JulianDay(y, m, d); }
 
-void YmdFromJulian(int32_t j, int* y, int* m, int* d) {
-  if (j <= 0) {
-    *y = *m = *d = 0;
-    return;
-  }
-  int64_t a = static_cast<int64_t>(j) + 32044;
-  int64_t b = (4 * a + 3) / 146097;
-  int64_t c = a - 146097 * b / 4;
-  int64_t dd = (4 * c + 3) / 1461;
-  int64_t e = c - 1461 * dd / 4;
-  int64_t mm = (5 * e + 2) / 153;
-  *d = static_cast<int>(e - (153 * mm + 2) / 5 + 1);
-  *m = static_cast<int>(mm + 3 - 12 * (mm / 10));
-  *y = static_cast<int>(100 * b + dd - 4800 + mm / 10);
-}
+void YmdFromJulian(int32_t j, int* y, int* m, int* d) { platform::CivilDate(j, y, m, d); }
 
 bool ParseDate(std::string_view raw, int32_t* julian) {
   *julian = 0;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/calendar.h"
+
 namespace tables {
 
 std::string EncodeNumberKey(double v) {
@@ -34,32 +36,11 @@ double DecodeNumberKey(std::string_view key) {
 }
 
 int32_t DateToJulian(int year, int month, int day) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return 0;
-  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  int max_day = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
-  if (day > max_day) return 0;
-  // Fliegel and Van Flandern's formula for the Gregorian calendar.
-  int a = (14 - month) / 12;
-  int y = year + 4800 - a;
-  int m = month + 12 * a - 3;
-  return day + (153 * m + 2) / 5 + 365 * y + y / 4 - y / 100 + y / 400 - 32045;
+  return platform::JulianDay(year, month, day);
 }
 
 void JulianToDate(int32_t julian, int* year, int* month, int* day) {
-  if (julian <= 0) {
-    *year = *month = *day = 0;
-    return;
-  }
-  int64_t a = static_cast<int64_t>(julian) + 32044;
-  int64_t b = (4 * a + 3) / 146097;
-  int64_t c = a - 146097 * b / 4;
-  int64_t d = (4 * c + 3) / 1461;
-  int64_t e = c - 1461 * d / 4;
-  int64_t m = (5 * e + 2) / 153;
-  *day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
-  *month = static_cast<int>(m + 3 - 12 * (m / 10));
-  *year = static_cast<int>(100 * b + d - 4800 + m / 10);
+  platform::CivilDate(julian, year, month, day);
 }
 
 int32_t JulianFromDtos(std::string_view text) {

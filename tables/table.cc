@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/local_time.h"
 #include "tables/dbf_field.h"
 #include "tables/fpt_file.h"
 #include "tables/lock_table.h"
@@ -358,18 +359,11 @@ void Table::WrapFiles(const FileWrapper& wrap) {
 }
 
 Status Table::WriteHeaderCount(uint32_t count) {
-  std::time_t now = std::time(nullptr);
-  std::tm tm_now{};
-#ifdef _WIN32
-  localtime_s(&tm_now, &now);
-#else
-  localtime_r(&now, &tm_now);
-#endif
+  platform::LocalTime now = platform::LocalNow();
   uint8_t bytes[7];
-  int year = tm_now.tm_year + 1900;
-  bytes[0] = static_cast<uint8_t>(header_.vfp() ? year % 100 : year - 1900);
-  bytes[1] = static_cast<uint8_t>(tm_now.tm_mon + 1);
-  bytes[2] = static_cast<uint8_t>(tm_now.tm_mday);
+  bytes[0] = static_cast<uint8_t>(header_.vfp() ? now.year % 100 : now.year - 1900);
+  bytes[1] = static_cast<uint8_t>(now.month);
+  bytes[2] = static_cast<uint8_t>(now.day);
   PutLe32(bytes + 3, count);
   OsStatus s = file_->WriteAt(1, bytes, 7);
   if (!s.ok()) return Status(Status::kWrite, path_ + ": cannot write the header", s.code(), path_);
