@@ -1,11 +1,16 @@
+// The dump is written with nlohmann-json, one element of each list to a line,
+// so that dumps of big tables stay readable with line tools; the records are
+// kept as text until their checksum, which comes before them, is known.
 #include "tables/table_dump.h"
 
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/cp1252.h"
 #include "runtime/convert.h"
 #include "tables/cdx_check.h"
 #include "tables/dbf_field.h"
@@ -17,54 +22,178 @@
 namespace tables {
 namespace {
 
-// A JSON string of Windows-1252 text (undefined bytes become U+0081 etc.).
-std::string JsonText(std::string_view cp1252) {
-  static const uint16_t kHigh[32] = {
-      0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-      0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-  std::string out = "\"";
-  for (unsigned char c : cp1252) {
-    uint32_t cp = c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c;
-    if (cp == '"' || cp == '\\') {
-      out += '\\';
-      out += static_cast<char>(cp);
-    } else if (cp < 0x20 || cp == 0x7F) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", cp);
-      out += buf;
-    } else if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out + "\"";
-}
+// Keys in the order they are set.
+using Json = nlohmann::ordered_json;
 
+constexpr size_t kMemoHead = 4096;  // bytes of a memo shown as hex and text
 
-// The shortest text that reads back as the same double.
-std::string Number(double v) {
-  if (v == std::floor(v) && std::fabs(v) < 1e15) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.0f", v);
-    return buf;
-  }
-  char buf[40];
-  for (int p = 1; p <= 17; ++p) {
-    std::snprintf(buf, sizeof buf, "%.*g", p, v);
-    if (std::strtod(buf, nullptr) == v) break;
-  }
-  return buf;
+// Windows-1252 text as a JSON string; the undefined bytes become U+0081 etc.
+Json Text(std::string_view cp1252) { return platform::Cp1252ToUtf8(cp1252); }
+
+// Whole numbers without a fraction; the rest as the shortest text that
+// reads back as the same double.
+Json Number(double v) {
+  if (v == std::floor(v) && std::fabs(v) < 1e15) return static_cast<int64_t>(v);
+  return v;
 }
 
 std::string BaseName(const std::string& path) {
   return path.substr(path.find_last_of("\\/") + 1);
+}
+
+bool IsMemo(char type) { return type == 'M' || type == 'G' || type == 'P' || type == 'W'; }
+
+Json HeaderJson(Table& t) {
+  const DbfHeader& h = t.header();
+  uint64_t size = 0;
+  t.file()->Size(&size);
+  uint8_t last = 0;
+  size_t got = 0;
+  if (size > 0) t.file()->ReadAt(size - 1, &last, 1, &got);
+  char hex2[4];
+  std::snprintf(hex2, sizeof hex2, "%02x", h.version);
+  return Json{{"version", h.version},          {"version_hex", hex2},
+              {"year_byte", h.year},           {"month_byte", h.month},
+              {"day_byte", h.day},             {"record_count", h.stored_count},
+              {"header_length", h.header_length}, {"record_length", h.record_length},
+              {"byte28", h.flags},             {"byte29", h.codepage},
+              {"file_size", size},             {"ends_with_1a", last == 0x1A},
+              {"records_from_size", t.RecordCount()}};
+}
+
+Json FieldJson(const FieldDesc& f) {
+  return Json{{"name", Text(f.name)},  {"type", Text(std::string(1, f.type))},
+              {"len", f.length},       {"dec", f.decimals},
+              {"len_byte", f.len_byte}, {"dec_byte", f.dec_byte},
+              {"flags", f.flags},      {"offset", f.offset}};
+}
+
+Status MemoJson(Table& t, Json* out) {
+  MemoFile* memo = t.memo();
+  if (!memo) return Status::Ok();
+  uint32_t next_free = 0;
+  uint64_t memo_size = 0;
+  TABLE_RETURN_IF_ERROR(memo->ReadState(&next_free, &memo_size));
+  *out = Json{{"name", Text(BaseName(memo->name()))},
+              {"file_size", memo_size},
+              {"block_size", memo->block_size()},
+              {"next_free_block", next_free}};
+  return Status::Ok();
+}
+
+Status IndexJson(DBServer& s, Json* out) {
+  CdxIndex* index = s.index();
+  if (!index) return Status::Ok();
+  uint64_t index_size = 0;
+  platform::OsStatus os = s.index_file()->Size(&index_size);
+  if (!os.ok()) {
+    return Status(Status::kRead, index->file_name() + ": cannot read the file size", os.code(),
+                  index->file_name());
+  }
+  *out = Json{{"name", Text(BaseName(index->file_name()))},
+              {"file_size", index_size},
+              {"tag_count", index->tag_count()}};
+  return Status::Ok();
+}
+
+// What the field's value says beside its raw bytes; `plain` is the record
+// with the field's NULL bit cleared.
+void AddFieldValue(Table& t, size_t fi, const std::vector<uint8_t>& rec,
+                   const std::vector<uint8_t>& plain, Json* out) {
+  const FieldDesc& f = t.header().fields[fi];
+  rt::Value v;
+  Status st = FieldGetValue(t, fi, plain.data(), &v);
+  if (!st.ok()) {
+    (*out)["error"] = Text(st.text());
+  } else if (f.type == 'C' || f.type == 'V' || f.type == 'Q') {
+    const std::string& text = v.GetString();
+    if (f.type != 'C') (*out)["length"] = text.size();
+    (*out)["hex"] = Hex(text);
+    (*out)["text"] = Text(text);
+  } else if (IsMemo(f.type)) {
+    const std::string& text = v.GetString();
+    uint32_t block = 0;
+    MemoBlock(f, rec.data() + f.offset, &block);
+    std::string head = text.substr(0, kMemoHead);
+    (*out)["block"] = block ? Json(block) : Json(nullptr);
+    (*out)["length"] = text.size();
+    (*out)["sha256"] = Sha256Hex(text);
+    (*out)["hex"] = Hex(head);
+    (*out)["text"] = Text(head);
+    (*out)["truncated"] = text.size() > kMemoHead;
+  } else if (v.IsDate()) {
+    (*out)["value"] = v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate());
+  } else if (f.type == 'L') {
+    int l = ParseLogical(rec[f.offset]);
+    (*out)["value"] = l == 1 ? Json(true) : l == 0 ? Json(false) : Json(nullptr);
+  } else if (f.type == 'T') {
+    (*out)["value"] = Text(v.GetString());
+  } else if (v.IsNumeric()) {
+    if (f.type == 'N' || f.type == 'F') {
+      std::string_view raw(reinterpret_cast<const char*>(rec.data()) + f.offset, f.length);
+      size_t b = raw.find_first_not_of(' ');
+      size_t e = raw.find_last_not_of(' ');
+      (*out)["text"] = Text(b == std::string_view::npos ? "" : raw.substr(b, e - b + 1));
+    }
+    (*out)["value"] = Number(v.GetFloat());
+  }
+}
+
+Json RecordJson(Table& t, uint32_t recno, const std::vector<uint8_t>& rec) {
+  const DbfHeader& h = t.header();
+  std::string_view whole(reinterpret_cast<const char*>(rec.data()), rec.size());
+  Json fields = Json::object();
+  for (size_t fi = 0; fi < h.fields.size(); ++fi) {
+    const FieldDesc& f = h.fields[fi];
+    Json field{{"raw", Hex(whole.substr(f.offset, f.length))}};
+    if (f.type != '0') {
+      if (f.nullable()) field["null"] = NullBit(h, rec.data(), f.null_bit);
+      // The stored value is shown for NULL fields too, as other engines do.
+      std::vector<uint8_t> plain = rec;
+      SetNullBit(h, plain.data(), f.null_bit, false);
+      AddFieldValue(t, fi, rec, plain, &field);
+    }
+    fields[platform::Cp1252ToUtf8(f.name)] = std::move(field);
+  }
+  return Json{{"recno", recno},
+              {"deleted", rec[0] == '*'},
+              {"flag", Hex(whole.substr(0, 1))},
+              {"fields", std::move(fields)}};
+}
+
+// The tag's facts and every entry in index order.
+Status TagJson(CdxIndex& index, size_t tag, Json* out) {
+  const TagInfo& info = index.tag(tag);
+  *out = Json{{"order", tag + 1},
+              {"name", Text(info.name)},
+              {"key", Text(info.key_expr)},
+              {"for", Text(info.for_expr)},
+              {"unique", info.unique},
+              {"descending", info.descending},
+              {"raw_key_length", info.key_length},
+              {"options", info.options},
+              {"header_offset", info.header_offset}};
+  std::string walk_text;
+  Json entries = Json::array();
+  IndexCursor c;
+  IndexStatus is = index.First(tag, &c);
+  while (is.ok() && c.valid) {
+    std::string kh = Hex(c.key);
+    walk_text += std::to_string(c.recno) + " " + kh + "\n";
+    entries.push_back(Json::array({c.recno, kh}));
+    is = index.Next(&c);
+  }
+  if (!is.ok()) return Status::FromIndex(is, index.file_name());
+  (*out)["key_count"] = entries.size();
+  (*out)["entry_count"] = entries.size();
+  (*out)["entries_sha256"] = Sha256Hex(walk_text);
+  (*out)["entries"] = std::move(entries);
+  return Status::Ok();
+}
+
+// "key": value for one member of the top-level object, compact.
+std::string Member(const char* key, const Json& value) {
+  return Json(key).dump() + ": " + value.dump();
 }
 
 }  // namespace
@@ -74,57 +203,19 @@ Status DumpTable(const std::string& path, std::ostream& out) {
   TABLE_RETURN_IF_ERROR(DBServer::TryOpen(path, true, true, "DBFCDX", LockSchemeId::kVfp, &s));
   Table& t = s->table();
   const DbfHeader& h = t.header();
-  uint64_t size = 0;
-  t.file()->Size(&size);
-  uint8_t last = 0;
-  size_t got = 0;
-  if (size > 0) t.file()->ReadAt(size - 1, &last, 1, &got);
-  std::string name = BaseName(path);
-  char hex2[4];
-  std::snprintf(hex2, sizeof hex2, "%02x", h.version);
+  Json memo, index_file;
+  TABLE_RETURN_IF_ERROR(MemoJson(t, &memo));
+  TABLE_RETURN_IF_ERROR(IndexJson(*s, &index_file));
 
-  out << "{\n\"format\": \"table-dump/1\",\n\"table\": " << JsonText(name) << ",\n";
-  out << "\"header\": {\"version\": " << int(h.version) << ", \"version_hex\": \"" << hex2
-      << "\", \"year_byte\": " << int(h.year) << ", \"month_byte\": " << int(h.month)
-      << ", \"day_byte\": " << int(h.day) << ", \"record_count\": " << h.stored_count
-      << ", \"header_length\": " << h.header_length << ", \"record_length\": "
-      << h.record_length << ", \"byte28\": " << int(h.flags) << ", \"byte29\": "
-      << int(h.codepage) << ", \"file_size\": " << size << ", \"ends_with_1a\": "
-      << (last == 0x1A ? "true" : "false") << ", \"records_from_size\": " << t.RecordCount()
-      << "},\n\"fields\": [";
+  out << "{\n" << Member("format", "table-dump/1") << ",\n"
+      << Member("table", Text(BaseName(path))) << ",\n"
+      << Member("header", HeaderJson(t)) << ",\n\"fields\": [";
   for (size_t i = 0; i < h.fields.size(); ++i) {
-    const FieldDesc& f = h.fields[i];
-    out << (i ? ",\n " : "\n ") << "{\"name\": " << JsonText(f.name) << ", \"type\": "
-        << JsonText(std::string(1, f.type)) << ", \"len\": " << f.length << ", \"dec\": "
-        << f.decimals << ", \"len_byte\": " << int(f.len_byte) << ", \"dec_byte\": "
-        << int(f.dec_byte) << ", \"flags\": " << int(f.flags) << ", \"offset\": " << f.offset
-        << "}";
+    out << (i ? ",\n " : "\n ") << FieldJson(h.fields[i]).dump();
   }
-  out << "],\n\"memo_file\": ";
-  if (MemoFile* memo = t.memo()) {
-    uint32_t next_free = 0;
-    uint64_t memo_size = 0;
-    TABLE_RETURN_IF_ERROR(memo->ReadState(&next_free, &memo_size));
-    out << "{\"name\": " << JsonText(BaseName(memo->name())) << ", \"file_size\": " << memo_size
-        << ", \"block_size\": " << memo->block_size() << ", \"next_free_block\": " << next_free
-        << "}";
-  } else {
-    out << "null";
-  }
-  out << ",\n\"index_file\": ";
-  if (CdxIndex* index = s->index()) {
-    uint64_t index_size = 0;
-    platform::OsStatus os = s->index_file()->Size(&index_size);
-    if (!os.ok()) {
-      return Status(Status::kRead, index->file_name() + ": cannot read the file size", os.code(),
-                    index->file_name());
-    }
-    out << "{\"name\": " << JsonText(BaseName(index->file_name())) << ", \"file_size\": "
-        << index_size << ", \"tag_count\": " << index->tag_count() << "}";
-  } else {
-    out << "null";
-  }
-  out << ",\n\"records_total\": " << t.RecordCount() << ",\n\"records_truncated\": false,\n";
+  out << "],\n" << Member("memo_file", memo) << ",\n" << Member("index_file", index_file)
+      << ",\n" << Member("records_total", t.RecordCount()) << ",\n"
+      << Member("records_truncated", false) << ",\n";
 
   std::string checksum_text;
   std::ostringstream records;
@@ -133,95 +224,20 @@ Status DumpTable(const std::string& path, std::ostream& out) {
     TABLE_RETURN_IF_ERROR(t.ReadRecord(n, rec.data()));
     std::string_view whole(reinterpret_cast<const char*>(rec.data()), rec.size());
     checksum_text += std::to_string(n) + " " + Hex(whole) + "\n";
-    records << (n > 1 ? ",\n " : "\n ") << "{\"recno\": " << n << ", \"deleted\": "
-            << (rec[0] == '*' ? "true" : "false") << ", \"flag\": \"" << Hex(whole.substr(0, 1))
-            << "\", \"fields\": {";
-    for (size_t fi = 0; fi < h.fields.size(); ++fi) {
-      const FieldDesc& f = h.fields[fi];
-      std::string_view raw = whole.substr(f.offset, f.length);
-      records << (fi ? ", " : "") << JsonText(f.name) << ": {\"raw\": \"" << Hex(raw) << "\"";
-      if (f.type != '0') {
-        if (f.nullable()) {
-          records << ", \"null\": " << (NullBit(h, rec.data(), f.null_bit) ? "true" : "false");
-        }
-        // The stored value is shown for NULL fields too, as other engines do.
-        std::vector<uint8_t> plain = rec;
-        SetNullBit(h, plain.data(), f.null_bit, false);
-        rt::Value v;
-        Status st = FieldGetValue(t, fi, plain.data(), &v);
-        if (!st.ok()) {
-          records << ", \"error\": " << JsonText(st.text());
-        } else if (f.type == 'C' || f.type == 'V' || f.type == 'Q') {
-          const std::string& text = v.GetString();
-          if (f.type != 'C') records << ", \"length\": " << text.size();
-          records << ", \"hex\": \"" << Hex(text) << "\", \"text\": " << JsonText(text);
-        } else if (f.type == 'M' || f.type == 'G' || f.type == 'P' || f.type == 'W') {
-          const std::string& text = v.GetString();
-          uint32_t block = 0;
-          MemoBlock(f, rec.data() + f.offset, &block);
-          records << ", \"block\": ";
-          if (block) records << block; else records << "null";
-          std::string head = text.substr(0, 4096);
-          records << ", \"length\": " << text.size() << ", \"sha256\": \"" << Sha256Hex(text)
-                  << "\", \"hex\": \"" << Hex(head) << "\", \"text\": " << JsonText(head)
-                  << ", \"truncated\": " << (text.size() > 4096 ? "true" : "false");
-        } else if (v.IsDate()) {
-          records << ", \"value\": \""
-                  << (v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate())) << "\"";
-        } else if (f.type == 'L') {
-          int l = ParseLogical(rec[f.offset]);
-          records << ", \"value\": " << (l == 1 ? "true" : l == 0 ? "false" : "null");
-        } else if (f.type == 'T') {
-          records << ", \"value\": " << JsonText(v.GetString());
-        } else if (v.IsNumeric()) {
-          if (f.type == 'N' || f.type == 'F') {
-            std::string text(raw);
-            size_t b = text.find_first_not_of(' ');
-            size_t e = text.find_last_not_of(' ');
-            text = b == std::string::npos ? "" : text.substr(b, e - b + 1);
-            records << ", \"text\": " << JsonText(text);
-          }
-          records << ", \"value\": " << Number(v.GetFloat());
-        }
-      }
-      records << "}";
-    }
-    records << "}}";
+    records << (n > 1 ? ",\n " : "\n ") << RecordJson(t, n, rec).dump();
   }
-  out << "\"records_sha256\": \"" << Sha256Hex(checksum_text) << "\",\n\"records\": ["
+  out << Member("records_sha256", Sha256Hex(checksum_text)) << ",\n\"records\": ["
       << records.str() << "],\n\"tags\": [";
 
   CdxIndex* index = s->index();
-  if (index) {
-    for (size_t tag = 0; tag < index->tag_count(); ++tag) {
-      const TagInfo& info = index->tag(tag);
-      out << (tag ? ",\n " : "\n ") << "{\"order\": " << tag + 1 << ", \"name\": "
-          << JsonText(info.name) << ", \"key\": " << JsonText(info.key_expr) << ", \"for\": "
-          << JsonText(info.for_expr) << ", \"unique\": " << (info.unique ? "true" : "false")
-          << ", \"descending\": " << (info.descending ? "true" : "false")
-          << ", \"raw_key_length\": " << info.key_length << ", \"options\": "
-          << int(info.options) << ", \"header_offset\": " << info.header_offset;
-      std::string walk_text;
-      std::ostringstream entries;
-      IndexCursor c;
-      IndexStatus is = index->First(tag, &c);
-      uint64_t count = 0;
-      while (is.ok() && c.valid) {
-        std::string kh = Hex(c.key);
-        walk_text += std::to_string(c.recno) + " " + kh + "\n";
-        entries << (count ? ", " : "") << "[" << c.recno << ", \"" << kh << "\"]";
-        ++count;
-        is = index->Next(&c);
-      }
-      if (!is.ok()) return Status::FromIndex(is, index->file_name());
-      out << ", \"key_count\": " << count << ", \"entry_count\": " << count
-          << ", \"entries_sha256\": \"" << Sha256Hex(walk_text) << "\", \"entries\": ["
-          << entries.str() << "]}";
-    }
+  size_t tags = index ? index->tag_count() : 0;
+  for (size_t tag = 0; tag < tags; ++tag) {
+    Json tag_json;
+    TABLE_RETURN_IF_ERROR(TagJson(*index, tag, &tag_json));
+    out << (tag ? ",\n " : "\n ") << tag_json.dump();
   }
-  out << "],\n\"autorder1\": {\"indexord\": " << (index && index->tag_count() ? 1 : 0)
-      << ", \"tag\": " << JsonText(index && index->tag_count() ? index->tag(0).name : "")
-      << "}\n}\n";
+  Json autorder{{"indexord", tags ? 1 : 0}, {"tag", Text(tags ? index->tag(0).name : "")}};
+  out << "],\n" << Member("autorder1", autorder) << "\n}\n";
   return Status::Ok();
 }
 

@@ -9,10 +9,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/cp1252.h"
 #include "runtime/value.h"
 #include "tables/dbf_create.h"
 #include "tables/dbf_header.h"
 #include "tables/dbserver.h"
+#include "tables/digest.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -136,6 +138,33 @@ TEST(DumpFilesTest, FollowsTheMemoFileAsItGrowsAndNamesNoFilesItLacks) {
   json plain = dump(bare);
   EXPECT_TRUE(plain["memo_file"].is_null());
   EXPECT_TRUE(plain["index_file"].is_null());
+}
+
+// Every byte of a character field comes out as valid JSON text that reads
+// back to the same byte: controls escaped, the undefined bytes as C1 controls.
+TEST(DumpFilesTest, EveryByteOfATextReadsBack) {
+  dbftest::ScratchDir dir;
+  std::string path = dir.path() + "/bytes.dbf";
+  ASSERT_TRUE(CreateTable(path, 0x03, {{"TEXT", 'C', 128, 0}}).ok());
+  std::string halves[2];
+  for (int b = 0; b < 256; ++b) halves[b / 128].push_back(static_cast<char>(b));
+  {
+    auto s = DBServer::Open(path, false);
+    ASSERT_NE(nullptr, s);
+    for (const std::string& half : halves) {
+      ASSERT_TRUE(s->Append());
+      ASSERT_TRUE(s->FieldPut("TEXT", rt::Value::String(half)));
+    }
+  }
+  std::ostringstream text;
+  ASSERT_TRUE(DumpTable(path, text).ok());
+  json got = json::parse(text.str());
+  ASSERT_EQ(2u, got["records"].size());
+  for (size_t r = 0; r < 2; ++r) {
+    const json& field = got["records"][r]["fields"]["TEXT"];
+    EXPECT_EQ(halves[r], platform::Utf8ToCp1252(field["text"].get<std::string>())) << r;
+    EXPECT_EQ(Hex(halves[r]), field["hex"]) << r;
+  }
 }
 
 TEST(CheckTest, FindsSharedMemoBlocksAndBadFlags) {
