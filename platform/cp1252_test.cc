@@ -54,10 +54,14 @@ TEST(Cp1252Test, Utf8CodecAtEveryLengthAndOnMalformedInput) {
     const char* utf8;
   };
   constexpr Encoded kEncoded[] = {
-      {0x00, ""}, {0x7F, "\x7F"},
-      {0x80, "\xC2\x80"},         {0x7FF, "\xDF\xBF"},
-      {0x800, "\xE0\xA0\x80"},    {0xFFFF, "\xEF\xBF\xBF"},
-      {0x10000, "\xF0\x90\x80\x80"}, {0x10FFFF, "\xF4\x8F\xBF\xBF"},
+      {0x00, ""},
+      {0x7F, "\x7F"},
+      {0x80, "\xC2\x80"},
+      {0x7FF, "\xDF\xBF"},
+      {0x800, "\xE0\xA0\x80"},
+      {0xFFFF, "\xEF\xBF\xBF"},
+      {0x10000, "\xF0\x90\x80\x80"},
+      {0x10FFFF, "\xF4\x8F\xBF\xBF"},
   };
   for (const Encoded& e : kEncoded) {
     SCOPED_TRACE(testing::Message() << "U+" << std::hex << e.cp);
@@ -77,14 +81,14 @@ TEST(Cp1252Test, Utf8CodecAtEveryLengthAndOnMalformedInput) {
     const char* ansi;
   };
   constexpr Bad kBad[] = {
-      {"\xFF", "?"},                  // not a lead byte
-      {"\x80z", "?z"},                // stray continuation byte
-      {"a\xC3", "a?"},                // cut short at the end
-      {"\xC3(x", "?(x"},              // bad continuation keeps the next byte
-      {"\xC0\xAF", "??"},             // overlong form of '/'
-      {"\xED\xA0\x80", "???"},        // surrogate
-      {"\xF4\x90\x80\x80", "????"},   // beyond U+10FFFF
-      {"\xF0\x9F\x98\x80!", "?!"},    // well formed, but not in the code page
+      {"\xFF", "?"},                 // not a lead byte
+      {"\x80z", "?z"},               // stray continuation byte
+      {"a\xC3", "a?"},               // cut short at the end
+      {"\xC3(x", "?(x"},             // bad continuation keeps the next byte
+      {"\xC0\xAF", "??"},            // overlong form of '/'
+      {"\xED\xA0\x80", "???"},       // surrogate
+      {"\xF4\x90\x80\x80", "????"},  // beyond U+10FFFF
+      {"\xF0\x9F\x98\x80!", "?!"},   // well formed, but not in the code page
       {"d\xC3\xA9j\xC3\xA0", "d\xE9j\xE0"},
   };
   for (const Bad& b : kBad) {

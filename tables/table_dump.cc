@@ -37,9 +37,7 @@ Json Number(double v) {
   return v;
 }
 
-std::string BaseName(const std::string& path) {
-  return path.substr(path.find_last_of("\\/") + 1);
-}
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); }
 
 bool IsMemo(char type) { return type == 'M' || type == 'G' || type == 'P' || type == 'W'; }
 
@@ -52,20 +50,26 @@ Json HeaderJson(Table& t) {
   if (size > 0) t.file()->ReadAt(size - 1, &last, 1, &got);
   char hex2[4];
   std::snprintf(hex2, sizeof hex2, "%02x", h.version);
-  return Json{{"version", h.version},          {"version_hex", hex2},
-              {"year_byte", h.year},           {"month_byte", h.month},
-              {"day_byte", h.day},             {"record_count", h.stored_count},
-              {"header_length", h.header_length}, {"record_length", h.record_length},
-              {"byte28", h.flags},             {"byte29", h.codepage},
-              {"file_size", size},             {"ends_with_1a", last == 0x1A},
+  return Json{{"version", h.version},
+              {"version_hex", hex2},
+              {"year_byte", h.year},
+              {"month_byte", h.month},
+              {"day_byte", h.day},
+              {"record_count", h.stored_count},
+              {"header_length", h.header_length},
+              {"record_length", h.record_length},
+              {"byte28", h.flags},
+              {"byte29", h.codepage},
+              {"file_size", size},
+              {"ends_with_1a", last == 0x1A},
               {"records_from_size", t.RecordCount()}};
 }
 
 Json FieldJson(const FieldDesc& f) {
-  return Json{{"name", Text(f.name)},  {"type", Text(std::string(1, f.type))},
-              {"len", f.length},       {"dec", f.decimals},
+  return Json{{"name", Text(f.name)},   {"type", Text(std::string(1, f.type))},
+              {"len", f.length},        {"dec", f.decimals},
               {"len_byte", f.len_byte}, {"dec_byte", f.dec_byte},
-              {"flags", f.flags},      {"offset", f.offset}};
+              {"flags", f.flags},       {"offset", f.offset}};
 }
 
 Status MemoJson(Table& t, Json* out) {
@@ -207,14 +211,17 @@ Status DumpTable(const std::string& path, std::ostream& out) {
   TABLE_RETURN_IF_ERROR(MemoJson(t, &memo));
   TABLE_RETURN_IF_ERROR(IndexJson(*s, &index_file));
 
-  out << "{\n" << Member("format", "table-dump/1") << ",\n"
+  out << "{\n"
+      << Member("format", "table-dump/1") << ",\n"
       << Member("table", Text(BaseName(path))) << ",\n"
       << Member("header", HeaderJson(t)) << ",\n\"fields\": [";
   for (size_t i = 0; i < h.fields.size(); ++i) {
     out << (i ? ",\n " : "\n ") << FieldJson(h.fields[i]).dump();
   }
-  out << "],\n" << Member("memo_file", memo) << ",\n" << Member("index_file", index_file)
-      << ",\n" << Member("records_total", t.RecordCount()) << ",\n"
+  out << "],\n"
+      << Member("memo_file", memo) << ",\n"
+      << Member("index_file", index_file) << ",\n"
+      << Member("records_total", t.RecordCount()) << ",\n"
       << Member("records_truncated", false) << ",\n";
 
   std::string checksum_text;
@@ -226,8 +233,8 @@ Status DumpTable(const std::string& path, std::ostream& out) {
     checksum_text += std::to_string(n) + " " + Hex(whole) + "\n";
     records << (n > 1 ? ",\n " : "\n ") << RecordJson(t, n, rec).dump();
   }
-  out << Member("records_sha256", Sha256Hex(checksum_text)) << ",\n\"records\": ["
-      << records.str() << "],\n\"tags\": [";
+  out << Member("records_sha256", Sha256Hex(checksum_text)) << ",\n\"records\": [" << records.str()
+      << "],\n\"tags\": [";
 
   CdxIndex* index = s->index();
   size_t tags = index ? index->tag_count() : 0;
