@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/file_name_key.h"
 #include "platform/path.h"
 
 namespace tables {
@@ -148,14 +149,7 @@ std::string SharedFileKey(std::string_view path) {
   std::error_code ec;
   std::filesystem::path abs = std::filesystem::weakly_canonical(p, ec);
   if (ec) abs = std::filesystem::absolute(p, ec).lexically_normal();
-  std::string key = abs.string();
-#ifdef _WIN32
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c == '/') c = '\\';
-  }
-#endif
-  return key;
+  return platform::FileNameKey(abs.string());
 }
 
 size_t SharedFileCount() { return Registry().size(); }
