@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/cp1252.h"
 #include "platform/locale.h"
 #include "platform/posix/locale_cp1252.h"
 
@@ -126,15 +127,7 @@ bool LoadGlibcLocale(std::string_view name, PosixLocaleData* data) {
     if (codeset == "UTF-8") return s;
     // A single-byte locale: Latin-1 bytes are the same code points.
     std::string u;
-    for (char c : s) {
-      auto b = static_cast<unsigned char>(c);
-      if (b < 0x80) {
-        u.push_back(c);
-      } else {
-        u.push_back(static_cast<char>(0xC0 | (b >> 6)));
-        u.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-      }
-    }
+    for (char c : s) AppendUtf8(static_cast<unsigned char>(c), &u);
     return u;
   };
   data->radix = get(RADIXCHAR);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "platform/cp1252.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "platform/posix/profile_vectors_windows.h"
@@ -35,15 +36,10 @@ namespace fs = std::filesystem;
 std::string Bytes(const json& j) {
   const std::string utf8 = j.get<std::string>();
   std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      unsigned cp = ((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
-      out.push_back(static_cast<char>(cp));
-      ++i;
-    }
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t cp = 0;
+    EXPECT_TRUE(DecodeUtf8(utf8, &i, &cp) && cp <= 0xFF) << "not latin1: " << utf8;
+    out.push_back(static_cast<char>(cp));
   }
   return out;
 }

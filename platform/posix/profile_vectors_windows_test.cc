@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/cp1252.h"
+
 namespace platform {
 namespace {
 
@@ -17,15 +19,7 @@ using nlohmann::json;
 // Byte strings are stored as latin1 text in the vectors.
 json Latin1(const std::string& bytes) {
   std::string utf8;
-  for (char ch : bytes) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c < 0x80) {
-      utf8.push_back(static_cast<char>(c));
-    } else {
-      utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (char ch : bytes) AppendUtf8(static_cast<unsigned char>(ch), &utf8);
   return utf8;
 }
 
