@@ -2,6 +2,11 @@
 // against a second update and a close during a run.
 #include <gmock/gmock.h>
 
+#include <cstdint>
+#include <iterator>
+#include <string>
+#include <tuple>
+
 #include "runtime/activation.h"
 #include "runtime/recovery.h"
 #include "shell/posix/shell_test_fixture.h"
@@ -17,15 +22,50 @@ constexpr char kPrompt[] = "Poussez <OK> pour d\xe9marer l'import des tarifs";
 
 class MainDialogTest : public ShellTest {};
 
+// The template's numbers, written out here once more: the template and the resource script
+// are made from one description, and this is what that description must say.
+struct ControlNumbers {
+  int id;
+  const char* class_name;
+  const char* text;
+  int x, y, cx, cy;
+  uint32_t style, ex_style;
+};
+
 TEST_F(MainDialogTest, InitBindsTheFourControlsOfTheTemplate) {
+  using namespace gui::style;
+  const gui::DialogTemplate& t = MainDialogTemplate();
+  EXPECT_EQ(std::tuple(t.x, t.y, t.cx, t.cy), std::tuple(11, 24, 206, 182));
+  EXPECT_EQ(t.style, kWsPopup | kWsCaption | kWsSysMenu | kWsMinimizeBox | kDsCenter |
+                         kDsModalFrame | kDsSetFont | kDs3dLook);
+  EXPECT_EQ(t.ex_style, 0u);
+  EXPECT_EQ(std::tuple(t.font_points, t.font_face, t.font_weight, t.font_italic, t.font_charset),
+            std::tuple(8, std::string("MS Shell Dlg"), 0, false, 1));
+
+  const uint32_t button = kWsChild | kWsVisible | kWsTabStop | kBsPushButton;
+  const ControlNumbers want[] = {
+      {100, "BUTTON", "OK", 161, 163, 40, 12, button, 0},
+      {101, "BUTTON", "Fermer", 117, 163, 40, 12, button, 0},
+      {102, "STATIC", kPrompt, 9, 5, 191, 14, kWsChild | kWsVisible | kSsCenter | kSsCenterImage, 0},
+      {103, "LISTBOX", "", 9, 30, 191, 124,
+       kWsChild | kWsVisible | kWsVScroll | kWsTabStop | kLbsDisableNoScroll |
+           kLbsNoIntegralHeight | kLbsNotify,
+       kWsExClientEdge},
+  };
   Value dialog = NewDialog();
   const auto& s = StateOf(dialog);
   EXPECT_EQ(s.caption, "Modification Tarifs 2017");
+  EXPECT_EQ(s.style, t.style);
   EXPECT_FALSE(s.visible);
-  ASSERT_EQ(s.controls.size(), 4u);
-  EXPECT_EQ(s.controls[0].text, "OK");
-  EXPECT_EQ(s.controls[1].text, "Fermer");
-  EXPECT_EQ(s.controls[2].text, kPrompt);
+  ASSERT_EQ(s.controls.size(), std::size(want));
+  for (size_t i = 0; i < std::size(want); ++i) {
+    SCOPED_TRACE(want[i].id);
+    const auto& c = s.controls[i];
+    EXPECT_EQ(std::tuple(c.id, c.class_name, c.text, c.x, c.y, c.cx, c.cy, c.style, c.ex_style),
+              std::tuple(want[i].id, std::string(want[i].class_name), std::string(want[i].text),
+                         want[i].x, want[i].y, want[i].cx, want[i].cy, want[i].style,
+                         want[i].ex_style));
+  }
   EXPECT_TRUE(s.controls[3].items.empty());
 
   // The references are the controls bound to ids 100 to 103, each named by its label.
