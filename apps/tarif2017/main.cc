@@ -172,8 +172,6 @@ int main(int argc, char** argv) {
       [](const std::string& line) { std::cout << rt::Ansi2Utf8(line) << std::endl; });
 
   // OK is pressed as the dialog's loop starts, "Fermer" once the update has returned.
-  shell::SetAutoRun(true);
-  rt::Value app = rt::CreateInstance(rt::String2Symbol("App"));
-  rt::Send(app, "Start");
+  shell::RunUnattended();
   return tariff::ExitCodeOf(tariff::LastRun());
 }
