@@ -36,7 +36,7 @@
 #include "tables/dbserver.h"
 #include "tariff/outcome.h"
 #include "tariff/tariff.h"
-#include "tariff/testing/install.h"
+#include "apps/program/testing/install.h"
 
 namespace tariff {
 namespace {

@@ -19,8 +19,8 @@
 #include "tables/dbserver.h"
 #include "tariff/tariff.h"
 #include "apps/make_demo/create_table.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/program_fixture.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 #include "tariff/texts.h"
 
 namespace tariff {

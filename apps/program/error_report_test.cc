@@ -22,8 +22,8 @@
 #include "runtime/program.h"
 #include "runtime/settings.h"
 #include "shell/shell.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/program_fixture.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -28,8 +28,8 @@
 #include "tariff/report.h"
 #include "tariff/run_options.h"
 #include "tariff/tariff.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/program_fixture.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 
 namespace tariff {
 namespace {
