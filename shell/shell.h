@@ -19,9 +19,9 @@
 
 namespace shell {
 
-// Tests of the dialog alone plant the update MainDialog:ModTarif06 runs instead of the tariff
-// update (empty: the tariff update again); returns the one planted before. Nothing else
-// calls it.
+// Tests plant the update MainDialog:ModTarif06 runs instead of the tariff update (empty: the
+// tariff update again) to see the dialog around an update of their own; returns the one
+// planted before. Nothing but tests calls it.
 using PlantedUpdate = std::function<void(const rt::Value& dialog)>;
 PlantedUpdate PlantUpdateForTest(PlantedUpdate update);
 

@@ -26,7 +26,6 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
-#include "runtime/object.h"
 #include "runtime/program.h"
 #include "shell/shell.h"
 #include "tariff/outcome.h"
