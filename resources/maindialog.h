@@ -9,8 +9,9 @@
 
 // Position and size in dialog units: x, y, width, height.
 #define MAINDIALOG_RECT 11, 24, 206, 182
-#define MAINDIALOG_STYLE \
-  WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER | DS_MODALFRAME | DS_SETFONT | DS_3DLOOK
+#define MAINDIALOG_STYLE                                                                   \
+  WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER | DS_MODALFRAME | DS_SETFONT | \
+      DS_3DLOOK
 #define MAINDIALOG_CAPTION "Modification Tarifs 2017"
 // Points, face, weight, italic, character set.
 #define MAINDIALOG_FONT 8, "MS Shell Dlg", 0, 0, 1

@@ -51,7 +51,8 @@ TEST_F(MainDialogTest, InitBindsTheFourControlsOfTheTemplate) {
   const ControlNumbers want[] = {
       {100, "BUTTON", "OK", 161, 163, 40, 12, button, 0},
       {101, "BUTTON", "Fermer", 117, 163, 40, 12, button, 0},
-      {102, "STATIC", kPrompt, 9, 5, 191, 14, kWsChild | kWsVisible | kSsCenter | kSsCenterImage, 0},
+      {102, "STATIC", kPrompt, 9, 5, 191, 14,
+       kWsChild | kWsVisible | kSsCenter | kSsCenterImage, 0},
       {103, "LISTBOX", "", 9, 30, 191, 124,
        kWsChild | kWsVisible | kWsVScroll | kWsTabStop | kLbsDisableNoScroll |
            kLbsNoIntegralHeight | kLbsNotify,

@@ -180,8 +180,9 @@ TEST_F(RealDialogTest, PromptFontColoursAndIcons) {
   EXPECT_STREQ(lf.lfFaceName, "Microsoft Sans Serif");
   EXPECT_EQ(lf.lfHeight, -MulDiv(10, dpi, 72));
   LOGFONTA button_font{};
-  ASSERT_TRUE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(IDC_OKBUTTON), WM_GETFONT, 0, 0)),
-                         sizeof button_font, &button_font));
+  ASSERT_TRUE(
+      GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(IDC_OKBUTTON), WM_GETFONT, 0, 0)),
+                 sizeof button_font, &button_font));
   EXPECT_STREQ(button_font.lfFaceName, "MS Shell Dlg");
   EXPECT_EQ(button_font.lfHeight, -MulDiv(8, dpi, 72));
 
