@@ -3,15 +3,18 @@
 #include <string_view>
 #include <utility>
 
+#include "gui/gui.h"
 #include "platform/message_queue.h"
 #include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 #include "shell/shell.h"
+#include "tariff/tariff.h"
 
 namespace shell {
 
 void PostClick(const rt::Value& dialog, std::string_view button, int id);
+bool AutoRun();
 
 namespace {
 
@@ -23,8 +26,8 @@ constexpr char kModule[] = "Dialog";
 constexpr char kCaption[] = "Modification Tarifs 2017";
 constexpr char kPrompt[] = "Poussez <OK> pour d\xe9marer l'import des tarifs";
 
-TariffUpdate& Update() {
-  static TariffUpdate update;
+PlantedUpdate& Planted() {
+  static PlantedUpdate update;
   return update;
 }
 
@@ -71,17 +74,17 @@ Value Init(const ObjectRef& self, Args args) {
   Value brush = New("Brush", {New("Color", {Value::Long(128), Value::Long(255), Value::Long(0)})});
 
   RT_LINE();
-  Value ok = New("PushButton", {me, New("ResourceID", {Value::Long(kIdOkButton)})});
+  Value ok = New("PushButton", {me, New("ResourceID", {Value::Long(IDC_OKBUTTON)})});
   self->Set("OkButton", ok);
   rt::IVarPut(ok, Sym("HyperLabel"), Label("OkButton", Value::String("OK")));
 
   RT_LINE();
-  Value cancel = New("PushButton", {me, New("ResourceID", {Value::Long(kIdCancelButton)})});
+  Value cancel = New("PushButton", {me, New("ResourceID", {Value::Long(IDC_CANCELBUTTON)})});
   self->Set("CancelButton", cancel);
   rt::IVarPut(cancel, Sym("HyperLabel"), Label("CancelButton", Value::String("Fermer")));
 
   RT_LINE();
-  Value prompt = New("FixedText", {me, New("ResourceID", {Value::Long(kIdFixedText1)})});
+  Value prompt = New("FixedText", {me, New("ResourceID", {Value::Long(IDC_FIXEDTEXT1)})});
   self->Set("FixedText1", prompt);
   rt::IVarPut(prompt, Sym("HyperLabel"), Label("FixedText1", Value::String(kPrompt)));
   rt::Send(prompt, "Font", {font, Value::Logic(false)});
@@ -89,7 +92,7 @@ Value Init(const ObjectRef& self, Args args) {
   rt::IVarPut(prompt, Sym("Background"), brush);
 
   RT_LINE();
-  Value list = New("ListBox", {me, New("ResourceID", {Value::Long(kIdListBox1)})});
+  Value list = New("ListBox", {me, New("ResourceID", {Value::Long(IDC_LISTBOX1)})});
   self->Set("ListBox1", list);
   rt::IVarPut(list, Sym("HyperLabel"), Label("ListBox1", Value::NullString()));
 
@@ -135,7 +138,7 @@ Value OkButton(const ObjectRef& self, Args) {
   if (Auto().on) {
     UpdateDone done = Auto().done;
     if (done) done(me);
-    PostClick(me, "CancelButton", kIdCancelButton);
+    PostClick(me, "CancelButton", IDC_CANCELBUTTON);
   }
   return Value();
 }
@@ -160,18 +163,8 @@ Value EndDialog(const ObjectRef& self, Args args) {
 // The update registers its own MAINDIALOG:MODTARIF06 activation.
 Value ModTarif06(const ObjectRef& self, Args) {
   Value me = Value::FromObject(self);
-  if (!Update()) {
-    RT_ROUTINE("MAINDIALOG:MODTARIF06", kModule);
-    rt::ErrorInfo e;
-    e.subsystem = "BASE";
-    e.gen_code = rt::kGenNoFunc;
-    e.operation = "MAINDIALOG:MODTARIF06";
-    e.description = "The tariff update is not part of this program";
-    e.can_default = true;
-    rt::RaiseError(e);
-    return me;
-  }
-  TariffUpdate update = Update();  // a test may install another one while it runs
+  if (!Planted()) return tariff::ModTarif06(me);
+  PlantedUpdate update = Planted();  // a test may plant another one while it runs
   update(me);
   return me;
 }
@@ -188,13 +181,19 @@ void PostClick(const Value& dialog, std::string_view button, int id) {
                          reinterpret_cast<intptr_t>(control));
 }
 
-void SetAutoRun(bool on, UpdateDone done) {
-  Auto().on = on;
-  Auto().done = on ? std::move(done) : UpdateDone();
-}
 bool AutoRun() { return Auto().on; }
 
-TariffUpdate SetTariffUpdate(TariffUpdate update) { return std::exchange(Update(), std::move(update)); }
+rt::Value RunUnattended(UpdateDone done) {
+  struct On {
+    explicit On(UpdateDone done) { Auto() = {true, std::move(done)}; }
+    ~On() { Auto() = {}; }
+  } on(std::move(done));
+  return gui::Start();
+}
+
+PlantedUpdate PlantUpdateForTest(PlantedUpdate update) {
+  return std::exchange(Planted(), std::move(update));
+}
 
 void DeclareMainDialogClass() {
   rt::ClassBuilder("MainDialog", "DialogWindow")

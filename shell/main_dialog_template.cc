@@ -1,33 +1,49 @@
-// The "MAINDIALOG" template and the "AITEMICON" name, as data: the headless back-end's
-// resources, and what tests expect the real template (resources/maindialog.rc) to hold.
+// The "MAINDIALOG" template as data, made from the lines maindialog.rc is made from: the
+// headless back-end's resource, and what tests expect the real dialog to show.
+#include <cstdint>
+#include <string>
+#include <tuple>
+
+#include "resources/maindialog.h"
 #include "shell/shell.h"
 
 namespace shell {
+namespace {
+
+// The Windows headers' names of the styles the template is written with.
+namespace styles {
+using namespace gui::style;
+constexpr uint32_t WS_POPUP = kWsPopup, WS_CHILD = kWsChild, WS_VISIBLE = kWsVisible,
+                   WS_CAPTION = kWsCaption, WS_SYSMENU = kWsSysMenu, WS_VSCROLL = kWsVScroll,
+                   WS_MINIMIZEBOX = kWsMinimizeBox, WS_TABSTOP = kWsTabStop;
+constexpr uint32_t DS_CENTER = kDsCenter, DS_MODALFRAME = kDsModalFrame, DS_SETFONT = kDsSetFont,
+                   DS_3DLOOK = kDs3dLook;
+constexpr uint32_t BS_PUSHBUTTON = kBsPushButton;
+constexpr uint32_t SS_CENTER = kSsCenter, SS_CENTERIMAGE = kSsCenterImage;
+constexpr uint32_t LBS_NOTIFY = kLbsNotify, LBS_NOINTEGRALHEIGHT = kLbsNoIntegralHeight,
+                   LBS_DISABLENOSCROLL = kLbsDisableNoScroll;
+constexpr uint32_t WS_EX_CLIENTEDGE = kWsExClientEdge;
+}  // namespace styles
+
+gui::DialogTemplate Make() {
+  using namespace styles;
+  gui::DialogTemplate t;
+  t.caption = MAINDIALOG_CAPTION;
+  std::tie(t.x, t.y, t.cx, t.cy) = std::tuple(MAINDIALOG_RECT);
+  t.style = MAINDIALOG_STYLE;
+  std::tie(t.font_points, t.font_face, t.font_weight, t.font_italic, t.font_charset) =
+      std::tuple<int, std::string, int, bool, int>(MAINDIALOG_FONT);
+#define SHELL_CONTROL(text, id, class_name, style, x, y, cx, cy, ex_style) \
+  t.controls.push_back({id, class_name, text, x, y, cx, cy, style, ex_style});
+  MAINDIALOG_CONTROLS(SHELL_CONTROL)
+#undef SHELL_CONTROL
+  return t;
+}
+
+}  // namespace
 
 const gui::DialogTemplate& MainDialogTemplate() {
-  using namespace gui::style;
-  static const gui::DialogTemplate kTemplate = [] {
-    gui::DialogTemplate t;
-    t.caption = "Modification Tarifs 2017";
-    t.x = 11, t.y = 24, t.cx = 206, t.cy = 182;
-    t.style = kWsPopup | kWsCaption | kWsSysMenu | kWsMinimizeBox | kDsCenter | kDsModalFrame |
-              kDsSetFont | kDs3dLook;
-    t.font_points = 8;
-    t.font_face = "MS Shell Dlg";
-    t.font_charset = 1;
-    const uint32_t button = kWsChild | kWsVisible | kWsTabStop | kBsPushButton;
-    t.controls = {
-        {kIdOkButton, "BUTTON", "OK", 161, 163, 40, 12, button, 0},
-        {kIdCancelButton, "BUTTON", "Fermer", 117, 163, 40, 12, button, 0},
-        {kIdFixedText1, "STATIC", "Poussez <OK> pour d\xe9marer l'import des tarifs", 9, 5, 191,
-         14, kWsChild | kWsVisible | kSsCenter | kSsCenterImage, 0},
-        {kIdListBox1, "LISTBOX", "", 9, 30, 191, 124,
-         kWsChild | kWsVisible | kWsVScroll | kWsTabStop | kLbsDisableNoScroll |
-             kLbsNoIntegralHeight | kLbsNotify,
-         kWsExClientEdge},
-    };
-    return t;
-  }();
+  static const gui::DialogTemplate kTemplate = Make();
   return kTemplate;
 }
 

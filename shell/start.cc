@@ -8,6 +8,7 @@ namespace shell {
 
 void DeclareMainDialogClass();                                          // main_dialog.cc
 void PostClick(const rt::Value& dialog, std::string_view button, int id);  // main_dialog.cc
+bool AutoRun();                                                         // main_dialog.cc
 
 namespace {
 
@@ -20,7 +21,7 @@ constexpr char kModule[] = "Start";
 Value AppStart(const ObjectRef&, Args) {
   RT_ROUTINE("APP:START", kModule);
   Value dialog = rt::CreateInstance(rt::String2Symbol("MainDialog"));
-  if (AutoRun()) PostClick(dialog, "OkButton", kIdOkButton);
+  if (AutoRun()) PostClick(dialog, "OkButton", IDC_OKBUTTON);
   RT_LINE();
   rt::Send(dialog, "Show");
   return Value();

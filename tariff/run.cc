@@ -9,7 +9,6 @@
 #include "runtime/object.h"
 #include "runtime/program.h"
 #include "runtime/settings.h"
-#include "shell/shell.h"
 #include "tariff/db.h"
 #include "tariff/outcome.h"
 #include "tariff/progress.h"
@@ -125,11 +124,6 @@ rt::Value ModTarif06(const rt::Value& dialog) {
   progress.ShowLast();
   progress.Pump();
   return dialog;
-}
-
-void AddToProgram(rt::Program& program) {
-  program.library_setups.push_back(
-      [] { shell::SetTariffUpdate([](const rt::Value& dialog) { ModTarif06(dialog); }); });
 }
 
 }  // namespace tariff

@@ -13,16 +13,12 @@
 #include <functional>
 #include <string>
 
-#include "runtime/startup.h"
 #include "runtime/value.h"
 
 namespace tariff {
 
 // The whole run, for the dialog (a MainDialog); returns the dialog.
 rt::Value ModTarif06(const rt::Value& dialog);
-
-// Installs ModTarif06 as MainDialog's update (class library set-up).
-void AddToProgram(rt::Program& program);
 
 // How long a step waits for another run that is updating the same practice
 // (its update lock, default 10 s) before it gives up on the practice. Returns

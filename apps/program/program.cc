@@ -6,7 +6,6 @@
 #include "macro/macro_support.h"
 #include "shell/shell.h"
 #include "tables/dbserver.h"
-#include "tariff/tariff.h"
 
 namespace app {
 
@@ -27,7 +26,6 @@ rt::Program Tarif2017Program() {
   macro::AddToProgram(p);
   gui::AddToProgram(p);
   shell::AddToProgram(p);
-  tariff::AddToProgram(p);
   return p;
 }
 

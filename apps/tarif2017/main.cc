@@ -26,7 +26,6 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
-#include "runtime/object.h"
 #include "runtime/program.h"
 #include "shell/shell.h"
 #include "tariff/outcome.h"
@@ -172,8 +171,6 @@ int main(int argc, char** argv) {
       [](const std::string& line) { std::cout << rt::Ansi2Utf8(line) << std::endl; });
 
   // OK is pressed as the dialog's loop starts, "Fermer" once the update has returned.
-  shell::SetAutoRun(true);
-  rt::Value app = rt::CreateInstance(rt::String2Symbol("App"));
-  rt::Send(app, "Start");
+  shell::RunUnattended();
   return tariff::ExitCodeOf(tariff::LastRun());
 }

@@ -168,8 +168,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     tariff::SetLineObserver([&log](const std::string& line) { log.Write(line); });
   }
   tariff::SetRunOptions(options.run);
-  if (options.auto_run) shell::SetAutoRun(true);
-  rt::CallFunction("GuiStart");
+  if (options.auto_run) {
+    shell::RunUnattended();
+  } else {
+    rt::CallFunction("GuiStart");
+  }
   if (!options.auto_run) return log.failed() ? kExitLogFailed : rt::ErrorLevel();
   int code = tariff::ExitCodeOf(tariff::LastRun());
   return code == tariff::kExitOk && log.failed() ? kExitLogFailed : code;

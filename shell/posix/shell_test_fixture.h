@@ -45,7 +45,7 @@ class ShellTest : public ::testing::Test {
 
   void TearDown() override {
     gui::headless::SetIdleHandler(nullptr);
-    SetTariffUpdate(nullptr);
+    PlantUpdateForTest(nullptr);
     rt::ErrorBlock(old_block_);
     Drain();
   }

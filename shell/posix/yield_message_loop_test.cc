@@ -47,10 +47,10 @@ TEST_F(YieldMessageLoopTest, DialogFilterPaintsTheDialogAndListButLeavesOtherWin
   Drain();
   PostLine(dialog, "a line");  // the list box wants painting
   platform::PostMessageA(other, platform::kWmUser, 0, 0);
-  int list_paints = Control(dialog, kIdListBox1).paint_count;
+  int list_paints = Control(dialog, IDC_LISTBOX1).paint_count;
 
   EXPECT_TRUE(YieldMessageLoop(dialog).IsNil());
-  EXPECT_EQ(Control(dialog, kIdListBox1).paint_count, list_paints + 1);
+  EXPECT_EQ(Control(dialog, IDC_LISTBOX1).paint_count, list_paints + 1);
   EXPECT_EQ(stranger_messages_, 0);
 
   // Without a window every pending message of the thread goes.
@@ -60,14 +60,14 @@ TEST_F(YieldMessageLoopTest, DialogFilterPaintsTheDialogAndListButLeavesOtherWin
 
 TEST_F(YieldMessageLoopTest, RunsUntilNothingIsLeftIncludingWhatHandlersPost) {
   int lines_seen = 0;
-  SetTariffUpdate([&](const Value& d) { PostLine(d, "from the click"); });
+  PlantUpdateForTest([&](const Value& d) { PostLine(d, "from the click"); });
   Value dialog = NewDialog();
   Drain();
-  gui::headless::PostClick(HandleOf(dialog), kIdOkButton);
+  gui::headless::PostClick(HandleOf(dialog), IDC_OKBUTTON);
   EXPECT_TRUE(YieldMessageLoop(dialog).IsNil());  // result NIL whatever it dispatched
-  lines_seen = static_cast<int>(Control(dialog, kIdListBox1).items.size());
+  lines_seen = static_cast<int>(Control(dialog, IDC_LISTBOX1).items.size());
   EXPECT_EQ(lines_seen, 1);
-  EXPECT_EQ(Control(dialog, kIdListBox1).paint_count, 1);  // the line was painted too
+  EXPECT_EQ(Control(dialog, IDC_LISTBOX1).paint_count, 1);  // the line was painted too
   platform::Message m;
   EXPECT_FALSE(platform::PeekMessageA(&m, HandleOf(dialog), 0, 0, platform::kPmNoRemove));
 }
@@ -88,13 +88,13 @@ TEST_F(YieldMessageLoopTest, QuitTakenByThePumpIsPostedAgain) {
 
 TEST_F(YieldMessageLoopTest, QuitDuringARunEndsTheDialogAfterTheUpdate) {
   std::vector<std::string> done;
-  SetTariffUpdate([&](const Value& d) {
+  PlantUpdateForTest([&](const Value& d) {
     platform::PostQuitMessage(0);
     Pump(d);
     done.push_back("after pump");
   });
   Value dialog = NewDialog();
-  ShowWith(dialog, {Click(kIdOkButton)});
+  ShowWith(dialog, {Click(IDC_OKBUTTON)});
   EXPECT_THAT(done, ElementsAre("after pump"));
   EXPECT_EQ(idle_turns_, 1);  // the modal loop met the quit again and ended
   platform::Message m;
@@ -104,7 +104,7 @@ TEST_F(YieldMessageLoopTest, QuitDuringARunEndsTheDialogAfterTheUpdate) {
 
 TEST_F(YieldMessageLoopTest, ListKeepsInsertionOrderAndShowsTheLastLine) {
   Value dialog = NewDialog();
-  const auto& list = Control(dialog, kIdListBox1);
+  const auto& list = Control(dialog, IDC_LISTBOX1);
   EXPECT_TRUE(list.style & gui::style::kLbsDisableNoScroll);
   EXPECT_FALSE(list.style & gui::style::kLbsSort);
   std::vector<std::string> want;

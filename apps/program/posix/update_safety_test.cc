@@ -25,7 +25,6 @@
 
 #include "apps/make_demo/create_table.h"
 #include "apps/program/program.h"
-#include "gui/headless.h"
 #include "platform/file.h"
 #include "platform/file_faults.h"
 #include "platform/path.h"
@@ -37,7 +36,7 @@
 #include "tables/dbserver.h"
 #include "tariff/outcome.h"
 #include "tariff/tariff.h"
-#include "tariff/testing/install.h"
+#include "apps/program/testing/install.h"
 
 namespace tariff {
 namespace {
@@ -91,18 +90,11 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
          "\n  got:  " + line(a) + "\n  want: " + line(b);
 }
 
-// Presses OK once the dialog is idle, then Fermer once the update returned.
+// Presses OK as the dialog's loop starts, then Fermer once the update returned.
 void RunUpdateHeadless(const std::string& prog) {
   rt::SetWorkDir(prog);
   rt::SetErrorBoxFrontEnd(std::make_shared<rt::ScriptedErrorBox>(1));
-  int step = 0;
-  gui::headless::SetIdleHandler([&step](platform::WindowHandle dialog) {
-    if (!gui::headless::FindDialog(dialog) || step > 1) return false;
-    gui::headless::PostClick(dialog, step++ == 0 ? shell::kIdOkButton : shell::kIdCancelButton);
-    return true;
-  });
-  rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
-  gui::headless::SetIdleHandler(nullptr);
+  shell::RunUnattended();
 }
 
 // The whole update in a forked child that dies at write exit_at_write (0:

@@ -107,7 +107,7 @@ class RealDialogTest : public ::testing::Test {
     ASSERT_NE(hwnd_, nullptr);
   }
   void TearDown() override {
-    shell::SetTariffUpdate(nullptr);
+    shell::PlantUpdateForTest(nullptr);
     dialog_ = Value();
     rt::ErrorBlock(old_block_);
     EXPECT_TRUE(errors_.empty());
@@ -157,14 +157,14 @@ TEST_F(RealDialogTest, DialogMatchesTheTemplate) {
   }
   EXPECT_EQ(child, nullptr);
 
-  for (int id : {shell::kIdOkButton, shell::kIdCancelButton}) {
+  for (int id : {IDC_OKBUTTON, IDC_CANCELBUTTON}) {
     EXPECT_EQ(GetWindowLongA(Item(id), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);  // not default
   }
-  DWORD list_style = GetWindowLongA(Item(shell::kIdListBox1), GWL_STYLE);
+  DWORD list_style = GetWindowLongA(Item(IDC_LISTBOX1), GWL_STYLE);
   EXPECT_FALSE(list_style & LBS_SORT);
   EXPECT_TRUE(list_style & LBS_DISABLENOSCROLL);
-  RECT ok = RectIn(hwnd_, Item(shell::kIdOkButton));
-  RECT fermer = RectIn(hwnd_, Item(shell::kIdCancelButton));
+  RECT ok = RectIn(hwnd_, Item(IDC_OKBUTTON));
+  RECT fermer = RectIn(hwnd_, Item(IDC_CANCELBUTTON));
   EXPECT_LE(fermer.right, ok.left);
   EXPECT_EQ(fermer.top, ok.top);
 }
@@ -174,14 +174,15 @@ TEST_F(RealDialogTest, PromptFontColoursAndIcons) {
   int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
 
-  HWND prompt = Item(shell::kIdFixedText1);
+  HWND prompt = Item(IDC_FIXEDTEXT1);
   LOGFONTA lf{};
   ASSERT_TRUE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(prompt, WM_GETFONT, 0, 0)), sizeof lf, &lf));
   EXPECT_STREQ(lf.lfFaceName, "Microsoft Sans Serif");
   EXPECT_EQ(lf.lfHeight, -MulDiv(10, dpi, 72));
   LOGFONTA button_font{};
-  ASSERT_TRUE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(shell::kIdOkButton), WM_GETFONT, 0, 0)),
-                         sizeof button_font, &button_font));
+  ASSERT_TRUE(
+      GetObjectA(reinterpret_cast<HFONT>(SendMessageA(Item(IDC_OKBUTTON), WM_GETFONT, 0, 0)),
+                 sizeof button_font, &button_font));
   EXPECT_STREQ(button_font.lfFaceName, "MS Shell Dlg");
   EXPECT_EQ(button_font.lfHeight, -MulDiv(8, dpi, 72));
 
@@ -213,7 +214,7 @@ TEST_F(RealDialogTest, PromptFontColoursAndIcons) {
 }
 
 TEST_F(RealDialogTest, ListScrollBarShowsDisabledUntilTheLinesOverflow) {
-  HWND list = Item(shell::kIdListBox1);
+  HWND list = Item(IDC_LISTBOX1);
   SCROLLBARINFO sbi{};
   sbi.cbSize = sizeof sbi;
   ASSERT_TRUE(GetScrollBarInfo(list, OBJID_VSCROLL, &sbi));
@@ -230,11 +231,11 @@ TEST_F(RealDialogTest, ListScrollBarShowsDisabledUntilTheLinesOverflow) {
 }
 
 TEST_F(RealDialogTest, OkClickRunsTheUpdateOnceLeavesOkDisabledAndFermerEndsWithOne) {
-  HWND ok = Item(shell::kIdOkButton), fermer = Item(shell::kIdCancelButton);
-  HWND list = Item(shell::kIdListBox1);
+  HWND ok = Item(IDC_OKBUTTON), fermer = Item(IDC_CANCELBUTTON);
+  HWND list = Item(IDC_LISTBOX1);
   int runs = 0;
   bool ok_enabled_during_run = false;
-  shell::SetTariffUpdate([&](const Value& dialog) {
+  shell::PlantUpdateForTest([&](const Value& dialog) {
     ++runs;
     ok_enabled_during_run = IsWindowEnabled(ok);
     PostLine(dialog, "premi\xe8re ligne");
@@ -275,7 +276,7 @@ TEST_F(RealDialogTest, OkClickRunsTheUpdateOnceLeavesOkDisabledAndFermerEndsWith
 
 TEST_F(RealDialogTest, CloseBoxDuringTheRunStopsTheUpdateAndEndsWithOne) {
   int steps = 0;
-  shell::SetTariffUpdate([&](const Value& dialog) {
+  shell::PlantUpdateForTest([&](const Value& dialog) {
     for (int step = 1; step <= 4; ++step) {
       if (rt::Send(dialog, "UpdateStopRequested").GetLogic()) return;
       ++steps;
@@ -284,7 +285,7 @@ TEST_F(RealDialogTest, CloseBoxDuringTheRunStopsTheUpdateAndEndsWithOne) {
       EXPECT_TRUE(IsWindowVisible(hwnd_));
     }
   });
-  PostMessageA(Item(shell::kIdOkButton), BM_CLICK, 0, 0);
+  PostMessageA(Item(IDC_OKBUTTON), BM_CLICK, 0, 0);
   Value result;
   {
     Watchdog watchdog(hwnd_);

@@ -1,4 +1,4 @@
-#include "tariff/testing/install.h"
+#include "apps/program/testing/install.h"
 
 #include <gtest/gtest.h>
 

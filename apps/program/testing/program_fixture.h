@@ -1,6 +1,6 @@
 // A test of the whole program: started once per test suite as its entry point
 // starts it, error boxes answered by a script (1: "default" first), and what a
-// test may change (program directory, line observer, run options, auto-run)
+// test may change (program directory, line observer, run options)
 // put back after each test.
 #pragma once
 
@@ -14,7 +14,6 @@
 #include "runtime/error_box.h"
 #include "runtime/program.h"
 #include "runtime/settings.h"
-#include "shell/shell.h"
 #include "tariff/run_options.h"
 #include "tariff/tariff.h"
 
@@ -36,7 +35,6 @@ class ProgramFixture : public ::testing::Test {
     rt::SetWorkDir("");
     SetLineObserver(nullptr);
     SetRunOptions(RunOptions());
-    shell::SetAutoRun(false);
   }
   std::shared_ptr<rt::ScriptedErrorBox> box_;
 };

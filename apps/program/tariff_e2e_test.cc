@@ -19,8 +19,8 @@
 #include "tables/dbserver.h"
 #include "tariff/tariff.h"
 #include "apps/make_demo/create_table.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/program_fixture.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 #include "tariff/texts.h"
 
 namespace tariff {
@@ -52,7 +52,7 @@ class TariffRun : public testing::ProgramFixture {
     SetLineObserver([&](const std::string& line) { result.posted.push_back(line); });
     // OK is pressed as the dialog's loop starts; once the update has returned, the dialog is
     // read back as the user sees it, then "Fermer" ends it.
-    shell::SetAutoRun(true, [&](const rt::Value& dialog) {
+    shell::RunUnattended([&](const rt::Value& dialog) {
       rt::Value list = rt::IVarGet(dialog, rt::String2Symbol("ListBox1"));
       int count = static_cast<int>(rt::Send(list, "ItemCount").GetLong());
       for (int i = 1; i <= count; ++i) {
@@ -66,7 +66,6 @@ class TariffRun : public testing::ProgramFixture {
               .GetLogic();
       result.ended = true;
     });
-    rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
     EXPECT_TRUE(result.ended);
     // Whatever the run did, every tag of every table still agrees with its records.
     EXPECT_EQ(testing::CheckAllIndexes(inst.dir()), "");

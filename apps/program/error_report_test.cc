@@ -22,15 +22,13 @@
 #include "runtime/program.h"
 #include "runtime/settings.h"
 #include "shell/shell.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/program_fixture.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 
 #include "platform/message_queue.h"
-#else
-#include "gui/headless.h"
 #endif
 
 namespace tariff {
@@ -53,10 +51,10 @@ void RunTheDialog() {
         if (m == WM_APP) {
           dialog = FindWindowA(nullptr, "Modification Tarifs 2017");
           if (!dialog) return 0;
-          PostMessageA(GetDlgItem(dialog, shell::kIdOkButton), BM_CLICK, 0, 0);
+          PostMessageA(GetDlgItem(dialog, IDC_OKBUTTON), BM_CLICK, 0, 0);
           PostMessageA(static_cast<HWND>(self), WM_APP + 1, 0, 0);
         } else if (m == WM_APP + 1 && dialog) {
-          PostMessageA(GetDlgItem(dialog, shell::kIdCancelButton), BM_CLICK, 0, 0);
+          PostMessageA(GetDlgItem(dialog, IDC_CANCELBUTTON), BM_CLICK, 0, 0);
         }
         return 0;
       });
@@ -65,15 +63,9 @@ void RunTheDialog() {
   platform::DestroyProcWindow(probe);
   ASSERT_NE(dialog, nullptr);
 #else
-  int step = 0;
-  gui::headless::SetIdleHandler([&](platform::WindowHandle dialog) {
-    if (!gui::headless::FindDialog(dialog) || step == 2) return false;
-    gui::headless::PostClick(dialog, step++ == 0 ? shell::kIdOkButton : shell::kIdCancelButton);
-    return true;
-  });
-  rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
-  gui::headless::SetIdleHandler(nullptr);
-  EXPECT_EQ(step, 2);
+  bool ended = false;
+  shell::RunUnattended([&](const rt::Value&) { ended = true; });
+  EXPECT_TRUE(ended);
 #endif
 }
 
@@ -181,7 +173,7 @@ TEST_F(ErrorReportRun, AccessViolationDuringTheRunIsLoggedAndEndsTheProgram) {
       {
         rt::SetWorkDir(dir);
         rt::InstallOsExceptionHandler();  // start-up leaves it out under the address sanitizer
-        shell::SetTariffUpdate([](const rt::Value&) {
+        shell::PlantUpdateForTest([](const rt::Value&) {
           volatile uintptr_t address = 16;
           *reinterpret_cast<volatile int*>(address) = 1;
         });

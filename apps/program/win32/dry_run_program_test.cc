@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "tariff/outcome.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/process.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/process.h"
 
 namespace tariff {
 namespace {

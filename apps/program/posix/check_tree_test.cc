@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "tariff/testing/install.h"
+#include "apps/program/testing/install.h"
 
 namespace tariff {
 namespace {

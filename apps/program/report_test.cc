@@ -28,8 +28,8 @@
 #include "tariff/report.h"
 #include "tariff/run_options.h"
 #include "tariff/tariff.h"
-#include "tariff/testing/install.h"
-#include "tariff/testing/program_fixture.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 
 namespace tariff {
 namespace {
@@ -164,8 +164,7 @@ class ReportRun : public testing::ProgramFixture {
     std::vector<std::string> posted;
     SetLineObserver([&](const std::string& line) { posted.push_back(line); });
     bool ended = false;
-    shell::SetAutoRun(true, [&](const rt::Value&) { ended = true; });
-    rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
+    shell::RunUnattended([&](const rt::Value&) { ended = true; });
     EXPECT_TRUE(ended);
     EXPECT_EQ(box_->shown().empty(), !boxes_expected);
     SetRunOptions(RunOptions());
@@ -309,8 +308,7 @@ uint64_t RunDyingAt(const Installation& inst, uint64_t n) {
     plan.exit_at_write = n;
     platform::InstallFaultPlan(&plan);
     rt::SetWorkDir(inst.prog());
-    shell::SetAutoRun(true, [](const rt::Value&) {});
-    rt::Send(rt::CreateInstance(rt::String2Symbol("App")), "Start");
+    shell::RunUnattended();
     uint64_t writes = plan.writes;
     ssize_t ignored = write(fds[1], &writes, sizeof writes);
     (void)ignored;

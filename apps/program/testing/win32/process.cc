@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "tariff/testing/process.h"
+#include "apps/program/testing/process.h"
 
 namespace tariff::testing {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "tariff/testing/process.h"
+#include "apps/program/testing/process.h"
 
 namespace tariff::testing {
 
