@@ -124,12 +124,18 @@ class Pager {
   IndexStatus CheckPageOffset(uint32_t offset, const std::string& where) const;
   // Reads n pages from offset into the raw copies (n limited to the file),
   // keeping the copies and the decoded pages already held.
-  IndexStatus ReadRun(uint32_t offset, uint32_t n);
+  IndexStatus ReadRun(uint32_t offset, uint32_t n, bool passing);
   void DropCache();
   // The raw copy of a page, or nullptr.
   const uint8_t* RawPage(uint32_t offset) const;
   // Keeps a copy of a page's bytes, replacing the oldest copy when full.
   void KeepRaw(uint32_t offset, const uint8_t* bytes);
+  // Keeps a copy of a page read in passing (read ahead for lookups in key
+  // order, which use it soon or never) in a small ring of its own, so that
+  // a walk over the whole file neither grows the memory nor pushes out the
+  // pages that random lookups come back to.
+  void KeepPassing(uint32_t offset, const uint8_t* bytes);
+  uint8_t* SlotBytes(uint32_t slot);
   void ForgetRaw(uint32_t offset);
 
   platform::File* file_;
@@ -154,6 +160,10 @@ class Pager {
   std::vector<uint8_t> raw_bytes_;
   std::vector<uint32_t> raw_offsets_;
   uint32_t raw_next_ = 0;
+  // Pages kept in passing: slot kPassingSlot + i of raw_slot_ is page i here.
+  std::vector<uint8_t> passing_bytes_;
+  std::vector<uint32_t> passing_offsets_;
+  uint32_t passing_next_ = 0;
   size_t max_decoded_;
   size_t max_raw_;
   std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
