@@ -1,6 +1,7 @@
 #include "tables/cdx_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "tables/key_codec.h"
@@ -47,8 +48,9 @@ uint32_t CommonPrefix(std::string_view a, std::string_view b) {
 }
 
 uint64_t Le64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);  // one load
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
 
