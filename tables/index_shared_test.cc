@@ -217,6 +217,9 @@ TEST(IndexSharedTest, ReaderSeesEveryWriteOfAnotherProgram) {
   for (uint32_t r = 1; r <= reading::kFirst; ++r) {
     ASSERT_TRUE(index->Append(r, reading::Record(r, 0)).ok());
   }
+  // Caches smaller than the tree: some reads find their pages, others miss
+  // one half-way and start again under the lock.
+  index->pager().SetCacheLimits(4, 16);
   dbftest::OtherProcess child;
   ASSERT_TRUE(child.Start("IndexSharedChild.*", "TABLES_CHILD_WRITER", path));
   std::mt19937 rng(7);
