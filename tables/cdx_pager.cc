@@ -214,7 +214,8 @@ IndexStatus Pager::ReadRun(uint32_t offset, uint32_t n, bool passing) {
       KeepRaw(at, run_bytes_.data() + size_t{k} * kPageSize);
     }
   }
-  if (run_bytes_.capacity() > kPreloadBytes) run_bytes_ = std::vector<uint8_t>();
+  // Only a lookup run's buffer is kept between reads.
+  if (run_bytes_.capacity() > kLookupRun * kPageSize) run_bytes_ = std::vector<uint8_t>();
   return IndexStatus::Ok();
 }
 
