@@ -1,6 +1,7 @@
 #include "tables/cdx_page.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "tables/key_codec.h"
@@ -47,8 +48,9 @@ uint32_t CommonPrefix(std::string_view a, std::string_view b) {
 }
 
 uint64_t Le64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);  // one load
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
   return v;
 }
 
@@ -87,10 +89,27 @@ class LeafReader {
     return IndexStatus::Ok();
   }
 
+  // The next entry as it lies in the page: its record number, the bytes it
+  // keeps from its predecessor's key, its own bytes and trailing fillers.
+  struct Entry {
+    uint32_t recno, dup, fresh, trail;
+    const uint8_t* bytes;  // the fresh bytes
+  };
+
   // Expands the next entry into key, whose key_length bytes must hold the
   // previous entry's key (the first entry shares nothing); *shared receives
   // how many leading bytes it kept.
   IndexStatus Next(char* key, uint32_t* recno, uint32_t* shared = nullptr) {
+    Entry entry;
+    INDEX_RETURN_IF_ERROR(Peek(&entry));
+    Take(entry, key);
+    *recno = entry.recno;
+    if (shared != nullptr) *shared = entry.dup;
+    return IndexStatus::Ok();
+  }
+
+  // The next entry, checked, without expanding it.
+  IndexStatus Peek(Entry* entry) const {
     const uint8_t* e = p_ + kLeafHeaderSize + i_ * entry_bytes_;
     uint64_t v = 0;
     if (e + 8 <= p_ + kPageSize) {
@@ -99,7 +118,7 @@ class LeafReader {
     } else {
       for (uint32_t b = 0; b < entry_bytes_; ++b) v |= static_cast<uint64_t>(e[b]) << (8 * b);
     }
-    *recno = static_cast<uint32_t>(v & rec_mask_);
+    entry->recno = static_cast<uint32_t>(v & rec_mask_);
     uint32_t dup = i_ == 0 ? 0 : static_cast<uint32_t>((v >> rec_bits_) & dup_mask_);
     uint32_t trail = static_cast<uint32_t>((v >> (rec_bits_ + dup_bits_)) & trail_mask_);
     if (dup + trail > key_length_) {
@@ -110,12 +129,19 @@ class LeafReader {
     if (suffix_end_ < entries_end_ + fresh) {
       return IndexStatus::Corruption(Where(*where_, offset_) + ": key bytes overlap the entries");
     }
-    suffix_end_ -= fresh;
-    std::memcpy(key + dup, p_ + suffix_end_, fresh);
-    std::memset(key + dup + fresh, filler_, trail);
-    if (shared != nullptr) *shared = dup;
-    ++i_;
+    entry->dup = dup;
+    entry->fresh = fresh;
+    entry->trail = trail;
+    entry->bytes = p_ + suffix_end_ - fresh;
     return IndexStatus::Ok();
+  }
+
+  // Expands the entry Peek gave into key (holding the predecessor's key).
+  void Take(const Entry& entry, char* key) {
+    suffix_end_ -= entry.fresh;
+    for (uint32_t j = 0; j < entry.fresh; ++j) key[entry.dup + j] = static_cast<char>(entry.bytes[j]);
+    for (uint32_t j = 0; j < entry.trail; ++j) key[entry.dup + entry.fresh + j] = static_cast<char>(filler_);
+    ++i_;
   }
 
  private:
@@ -284,29 +310,56 @@ IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t ke
   }
   LeafReader reader;
   INDEX_RETURN_IF_ERROR(reader.Open(p, hit->size, key_length, filler, where, offset));
+  // The key is expanded in place, each entry over its predecessor. `matched`
+  // counts the leading bytes the predecessor shares with the sought key while
+  // it sorts before it: an entry that keeps more bytes than that from its
+  // predecessor sorts before the sought key too, without a look at its bytes.
+  // (A sought key longer than the keys is compared in full.)
   char current[kMaxKeyLength];
-  char previous[kMaxKeyLength];
+  const bool prefix_walk = key.size() <= key_length;
+  uint32_t matched = 0;
   uint32_t previous_recno = 0;
   for (uint32_t i = 0; i < hit->size; ++i) {
-    uint32_t r, shared;
-    INDEX_RETURN_IF_ERROR(reader.Next(current, &r, &shared));
-    std::string_view k(current, key_length);
+    LeafReader::Entry e;
+    INDEX_RETURN_IF_ERROR(reader.Peek(&e));
     if (i > 0) {
-      // The first `shared` bytes are the predecessor's by construction.
-      int order = std::memcmp(previous + shared, current + shared, key_length - shared);
-      if (order > 0 || (order == 0 && previous_recno >= r)) {
+      // Against the predecessor's bytes from the first one this entry changes.
+      int order = 0;
+      for (uint32_t j = 0; j < e.fresh && order == 0; ++j) {
+        order = int{e.bytes[j]} - int{static_cast<uint8_t>(current[e.dup + j])};
+      }
+      for (uint32_t j = 0; j < e.trail && order == 0; ++j) {
+        order = int{filler} - int{static_cast<uint8_t>(current[e.dup + e.fresh + j])};
+      }
+      if (order < 0 || (order == 0 && previous_recno >= e.recno)) {
         return IndexStatus::Corruption(Where(where, offset) + ": keys out of order at entry " +
                                        std::to_string(i));
       }
     }
-    if (EntryAtOrAfter(k, r, key, recno)) {
+    reader.Take(e, current);
+    bool at_or_after;
+    if (!prefix_walk) {
+      at_or_after = EntryAtOrAfter(std::string_view(current, key_length), e.recno, key, recno);
+    } else if (i > 0 && e.dup > matched) {
+      at_or_after = false;
+    } else {
+      uint32_t j = i > 0 ? e.dup : 0;
+      while (j < key.size() && current[j] == key[j]) ++j;
+      if (j == key.size()) {
+        // Begins with the sought key: after it, or equal and then by record number.
+        at_or_after = key.size() < key_length || e.recno >= recno;
+      } else {
+        at_or_after = static_cast<uint8_t>(current[j]) > static_cast<uint8_t>(key[j]);
+      }
+      matched = j;
+    }
+    if (at_or_after) {
       hit->index = i;
-      hit->key.assign(k);
-      hit->recno = r;
+      hit->key.assign(current, key_length);
+      hit->recno = e.recno;
       return IndexStatus::Ok();
     }
-    std::memcpy(previous, current, key_length);
-    previous_recno = r;
+    previous_recno = e.recno;
   }
   hit->index = hit->size;
   return IndexStatus::Ok();

@@ -53,12 +53,18 @@ TEST(CdxPageTest, LeafRoundTripsAcrossKeyLengthsAndRecordNumbers) {
       node.right = kNoPage;
       std::string key(key_length, ' ');
       while (true) {
-        // Keys ascending with shared prefixes and trailing blanks.
-        size_t pos = rng() % key_length;
-        key[pos] = static_cast<char>(key[pos] == ' ' ? 'A' : key[pos] + 1);
-        for (size_t i = pos + 1; i < key_length; ++i) key[i] = ' ';
+        // Keys ascending with shared prefixes and trailing blanks; now and
+        // then the same key again with a higher record number.
+        uint32_t recno = 1 + rng() % max_recno;
+        if (node.size() > 0 && rng() % 4 == 0 && node.recnos.back() < max_recno) {
+          recno = node.recnos.back() + 1;
+        } else {
+          size_t pos = rng() % key_length;
+          key[pos] = static_cast<char>(key[pos] == ' ' ? 'A' : key[pos] + 1);
+          for (size_t i = pos + 1; i < key_length; ++i) key[i] = ' ';
+        }
         Node bigger = node;
-        bigger.Insert(bigger.size(), key, 1 + rng() % max_recno);
+        bigger.Insert(bigger.size(), key, recno);
         if (!NodeFits(bigger, ' ')) break;
         node = bigger;
       }
@@ -74,15 +80,32 @@ TEST(CdxPageTest, LeafRoundTripsAcrossKeyLengthsAndRecordNumbers) {
       EXPECT_EQ(back.right, kNoPage);
       // Free-space field agrees with what is left between entries and suffixes.
       EXPECT_LE(Le16(&page[12]), kPageSize - kLeafHeaderSize);
-      // Searching the page as it lies lands where a search of the decoded one does.
+      // Searching the page as it lies lands where a search of the decoded one
+      // does: for an entry, a later record number of its key, prefixes of its
+      // key, and a key just past its own.
       for (size_t i = 0; i < node.size(); i += 3) {
-        LeafHit hit;
-        s = ScanLeaf(page, 2048, key_length, ' ', "x", node.key(i), node.recnos[i], &hit);
-        ASSERT_TRUE(s.ok()) << s.text();
-        EXPECT_EQ(hit.index, i);
-        EXPECT_EQ(hit.key, node.key(i));
-        EXPECT_EQ(hit.recno, node.recnos[i]);
-        EXPECT_EQ(hit.size, node.size());
+        std::string k(node.key(i));
+        std::string past = k;
+        past.back() = static_cast<char>(past.back() + 1);
+        const std::pair<std::string, uint32_t> sought[] = {
+            {k, node.recnos[i]}, {k, node.recnos[i] + 1}, {k.substr(0, key_length / 2), 0},
+            {k.substr(0, key_length - 1), 0xFFFFFFFFu}, {"", 0}, {past, 0}};
+        for (const auto& [key, recno] : sought) {
+          size_t want = 0;
+          while (want < node.size() && !EntryAtOrAfter(node.key(want), node.recnos[want], key, recno)) {
+            ++want;
+          }
+          LeafHit hit;
+          s = ScanLeaf(page, 2048, key_length, ' ', "x", key, recno, &hit);
+          ASSERT_TRUE(s.ok()) << s.text();
+          SCOPED_TRACE("entry " + std::to_string(i) + ", sought \"" + key + "\" " + std::to_string(recno));
+          EXPECT_EQ(hit.index, want);
+          EXPECT_EQ(hit.size, node.size());
+          if (want < node.size()) {
+            EXPECT_EQ(hit.key, node.key(want));
+            EXPECT_EQ(hit.recno, node.recnos[want]);
+          }
+        }
       }
       LeafHit past;
       ASSERT_TRUE(

@@ -14,6 +14,16 @@ namespace {
 // less than reading it again.
 constexpr size_t kMaxCachedPages = 1024;
 constexpr size_t kMaxRawPages = 8192;
+// A bag this small is read whole on its first miss (256 KB).
+constexpr uint64_t kPreloadBytes = 256 * 1024;
+// Lookups in key order: a miss at most kLookupGap pages past one of the last
+// misses reads kLookupRun pages (16 KB) at once.
+constexpr uint32_t kLookupGap = 8;
+constexpr uint32_t kLookupRun = 32;
+// Pages read in passing are kept in a ring of 256 (128 KB); their slots are
+// numbered from kPassingSlot.
+constexpr size_t kPassingPages = 256;
+constexpr uint32_t kPassingSlot = 0x80000000u;
 
 IndexStatus ReadError(const std::string& file, uint32_t os_code) {
   return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
@@ -35,11 +45,16 @@ void Pager::SetCacheLimits(size_t decoded_pages, size_t raw_pages) {
   if (changed_) return;
   DropCache();
   raw_bytes_ = std::vector<uint8_t>();
+  passing_bytes_ = std::vector<uint8_t>();
   max_decoded_ = std::max<size_t>(decoded_pages, 1);
   max_raw_ = std::max<size_t>(raw_pages, 1);
 }
 
 IndexStatus Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
+  if (cache_only_) {
+    return IndexStatus::Io(IndexStatus::kRead,
+                           file_name_ + ": offset " + std::to_string(offset) + " is not cached", 0);
+  }
   size_t got = 0;
   platform::OsStatus s = file_->ReadAt(offset, buffer, n, &got);
   if (!s.ok()) return ReadError(file_name_, s.code());
@@ -74,6 +89,18 @@ IndexStatus Pager::Revalidate(bool for_write) {
   return IndexStatus::Ok();
 }
 
+IndexStatus Pager::Unchanged(bool* same) {
+  *same = false;
+  if (!header_known_ || changed_) return IndexStatus::Ok();
+  uint8_t bytes[8];
+  size_t got = 0;
+  platform::OsStatus s = file_->ReadAt(4, bytes, sizeof bytes, &got);
+  if (!s.ok()) return ReadError(file_name_, s.code());
+  *same = got == sizeof bytes && Le32(bytes) == free_head_ && Be32(bytes + 4) == counter_;
+  if (*same) ++stats_.reads_without_lock;
+  return IndexStatus::Ok();
+}
+
 void Pager::DropCache() {
   cache_.clear();
   dirty_.clear();
@@ -81,7 +108,12 @@ void Pager::DropCache() {
   raw_offsets_.clear();
   raw_bytes_.clear();  // the capacity stays: pages never touched take no memory
   raw_next_ = 0;
+  passing_offsets_.clear();
+  passing_bytes_.clear();
+  passing_next_ = 0;
   root_cache_.clear();
+  preloaded_ = false;
+  lookup_heads_.fill(0);
   freed_.clear();
   roots_.clear();
   changed_ = false;
@@ -144,6 +176,56 @@ IndexStatus Pager::Bytes(uint32_t offset, const std::string& where, const uint8_
   return IndexStatus::Ok();
 }
 
+IndexStatus Pager::LookupBytes(uint32_t offset, const std::string& where, const uint8_t** out) {
+  if ((*out = RawPage(offset)) != nullptr) return IndexStatus::Ok();
+  bool in_order = false;
+  for (uint32_t head : lookup_heads_) {
+    in_order = in_order || (head != 0 && offset > head && offset - head <= kLookupGap * kPageSize);
+  }
+  uint32_t last = offset;
+  if (!in_order || changed_ || cache_only_) {
+    INDEX_RETURN_IF_ERROR(Bytes(offset, where, out));
+  } else {
+    INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+    INDEX_RETURN_IF_ERROR(ReadRun(offset, kLookupRun, true));
+    if ((*out = RawPage(offset)) == nullptr) INDEX_RETURN_IF_ERROR(Bytes(offset, where, out));
+    while (last - offset < (kLookupRun - 1) * kPageSize && RawPage(last + kPageSize) != nullptr) {
+      last += kPageSize;
+    }
+  }
+  lookup_heads_[lookup_next_head_] = last;
+  lookup_next_head_ = (lookup_next_head_ + 1) % lookup_heads_.size();
+  return IndexStatus::Ok();
+}
+
+IndexStatus Pager::ReadRun(uint32_t offset, uint32_t n, bool passing) {
+  uint64_t in_file = alloc_end_ > offset ? (alloc_end_ - offset) / kPageSize : 0;
+  n = static_cast<uint32_t>(std::min<uint64_t>(
+      {n, in_file, passing ? kPassingPages / 2 : std::max<size_t>(max_raw_ / 2, 1)}));
+  if (n == 0) return IndexStatus::Ok();
+  run_bytes_.resize(size_t{n} * kPageSize);
+  INDEX_RETURN_IF_ERROR(ReadBytes(offset, run_bytes_.data(), run_bytes_.size()));
+  for (uint32_t k = 0; k < n; ++k) {
+    uint32_t at = offset + k * kPageSize;
+    if (RawPage(at) != nullptr || cache_.count(at) != 0 || freed_.count(at) != 0) continue;
+    if (passing) {
+      KeepPassing(at, run_bytes_.data() + size_t{k} * kPageSize);
+    } else {
+      KeepRaw(at, run_bytes_.data() + size_t{k} * kPageSize);
+    }
+  }
+  // Only a lookup run's buffer is kept between reads.
+  if (run_bytes_.capacity() > kLookupRun * kPageSize) run_bytes_ = std::vector<uint8_t>();
+  return IndexStatus::Ok();
+}
+
+IndexStatus Pager::Preload() {
+  if (preloaded_ || changed_ || cache_only_ || !header_known_) return IndexStatus::Ok();
+  preloaded_ = true;
+  if (alloc_end_ > kPreloadBytes || alloc_end_ <= kHeaderSize) return IndexStatus::Ok();
+  return ReadRun(kHeaderSize, static_cast<uint32_t>((alloc_end_ - kHeaderSize) / kPageSize), false);
+}
+
 void Pager::MarkDirty(Node* node) {
   auto it = cache_.find(node->offset);
   if (it != cache_.end()) {
@@ -197,18 +279,49 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
   return IndexStatus::Ok();
 }
 
+uint8_t* Pager::SlotBytes(uint32_t slot) {
+  if (slot & kPassingSlot) {
+    return passing_bytes_.data() + static_cast<size_t>(slot & ~kPassingSlot) * kPageSize;
+  }
+  return raw_bytes_.data() + static_cast<size_t>(slot) * kPageSize;
+}
+
 const uint8_t* Pager::RawPage(uint32_t offset) const {
   auto it = raw_slot_.find(offset);
   if (it == raw_slot_.end()) return nullptr;
-  return raw_bytes_.data() + static_cast<size_t>(it->second) * kPageSize;
+  return const_cast<Pager*>(this)->SlotBytes(it->second);
+}
+
+void Pager::KeepPassing(uint32_t offset, const uint8_t* bytes) {
+  auto it = raw_slot_.find(offset);
+  uint32_t slot;
+  if (it != raw_slot_.end()) {
+    slot = it->second;
+  } else if (passing_offsets_.size() < kPassingPages) {
+    if (passing_bytes_.capacity() == 0) passing_bytes_.reserve(kPassingPages * kPageSize);
+    slot = kPassingSlot | static_cast<uint32_t>(passing_offsets_.size());
+    passing_offsets_.push_back(offset);
+    passing_bytes_.resize(passing_offsets_.size() * kPageSize);
+    raw_slot_.emplace(offset, slot);
+  } else {
+    uint32_t i = passing_next_;
+    passing_next_ = static_cast<uint32_t>((passing_next_ + 1) % kPassingPages);
+    if (passing_offsets_[i] != kNoPage) raw_slot_.erase(passing_offsets_[i]);
+    passing_offsets_[i] = offset;
+    slot = kPassingSlot | i;
+    raw_slot_.emplace(offset, slot);
+  }
+  std::copy(bytes, bytes + kPageSize, SlotBytes(slot));
 }
 
 void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
   auto it = raw_slot_.find(offset);
   uint32_t slot;
   if (it != raw_slot_.end()) {
-    slot = it->second;
-  } else if (raw_offsets_.size() < max_raw_) {
+    std::copy(bytes, bytes + kPageSize, SlotBytes(it->second));
+    return;
+  }
+  if (raw_offsets_.size() < max_raw_) {
     if (raw_bytes_.capacity() == 0) raw_bytes_.reserve(max_raw_ * kPageSize);
     slot = static_cast<uint32_t>(raw_offsets_.size());
     raw_offsets_.push_back(offset);
@@ -228,7 +341,11 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
 void Pager::ForgetRaw(uint32_t offset) {
   auto it = raw_slot_.find(offset);
   if (it == raw_slot_.end()) return;
-  raw_offsets_[it->second] = kNoPage;
+  if (it->second & kPassingSlot) {
+    passing_offsets_[it->second & ~kPassingSlot] = kNoPage;
+  } else {
+    raw_offsets_[it->second] = kNoPage;
+  }
   raw_slot_.erase(it);
 }
 

@@ -7,9 +7,13 @@
 // file untouched (Discard). In shared mode the cache is trusted only while the
 // bag header's free-list head and change counter are those seen last:
 // Revalidate(), called right after taking the index lock, drops it otherwise.
-// Commit advances the counter. One thread; the caller holds the index lock.
+// Commit advances the counter. One thread; the caller holds the index lock,
+// except for a read in cache-only mode: there every read of the file is
+// refused (the operation fails and is run again under the lock), and
+// Unchanged() then tells whether the cached pages are still the bag's.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -43,6 +47,15 @@ class Pager {
   // since we last looked. Any writer moves the counter, so readers need not
   // look at the size.
   IndexStatus Revalidate(bool for_write = true);
+  // Without the lock: reads the free-list head and change counter once and
+  // tells whether they are those the cache was built under (false when the
+  // header was never read or was forgotten).
+  IndexStatus Unchanged(bool* same);
+  // While set, nothing is read from the file: a page or root not cached
+  // fails the call with a read error. Pages already held (decoded or as
+  // bytes) are used as usual.
+  void set_cache_only(bool on) { cache_only_ = on; }
+  bool cache_only() const { return cache_only_; }
 
   // The decoded page at offset (from the cache when present). `where` names the
   // tag in error texts.
@@ -53,6 +66,15 @@ class Pager {
   // The bytes of the page at offset, from the kept copies or read (and kept);
   // valid until the next call into the pager.
   IndexStatus Bytes(uint32_t offset, const std::string& where, const uint8_t** out);
+  // Bytes for a lookup (Seek): a page missed just after a page an earlier
+  // lookup missed is taken as a walk in key order over leaves laid out in
+  // key order, and the pages that follow it are read with it in one go;
+  // a lookup elsewhere reads its page alone.
+  IndexStatus LookupBytes(uint32_t offset, const std::string& where, const uint8_t** out);
+  // Reads a small bag whole on the first call after the cache was dropped,
+  // so that its reads find every page cached. Under the lock, no changes
+  // pending.
+  IndexStatus Preload();
   // Records that a cached page changed; it is written at Commit.
   void MarkDirty(Node* node);
   // A new empty page of the given kind, from the free list or the end of file.
@@ -89,6 +111,7 @@ class Pager {
     uint64_t pages_reused = 0;   // taken from the free list
     uint64_t pages_appended = 0; // taken from the end of the file
     uint64_t cache_drops = 0;    // caches dropped because another writer moved the counter
+    uint64_t reads_without_lock = 0;  // reads answered from the cache, the counter unchanged
   };
   const Stats& stats() const { return stats_; }
 
@@ -99,11 +122,20 @@ class Pager {
     bool dirty = false;
   };
   IndexStatus CheckPageOffset(uint32_t offset, const std::string& where) const;
+  // Reads n pages from offset into the raw copies (n limited to the file),
+  // keeping the copies and the decoded pages already held.
+  IndexStatus ReadRun(uint32_t offset, uint32_t n, bool passing);
   void DropCache();
   // The raw copy of a page, or nullptr.
   const uint8_t* RawPage(uint32_t offset) const;
   // Keeps a copy of a page's bytes, replacing the oldest copy when full.
   void KeepRaw(uint32_t offset, const uint8_t* bytes);
+  // Keeps a copy of a page read in passing (read ahead for lookups in key
+  // order, which use it soon or never) in a small ring of its own, so that
+  // a walk over the whole file neither grows the memory nor pushes out the
+  // pages that random lookups come back to.
+  void KeepPassing(uint32_t offset, const uint8_t* bytes);
+  uint8_t* SlotBytes(uint32_t slot);
   void ForgetRaw(uint32_t offset);
 
   platform::File* file_;
@@ -113,6 +145,12 @@ class Pager {
   uint32_t free_head_ = 0;
   uint32_t counter_ = 0;
   bool header_known_ = false;
+  bool cache_only_ = false;
+  bool preloaded_ = false;
+  // Last pages read by lookups that missed: where walks in key order are.
+  std::array<uint32_t, 4> lookup_heads_{};
+  uint32_t lookup_next_head_ = 0;
+  std::vector<uint8_t> run_bytes_;
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::unique_ptr<Entry>> cache_;
   std::vector<uint32_t> dirty_;          // offsets of cached pages changed since Commit
@@ -122,6 +160,10 @@ class Pager {
   std::vector<uint8_t> raw_bytes_;
   std::vector<uint32_t> raw_offsets_;
   uint32_t raw_next_ = 0;
+  // Pages kept in passing: slot kPassingSlot + i of raw_slot_ is page i here.
+  std::vector<uint8_t> passing_bytes_;
+  std::vector<uint32_t> passing_offsets_;
+  uint32_t passing_next_ = 0;
   size_t max_decoded_;
   size_t max_raw_;
   std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit

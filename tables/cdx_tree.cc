@@ -198,7 +198,7 @@ IndexStatus Tree::Find(std::string_view key, uint32_t recno, Position* pos,
     Node* n = pager_->Cached(offset);
     if (n == nullptr) {
       const uint8_t* bytes;
-      INDEX_RETURN_IF_ERROR(pager_->Bytes(offset, info_.where, &bytes));
+      INDEX_RETURN_IF_ERROR(pager_->LookupBytes(offset, info_.where, &bytes));
       uint16_t attributes = Le16(bytes);
       if ((attributes & kAttrLeaf) && attributes <= 3) {
         if (depth > 0 && (attributes & kAttrRoot)) {

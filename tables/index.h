@@ -150,6 +150,14 @@ class CdxIndex {
   CdxIndex() = default;
   IndexStatus LoadTags();
   void JudgeTag(Tag* tag);
+  // Runs a read step op(&work) on a copy of *cursor and keeps the copy on
+  // success. In shared mode it first runs from the cached pages alone with no
+  // lock, and keeps that answer when the bag's counter, read once without the
+  // lock, shows no write since the pages were read; a page not cached or a
+  // moved counter runs it again from the start under the shared lock.
+  template <class Op>
+  IndexStatus Read(IndexCursor* cursor, Op op);
+  bool CanReadWithoutLock() const;
   IndexStatus LockForWrite();
   IndexStatus FinishWrite(IndexStatus status);
   IndexStatus Refresh(IndexCursor* cursor, bool* exact);

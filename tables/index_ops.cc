@@ -167,26 +167,52 @@ IndexStatus CdxIndex::Fill(IndexCursor* cursor, uint32_t page, uint32_t index, b
   return IndexStatus::Ok();
 }
 
-IndexStatus CdxIndex::First(size_t tag, IndexCursor* cursor) {
+bool CdxIndex::CanReadWithoutLock() const {
+  return options_.shared && update_depth_ == 0 && read_depth_ == 0 && pager_->header_known() &&
+         !pager_->has_changes();
+}
+
+template <class Op>
+IndexStatus CdxIndex::Read(IndexCursor* cursor, Op op) {
+  if (CanReadWithoutLock()) {
+    // Whatever goes wrong here (a page not cached above all) is left to the
+    // run under the lock, which starts afresh from the cursor as it was.
+    IndexCursor work = *cursor;
+    pager_->Trim();
+    pager_->set_cache_only(true);
+    IndexStatus s = op(&work);
+    pager_->set_cache_only(false);
+    bool same = false;
+    if (s.ok() && pager_->Unchanged(&same).ok() && same) {
+      *cursor = std::move(work);
+      return s;
+    }
+  }
   INDEX_RETURN_IF_ERROR(LockForRead());
-  cursor->tag = tag;
-  Position pos;
-  cdx::Tree& tree = *tags_[tag].tree;
-  IndexStatus s = tags_[tag].info.descending ? tree.Last(&pos) : tree.First(&pos);
-  if (s.ok()) s = Fill(cursor, pos.page, pos.index, pos.valid());
+  IndexStatus s = pager_->Preload();
+  if (s.ok()) s = op(cursor);
   UnlockRead();
   return s;
 }
 
+IndexStatus CdxIndex::First(size_t tag, IndexCursor* cursor) {
+  return Read(cursor, [&](IndexCursor* c) {
+    c->tag = tag;
+    Position pos;
+    cdx::Tree& tree = *tags_[tag].tree;
+    INDEX_RETURN_IF_ERROR(tags_[tag].info.descending ? tree.Last(&pos) : tree.First(&pos));
+    return Fill(c, pos.page, pos.index, pos.valid());
+  });
+}
+
 IndexStatus CdxIndex::Last(size_t tag, IndexCursor* cursor) {
-  INDEX_RETURN_IF_ERROR(LockForRead());
-  cursor->tag = tag;
-  Position pos;
-  cdx::Tree& tree = *tags_[tag].tree;
-  IndexStatus s = tags_[tag].info.descending ? tree.First(&pos) : tree.Last(&pos);
-  if (s.ok()) s = Fill(cursor, pos.page, pos.index, pos.valid());
-  UnlockRead();
-  return s;
+  return Read(cursor, [&](IndexCursor* c) {
+    c->tag = tag;
+    Position pos;
+    cdx::Tree& tree = *tags_[tag].tree;
+    INDEX_RETURN_IF_ERROR(tags_[tag].info.descending ? tree.First(&pos) : tree.Last(&pos));
+    return Fill(c, pos.page, pos.index, pos.valid());
+  });
 }
 
 IndexStatus CdxIndex::StepPhysical(IndexCursor* cursor, bool forward) {
@@ -217,44 +243,37 @@ IndexStatus CdxIndex::StepPhysical(IndexCursor* cursor, bool forward) {
 
 IndexStatus CdxIndex::Next(IndexCursor* cursor) {
   if (!cursor->valid) return IndexStatus::Ok();
-  INDEX_RETURN_IF_ERROR(LockForRead());
-  IndexStatus s = StepPhysical(cursor, !tags_[cursor->tag].info.descending);
-  UnlockRead();
-  return s;
+  bool forward = !tags_[cursor->tag].info.descending;
+  return Read(cursor, [&](IndexCursor* c) { return StepPhysical(c, forward); });
 }
 
 IndexStatus CdxIndex::Prev(IndexCursor* cursor) {
   if (!cursor->valid) return IndexStatus::Ok();
-  INDEX_RETURN_IF_ERROR(LockForRead());
-  IndexStatus s = StepPhysical(cursor, tags_[cursor->tag].info.descending);
-  UnlockRead();
-  return s;
+  bool forward = tags_[cursor->tag].info.descending;
+  return Read(cursor, [&](IndexCursor* c) { return StepPhysical(c, forward); });
 }
 
 IndexStatus CdxIndex::Seek(size_t tag, std::string_view key, IndexCursor* cursor, bool* found) {
   *found = false;
   cursor->tag = tag;
   if (key.size() > tags_[tag].info.key_length) key = key.substr(0, tags_[tag].info.key_length);
-  INDEX_RETURN_IF_ERROR(LockForRead());
   cdx::Tree& tree = *tags_[tag].tree;
-  Position pos;
-  IndexStatus s;
-  if (!tags_[tag].info.descending) {
-    s = tree.Find(key, 0, &pos, &cursor->key, &cursor->recno);
-    if (s.ok()) {
-      cursor->valid = pos.valid();
-      cursor->page = pos.page;
-      cursor->index = pos.index;
-      cursor->generation = pager_->generation();
+  bool descending = tags_[tag].info.descending;
+  INDEX_RETURN_IF_ERROR(Read(cursor, [&](IndexCursor* c) {
+    Position pos;
+    if (!descending) {
+      INDEX_RETURN_IF_ERROR(tree.Find(key, 0, &pos, &c->key, &c->recno));
+      c->valid = pos.valid();
+      c->page = pos.page;
+      c->index = pos.index;
+      c->generation = pager_->generation();
+      return IndexStatus::Ok();
     }
-  } else {
     // In descending order the first match is the last one stored.
-    s = tree.PrefixEnd(key, &pos);
-    if (s.ok()) s = pos.valid() ? tree.Prev(&pos) : tree.Last(&pos);
-    if (s.ok()) s = Fill(cursor, pos.page, pos.index, pos.valid());
-  }
-  UnlockRead();
-  INDEX_RETURN_IF_ERROR(s);
+    INDEX_RETURN_IF_ERROR(tree.PrefixEnd(key, &pos));
+    INDEX_RETURN_IF_ERROR(pos.valid() ? tree.Prev(&pos) : tree.Last(&pos));
+    return Fill(c, pos.page, pos.index, pos.valid());
+  }));
   *found = cursor->valid && HasPrefix(cursor->key, key);
   return IndexStatus::Ok();
 }
@@ -268,12 +287,11 @@ IndexStatus CdxIndex::Locate(size_t tag, uint32_t recno, std::span<const uint8_t
   bool included;
   INDEX_RETURN_IF_ERROR(KeyOf(tag, record, recno, &key, &included));
   if (!included) return IndexStatus::Ok();
-  INDEX_RETURN_IF_ERROR(LockForRead());
-  Position pos;
-  IndexStatus s = tags_[tag].tree->LowerBound(key, recno, &pos);
-  if (s.ok()) s = Fill(cursor, pos.page, pos.index, pos.valid());
-  UnlockRead();
-  INDEX_RETURN_IF_ERROR(s);
+  INDEX_RETURN_IF_ERROR(Read(cursor, [&](IndexCursor* c) {
+    Position pos;
+    INDEX_RETURN_IF_ERROR(tags_[tag].tree->LowerBound(key, recno, &pos));
+    return Fill(c, pos.page, pos.index, pos.valid());
+  }));
   *found = cursor->valid && cursor->recno == recno && cursor->key == key;
   return IndexStatus::Ok();
 }

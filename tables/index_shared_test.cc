@@ -1,10 +1,17 @@
 // Two processes maintaining one bag at the same time (our engine on both
 // sides): each appends and rewrites its own records under the index lock,
 // seeing the other's pages through the change counter. Afterwards every
-// record's keys are there, once, and the checker finds nothing.
+// record's keys are there, once, and the checker finds nothing. And one
+// process reading, mostly from its cache without the lock, while the other
+// writes: every answer is the bag as it stood at some moment since the
+// reader learnt how far the writer had come.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "tables/cdx_check.h"
@@ -89,6 +96,166 @@ TEST(IndexSharedChild, Work) {
     GTEST_SKIP() << "runs as the other program of IndexSharedTest";
   }
   std::_Exit(Work(path, 1, kEach).ok() ? 0 : 1);
+}
+
+// The reader's test: the writer (the other program) rewrites a third of the
+// records and appends kGrowth new ones per round, and says so by a signal
+// file when the round is written; it starts a round only when the reader has
+// checked the last one, and the reader keeps seeking while the round is being
+// written. Record r's key is "K" + a scrambled r (its own 6 digits, so that
+// appends land all over the tree) + the round that last wrote it.
+namespace reading {
+
+const std::vector<IndexField> kFields = {{"CODE", 'C', 1, 12, 0, 0}};
+const std::vector<TagSpec> kTags = {{"CODE", "CODE", "", false, false},
+                                    {"BACK", "CODE", "", false, true}};
+constexpr uint32_t kFirst = 300;   // records before the first round
+constexpr uint32_t kGrowth = 30;   // records appended per round
+constexpr int kRounds = 16;
+
+std::string Prefix(uint32_t recno) {
+  char s[8];
+  std::snprintf(s, sizeof s, "K%06u", (recno * 7919u) % 1000000u);
+  return s;
+}
+std::string Key(uint32_t recno, int version) {
+  char s[8];
+  std::snprintf(s, sizeof s, "%05d", version);
+  return Prefix(recno) + s;
+}
+std::vector<uint8_t> Record(uint32_t recno, int version) {
+  std::string r = " " + Key(recno, version);
+  return std::vector<uint8_t>(r.begin(), r.end());
+}
+uint32_t RecordsAfter(int round) { return kFirst + static_cast<uint32_t>(round) * kGrowth; }
+int Born(uint32_t recno) {
+  return recno <= kFirst ? 0 : static_cast<int>((recno - kFirst + kGrowth - 1) / kGrowth);
+}
+// Round r rewrites the records with recno % 3 == r % 3 that exist before it.
+bool Rewrites(int round, uint32_t recno) {
+  return round > Born(recno) && static_cast<uint32_t>(round) % 3 == recno % 3;
+}
+// The version of a record once `round` rounds are written; -1: not yet there.
+int VersionAfter(uint32_t recno, int round) {
+  if (recno > RecordsAfter(round)) return -1;
+  int v = Born(recno);
+  for (int r = v + 1; r <= round; ++r) v = Rewrites(r, recno) ? r : v;
+  return v;
+}
+std::string SignalName(const char* what, int round) { return what + std::to_string(round); }
+
+IndexStatus Write(const std::string& path, const std::string& dir) {
+  auto file = testing::OpenForTest(path, true);
+  std::unique_ptr<CdxIndex> index;
+  INDEX_RETURN_IF_ERROR(CdxIndex::Open(file.get(), "read.cdx", kFields, IndexOptions(), &index));
+  for (int round = 1; round <= kRounds; ++round) {
+    if (!dbftest::AwaitSignal(dir, SignalName("checked-", round - 1))) {
+      return IndexStatus::Argument("the reader went quiet");
+    }
+    for (uint32_t r = 1; r <= RecordsAfter(round - 1); ++r) {
+      if (!Rewrites(round, r)) continue;
+      INDEX_RETURN_IF_ERROR(index->Update(r, Record(r, VersionAfter(r, round - 1)), Record(r, round)));
+    }
+    for (uint32_t r = RecordsAfter(round - 1) + 1; r <= RecordsAfter(round); ++r) {
+      INDEX_RETURN_IF_ERROR(index->Append(r, Record(r, round)));
+    }
+    dbftest::Signal(dir, SignalName("written-", round));
+  }
+  return IndexStatus::Ok();
+}
+
+// Seeks every record there after `round` rounds in both orders, and steps
+// once past each; an answer is wrong when it shows a record missing, another
+// record, or a version older than the one written by then.
+void CheckAll(CdxIndex& index, int round, std::mt19937& rng, std::vector<std::string>* faults) {
+  std::vector<uint32_t> order(RecordsAfter(round));
+  for (uint32_t i = 0; i < order.size(); ++i) order[i] = i + 1;
+  std::shuffle(order.begin(), order.end(), rng);
+  auto check = [&](const IndexCursor& c, const std::string& what) {
+    int written = VersionAfter(c.recno, round);
+    int v = c.key.size() == 12 ? std::atoi(c.key.c_str() + 7) : -1;
+    if (c.key != Key(c.recno, v) || v < written || v > kRounds ||
+        (written < 0 && v < Born(c.recno))) {
+      faults->push_back(what + ": record " + std::to_string(c.recno) + " with key \"" + c.key +
+                        "\" after round " + std::to_string(round));
+    }
+  };
+  for (uint32_t recno : order) {
+    size_t tag = recno % 2;
+    IndexCursor c;
+    bool found = false;
+    IndexStatus s = index.Seek(tag, Prefix(recno), &c, &found);
+    if (!s.ok() || !found || c.recno != recno) {
+      faults->push_back("seek of record " + std::to_string(recno) + " after round " +
+                        std::to_string(round) + ": " + (s.ok() ? "found " + c.key : s.text()));
+      continue;
+    }
+    check(c, "seek");
+    std::string sought = c.key;
+    s = index.Next(&c);
+    if (!s.ok()) faults->push_back("step: " + s.text());
+    if (!c.valid) continue;
+    check(c, "step");
+    // (When the record was rewritten meanwhile, its new key may come next.)
+    if ((c.key > sought) != (tag == 0)) {
+      faults->push_back("step from record " + std::to_string(recno) + " went the wrong way");
+    }
+  }
+}
+
+}  // namespace reading
+
+TEST(IndexSharedTest, ReaderSeesEveryWriteOfAnotherProgram) {
+  using reading::CheckAll, reading::kRounds, reading::SignalName;
+  testing::TempDir dir;
+  std::string path = dir.path() + "/read.cdx";
+  auto file = testing::OpenForTest(path, true);
+  std::unique_ptr<CdxIndex> index;
+  ASSERT_TRUE(CdxIndex::Create(file.get(), "read.cdx", reading::kFields, reading::kTags,
+                               IndexOptions(), &index)
+                  .ok());
+  for (uint32_t r = 1; r <= reading::kFirst; ++r) {
+    ASSERT_TRUE(index->Append(r, reading::Record(r, 0)).ok());
+  }
+  // Caches smaller than the tree: some reads find their pages, others miss
+  // one half-way and start again under the lock.
+  index->pager().SetCacheLimits(4, 16);
+  dbftest::OtherProcess child;
+  ASSERT_TRUE(child.Start("IndexSharedChild.*", "TABLES_CHILD_WRITER", path));
+  std::mt19937 rng(7);
+  std::vector<std::string> faults;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  for (int round = 0; round <= kRounds && faults.empty(); ++round) {
+    if (round > 0) {
+      ASSERT_TRUE(dbftest::AwaitSignal(dir.path(), SignalName("written-", round)));
+    }
+    CheckAll(*index, round, rng, &faults);  // the writer waits: answers come from the cache
+    dbftest::Signal(dir.path(), SignalName("checked-", round));
+    if (round == kRounds) break;
+    // Seek on while the next round is being written.
+    do {
+      CheckAll(*index, round, rng, &faults);
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the writer went quiet";
+    } while (faults.empty() &&
+             !std::filesystem::exists(std::filesystem::path(dir.path()) / SignalName("written-", round + 1)));
+  }
+  if (!faults.empty()) {
+    // Let the writer finish rather than leave it waiting.
+    for (int r = 0; r <= kRounds; ++r) dbftest::Signal(dir.path(), SignalName("checked-", r));
+  }
+  EXPECT_EQ(child.Wait(), 0);
+  for (size_t i = 0; i < std::min<size_t>(faults.size(), 5); ++i) ADD_FAILURE() << faults[i];
+  EXPECT_GT(index->pager().stats().reads_without_lock, 0u);
+  EXPECT_GT(index->pager().stats().cache_drops, 0u);
+}
+
+TEST(IndexSharedChild, Write) {
+  const char* path = std::getenv("TABLES_CHILD_WRITER");
+  if (path == nullptr || *path == '\0') {
+    GTEST_SKIP() << "runs as the other program of IndexSharedTest";
+  }
+  std::string dir = std::filesystem::path(path).parent_path().string();
+  std::_Exit(reading::Write(path, dir).ok() ? 0 : 1);
 }
 
 TEST(IndexSharedTest, CachedPagesAreDroppedWhenAnotherWriterMovedTheCounter) {
