@@ -33,18 +33,13 @@ Status DBServer::CheckWritable() {
   return Status::Ok();
 }
 
-// Writes record_ (changed from old_record) inside the record's transaction;
-// the tags follow when the transaction ends. A failed write undoes the
-// transaction.
-Status DBServer::WriteCurrent(const std::vector<uint8_t>& old_record) {
+// record_ now differs from old_record: the change joins the record's
+// transaction (begun here when none is open) and stays in record_ until the
+// transaction ends, when the record is written once with its index changes.
+Status DBServer::StageCurrent(const std::vector<uint8_t>& old_record) {
   Status st = BeginRecordTx(old_record);
   if (!st.ok()) {
     record_ = old_record;
-    return st;
-  }
-  st = table_->WriteRecord(recno_, record_.data());
-  if (!st.ok()) {
-    AbortTx();
     return st;
   }
   cursor_synced_ = false;
@@ -63,7 +58,7 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value) {
   const char type = table_->fields()[field].type;
   const bool memo = type == 'M' || type == 'G' || type == 'P' || type == 'W';
   if (!memo || !value.IsString()) {
-    // Checked in memory first: a value of the wrong type or too wide writes nothing.
+    // Checked in memory first: a value of the wrong type or too wide changes nothing.
     TABLE_RETURN_IF_ERROR(FieldPutValue(*table_, field, value, changed.data()));
     if (changed == old) return Status::Ok();
   } else {
@@ -76,7 +71,7 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value) {
     }
   }
   record_ = std::move(changed);
-  return WriteCurrent(old);
+  return StageCurrent(old);
 }
 
 bool DBServer::FieldPut(uint32_t pos, const rt::Value& value) {
@@ -123,7 +118,7 @@ bool DBServer::Delete() {
     }
     std::vector<uint8_t> old = record_;
     record_[0] = '*';
-    return WriteCurrent(old);
+    return StageCurrent(old);
   });
 }
 
@@ -138,7 +133,7 @@ bool DBServer::Recall() {
     }
     std::vector<uint8_t> old = record_;
     record_[0] = ' ';
-    return WriteCurrent(old);
+    return StageCurrent(old);
   });
 }
 
@@ -146,7 +141,7 @@ bool DBServer::RLock(uint32_t recno) {
   if (!table_) return false;
   FinishTx("DBSERVER:RLOCK");
   uint32_t n = recno == 0 ? recno_ : recno;
-  if (n == 0 || n > LastRec()) return false;
+  if (n == 0 || !Exists(n)) return false;
   // Locking a record releases this work area's other record locks.
   table_->UnlockAll();
   Status st = table_->LockRecord(n);
@@ -165,9 +160,9 @@ bool DBServer::RLock(uint32_t recno) {
 
 bool DBServer::Unlock() {
   if (!table_) return false;
-  FinishTx("DBSERVER:UNLOCK");
+  const bool written = FinishTx("DBSERVER:UNLOCK");
   table_->UnlockAll();
-  return true;
+  return written;
 }
 
 bool DBServer::FLock() {
@@ -205,14 +200,15 @@ Status DBServer::DoAppend() {
     return st;
   }
   tx_ = Tx::kAppend;
-  std::vector<uint8_t> blank = table_->BlankRecord();
+  // Only the number and its lock now: the record is written, with the new
+  // count and its keys, when its transaction ends.
   uint32_t n = 0;
-  st = table_->AppendRecords(blank.data(), 1, true, &n);
+  st = table_->ReserveRecord(&n);
   if (!st.ok()) {
     AbortTx();
     return st;
   }
-  record_ = std::move(blank);
+  record_ = table_->BlankRecord();
   recno_ = n;
   eof_ = bof_ = false;
   cursor_synced_ = false;

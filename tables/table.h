@@ -92,7 +92,12 @@ class Table {
   // header with the new count; EndAppend releases the header lock (and the new
   // records' locks unless keep_locks). RollbackAppend, before EndAppend, puts
   // the file back exactly as BeginAppend found it.
+  // ReserveRecord, right after BeginAppend, takes the lock of the next record
+  // (kept, as keep_locks does) and gives its number without writing anything;
+  // the one AppendRecords that follows writes exactly that record. A reserved
+  // record that is never written is forgotten by RollbackAppend or EndAppend.
   Status BeginAppend();
+  Status ReserveRecord(uint32_t* recno);
   Status AppendRecords(const uint8_t* records, uint32_t count, bool keep_locks,
                        uint32_t* first);
   Status RollbackAppend();
@@ -164,6 +169,7 @@ class Table {
     std::vector<uint8_t> old_tail;  // bytes after the last whole record
     uint8_t old_header[32] = {};
     uint32_t old_count = 0;
+    uint32_t reserved = 0;  // ReserveRecord's record, until written
     std::vector<LockRange> header_ranges;
     std::vector<std::vector<LockRange>> record_ranges;  // released at EndAppend
   } pending_;

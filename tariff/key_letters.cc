@@ -163,9 +163,9 @@ Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
           practice.RLock();
           const std::string old_text = report::Text(practice.FieldGet("INDEX_100"));
           practice.FieldPut("INDEX_100", value);
-          const rt::Value stored = practice.FieldGet("INDEX_100");
-          practice.Unlock();
+          practice.Unlock();  // the record is written here
           // A write the table service refused (and reported) leaves the old value.
+          const rt::Value stored = practice.FieldGet("INDEX_100");
           if (!(stored == reference.FieldGet("INDEX_100"))) {
             failed = true;
           } else {
