@@ -187,9 +187,17 @@ Status DBServer::DoAppend() {
   }
   table_->UnlockAll();
   TABLE_RETURN_IF_ERROR(table_->BeginAppend());
+  // Only the number and its lock now: the record is written, with the new
+  // count and its keys, when its transaction ends.
+  uint32_t n = 0;
+  Status st = table_->ReserveRecord(&n);
+  if (!st.ok()) {
+    table_->EndAppend();
+    return st;
+  }
   // The header lock stays until the transaction ends: nobody appends after
   // this record while it may still be undone.
-  Status st = BeginTx(nullptr);
+  st = BeginTx(nullptr);
   const uint64_t data_end = table_->header().header_length +
                             uint64_t{table_->RecordCount()} * table_->record_length();
   if (st.ok()) st = journal_->Cover('D', 0, 32);
@@ -200,14 +208,6 @@ Status DBServer::DoAppend() {
     return st;
   }
   tx_ = Tx::kAppend;
-  // Only the number and its lock now: the record is written, with the new
-  // count and its keys, when its transaction ends.
-  uint32_t n = 0;
-  st = table_->ReserveRecord(&n);
-  if (!st.ok()) {
-    AbortTx();
-    return st;
-  }
   record_ = table_->BlankRecord();
   recno_ = n;
   eof_ = bof_ = false;
