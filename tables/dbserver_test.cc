@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/file_faults.h"
 #include "runtime/convert.h"
 #include "runtime/object.h"
@@ -288,6 +289,46 @@ TEST_F(DBServerTest, AChangedRecordIsWrittenOnceWhenItsTransactionEnds) {
     }
   }
   EXPECT_TRUE(errors_.errors().empty());
+}
+
+// An append whose transaction fails at any of its writes (the end included)
+// is undone: the files are as before, the error raised, and the work area can
+// append again.
+TEST_F(DBServerTest, AFailedAppendLeavesTheFilesAsTheyWere) {
+  const std::string path = Ind("doc02 ");
+  const std::string cdx = tree_ + "/root/data/doc02 /ind_100.cdx";
+  const auto dbf_before = ReadFileBytes(path), cdx_before = ReadFileBytes(cdx);
+  auto s = DBServer::Open(path);
+  ASSERT_NE(nullptr, s);
+  const uint32_t count = s->LastRec();
+  uint64_t failed = 0;
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("failing write " + std::to_string(n));
+    ASSERT_LT(n, 50u);
+    platform::FaultPlan plan;
+    plan.fail_write_at = n;
+    bool ok;
+    {
+      platform::FaultScope scope(&plan);
+      ok = s->Append() && s->FieldPut("INDEX_TYP", rt::Value::String("ZZ")) &&
+           s->FieldPut("INDEX_100", rt::Value::Long(7)) && s->Unlock();
+    }
+    if (plan.writes < n) {
+      ASSERT_TRUE(ok);
+      break;
+    }
+    ASSERT_FALSE(ok);
+    ++failed;
+    EXPECT_EQ(failed, errors_.errors().size());
+    EXPECT_EQ(count, s->LastRec());
+    EXPECT_FALSE(platform::FileExists(JournalPath(path)));
+    ASSERT_TRUE(dbf_before == ReadFileBytes(path));
+    ASSERT_TRUE(cdx_before == ReadFileBytes(cdx));
+  }
+  EXPECT_GT(failed, 2u);  // the journal, the record and the index
+  EXPECT_EQ(count + 1, s->LastRec());
+  ASSERT_TRUE(s->Seek(rt::Value::String("ZZ")));
+  EXPECT_EQ(count + 1, s->RecNo());
 }
 
 TEST_F(DBServerTest, AppendThenFieldPutWithoutFurtherLock) {
