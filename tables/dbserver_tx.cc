@@ -84,7 +84,7 @@ Status DBServer::AbortTx() {
   if (!st.ok()) journal_->Abandon();
   if (index_) index_->pager().Discard();  // pages were put back behind its back
   if (tx_ == Tx::kAppend || tx_ == Tx::kHeld) {
-    table_->RollbackAppend();
+    table_->RollbackAppend();  // the journal put the file back; the count follows
     table_->EndAppend();
   } else {
     table_->UnlockHeader();

@@ -90,8 +90,10 @@ class Table {
   // size and remembers the file's end and header; AppendRecords (any number of
   // times) takes the new records' lock bytes and writes the records, then the
   // header with the new count; EndAppend releases the header lock (and the new
-  // records' locks unless keep_locks). RollbackAppend, before EndAppend, puts
-  // the file back exactly as BeginAppend found it.
+  // records' locks unless keep_locks). RollbackAppend, before EndAppend,
+  // forgets the records appended since BeginAppend (the count, their locks)
+  // once the caller has put the file back: the rollback journal saved the
+  // header and the end of the file when the append began (DBServer).
   // ReserveRecord, right after BeginAppend, takes the lock of the next record
   // (kept, as keep_locks does) and gives its number without writing anything;
   // the one AppendRecords that follows writes exactly that record. A reserved
@@ -165,9 +167,6 @@ class Table {
   // State of an append in progress (between AppendRecords and EndAppend).
   struct PendingAppend {
     bool active = false;
-    uint64_t old_size = 0;
-    std::vector<uint8_t> old_tail;  // bytes after the last whole record
-    uint8_t old_header[32] = {};
     uint32_t old_count = 0;
     uint32_t reserved = 0;  // ReserveRecord's record, until written
     std::vector<LockRange> header_ranges;

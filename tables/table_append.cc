@@ -38,17 +38,9 @@ Status Table::BeginAppend() {
   count_ = size < h ? 0
                     : static_cast<uint32_t>(std::min<uint64_t>((size - h) / header_.record_length,
                                                                0xFFFFFFFFu));
-  uint64_t data_end = header_.header_length + static_cast<uint64_t>(count_) *
-                                                  header_.record_length;
   pending_ = PendingAppend();
-  pending_.old_size = size;
   pending_.old_count = count_;
   pending_.header_ranges = header_ranges;
-  pending_.old_tail.resize(static_cast<size_t>(std::min<uint64_t>(size - data_end, 4096)));
-  size_t got = 0;
-  s = file_->ReadAt(data_end, pending_.old_tail.data(), pending_.old_tail.size(), &got);
-  if (s.ok()) s = file_->ReadAt(0, pending_.old_header, 32, &got);
-  if (!s.ok()) return fail(Status(Status::kRead, "cannot read the header", s.code(), path_));
   pending_.active = true;
   return Status::Ok();
 }
@@ -131,14 +123,6 @@ Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks,
 
 Status Table::RollbackAppend() {
   if (!pending_.active) return Status::Ok();
-  uint64_t data_end = header_.header_length + static_cast<uint64_t>(pending_.old_count) *
-                                                  header_.record_length;
-  OsStatus s = file_->Truncate(data_end);
-  if (s.ok() && !pending_.old_tail.empty()) {
-    s = file_->WriteAt(data_end, pending_.old_tail.data(), pending_.old_tail.size());
-  }
-  if (s.ok()) s = file_->Truncate(pending_.old_size);
-  if (s.ok()) s = file_->WriteAt(1, pending_.old_header + 1, 7);
   const uint32_t last = std::max(count_, pending_.reserved);
   for (uint32_t n = pending_.old_count + 1; n <= last; ++n) {
     auto it = std::find(locked_.begin(), locked_.end(), n);
@@ -149,9 +133,6 @@ Status Table::RollbackAppend() {
   }
   count_ = pending_.old_count;
   pending_.reserved = 0;
-  if (!s.ok()) {
-    return Status(Status::kWrite, path_ + ": cannot undo a failed append", s.code(), path_);
-  }
   return Status::Ok();
 }
 
