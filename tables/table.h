@@ -86,10 +86,10 @@ class Table {
   std::vector<uint8_t> BlankRecord() const;
 
   // Appending, in three steps so that indexes are updated in between:
-  // BeginAppend waits for the header lock, re-derives the count from the file
-  // size and remembers the file's end and header; AppendRecords (any number of
-  // times) takes the new records' lock bytes and writes the records, then the
-  // header with the new count; EndAppend releases the header lock (and the new
+  // BeginAppend waits for the header lock and re-derives the count from the
+  // file size; AppendRecords (any number of times) takes the new records' lock
+  // bytes and writes the records, then the header with the new count;
+  // EndAppend releases the header lock (and the new
   // records' locks unless keep_locks). RollbackAppend, before EndAppend,
   // forgets the records appended since BeginAppend (the count, their locks)
   // once the caller has put the file back: the rollback journal saved the
