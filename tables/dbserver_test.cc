@@ -109,6 +109,12 @@ TEST_F(DBServerTest, FieldPutNeedsTheRecordLockInSharedMode) {
   EXPECT_EQ(before, ReadFileBytes(Ind("doc02 ")));
 
   ASSERT_TRUE(s->RLock());
+  {
+    platform::FaultPlan plan;
+    platform::FaultScope scope(&plan);
+    ASSERT_TRUE(s->RLock());  // held already: kept, not released and taken again
+    EXPECT_EQ(0u, plan.locks);
+  }
   ASSERT_TRUE(s->FieldPut("INDEX_100", rt::Value::Float(99.5, 2)));
   ASSERT_TRUE(s->Unlock());
   uint32_t recno = s->RecNo();

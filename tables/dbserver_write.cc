@@ -1,5 +1,6 @@
 // DBServer: field writes, deletion marks, locks and single appends.
 #include <algorithm>
+#include <vector>
 
 #include "runtime/activation.h"
 #include "runtime/error.h"
@@ -142,8 +143,12 @@ bool DBServer::RLock(uint32_t recno) {
   FinishTx("DBSERVER:RLOCK");
   uint32_t n = recno == 0 ? recno_ : recno;
   if (n == 0 || !Exists(n)) return false;
-  // Locking a record releases this work area's other record locks.
-  table_->UnlockAll();
+  // Locking a record releases this work area's other locks; one it holds
+  // already stays held (no moment in which another program could take it).
+  if (table_->file_locked()) table_->UnlockAll();
+  for (uint32_t held : std::vector<uint32_t>(table_->locked_records())) {
+    if (held != n) table_->UnlockRecord(held);
+  }
   Status st = table_->LockRecord(n);
   if (!st.ok()) {
     rt::NetErr(true);
