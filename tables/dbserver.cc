@@ -227,7 +227,6 @@ Status DBServer::Load(uint32_t recno) {
 }
 
 void DBServer::GoPhantom() {
-  table_->RefreshCount();
   record_ = table_->BlankRecord();
   recno_ = table_->RecordCount() + 1;
   eof_ = true;
@@ -238,8 +237,17 @@ bool DBServer::Hidden() const { return rt::SetDeleted() && !record_.empty() && r
 
 uint32_t DBServer::LastRec() {
   if (!table_) return 0;
+  // The record appended by the open transaction is counted before it is written.
+  if (tx_ == Tx::kAppend) return recno_;
   table_->RefreshCount();
   return table_->RecordCount();
+}
+
+bool DBServer::Exists(uint32_t recno) {
+  if (recno == 0) return false;
+  if (recno <= table_->RecordCount()) return true;
+  if (tx_ == Tx::kAppend && recno == recno_) return true;
+  return table_->RefreshCount().ok() && recno <= table_->RecordCount();
 }
 
 Status DBServer::TopOrBottom(bool top) {
@@ -359,7 +367,7 @@ bool DBServer::GoTo(uint32_t recno) {
   FinishTx("DBSERVER:GOTO");
   return Protect("DBSERVER:GOTO", [&]() -> Status {
     bof_ = false;
-    TABLE_RETURN_IF_ERROR(table_->RefreshCount());
+    if (recno > table_->RecordCount()) TABLE_RETURN_IF_ERROR(table_->RefreshCount());
     if (recno == 0 || recno > table_->RecordCount()) {
       GoPhantom();
       return Status::Ok();

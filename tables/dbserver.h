@@ -150,7 +150,10 @@ class DBServer {
   Status TopOrBottom(bool top);
   Status DoSkip(int64_t n);
   Status DoFieldPut(size_t field, const rt::Value& value);
-  Status WriteCurrent(const std::vector<uint8_t>& old_record);
+  Status StageCurrent(const std::vector<uint8_t>& old_record);
+  // Whether record recno exists; the count is refreshed only past the cached
+  // one (a shared table never shrinks).
+  bool Exists(uint32_t recno);
   Status DoAppend();
   Status DoAppendDB(DBServer& source, const AppendSpec& spec);
   Status DoSeek(const rt::Value& key);
@@ -160,11 +163,13 @@ class DBServer {
   Status IndexChange(const std::function<IndexStatus()>& change);
 
   // Write transactions (rollback_journal.h). A record transaction begins at
-  // the first write of a record (Append, FieldPut, Delete, Recall) and ends
+  // the first change of a record (Append, FieldPut, Delete, Recall) and ends
   // when the record pointer moves, the record is unlocked, another append
-  // starts, at Commit or Close: then the tags follow the record, the files are
-  // flushed and the journal goes. It holds the header lock meanwhile, so no
-  // other writer of ours starts a transaction on the table.
+  // starts, at Commit or Close. Meanwhile the changes stay in record_ (an
+  // appended record has only its number and lock); at the end the record is
+  // written once (an appended one with the new count), the tags follow, the
+  // files are flushed and the journal goes. It holds the header lock
+  // meanwhile, so no other writer of ours starts a transaction on the table.
   enum class Tx { kNone, kRecord, kAppend, kHeld };
   Status BeginTx(const CommitCondition* condition);
   Status BeginRecordTx(const std::vector<uint8_t>& old_record);

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/file_faults.h"
 #include "runtime/convert.h"
 #include "runtime/object.h"
@@ -105,6 +109,12 @@ TEST_F(DBServerTest, FieldPutNeedsTheRecordLockInSharedMode) {
   EXPECT_EQ(before, ReadFileBytes(Ind("doc02 ")));
 
   ASSERT_TRUE(s->RLock());
+  {
+    platform::FaultPlan plan;
+    platform::FaultScope scope(&plan);
+    ASSERT_TRUE(s->RLock());  // held already: kept, not released and taken again
+    EXPECT_EQ(0u, plan.locks);
+  }
   ASSERT_TRUE(s->FieldPut("INDEX_100", rt::Value::Float(99.5, 2)));
   ASSERT_TRUE(s->Unlock());
   uint32_t recno = s->RecNo();
@@ -135,7 +145,6 @@ TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
   ASSERT_NE(nullptr, s);
   ASSERT_TRUE(s->Seek(rt::Value::String("C   20170101")));
   const uint32_t recno = s->RecNo();
-  ASSERT_TRUE(s->RLock());
   uint64_t failed = 0;
   for (uint64_t n = 1;; ++n) {
     SCOPED_TRACE("failing write " + std::to_string(n));
@@ -145,7 +154,7 @@ TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
     bool ok;
     {
       platform::FaultScope scope(&plan);
-      ok = s->FieldPut("INDEX_TYP", rt::Value::String("ZZ"));
+      ok = s->RLock() && s->FieldPut("INDEX_TYP", rt::Value::String("ZZ")) && s->Unlock();
     }
     if (plan.writes < n) {  // nothing failed: the change went through
       ASSERT_TRUE(ok);
@@ -153,6 +162,7 @@ TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
     }
     ASSERT_FALSE(ok);
     ++failed;
+    EXPECT_EQ("C   ", s->FieldGet("INDEX_TYP").GetString());  // the buffer is put back too
     EXPECT_FALSE(s->Seek(rt::Value::String("ZZ")));
     ASSERT_TRUE(s->Seek(rt::Value::String("C   20170101")));
     EXPECT_EQ(recno, s->RecNo());
@@ -172,6 +182,159 @@ TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
                          &report)
                   .ok());
   for (const std::string& f : report.faults) ADD_FAILURE() << f;
+}
+
+// Counts the writes that reach the records of a table (past its header).
+class RecordWriteCounter final : public platform::File {
+ public:
+  RecordWriteCounter(std::unique_ptr<platform::File> base, uint64_t header_length, int* writes)
+      : base_(std::move(base)), header_length_(header_length), writes_(writes) {}
+  platform::OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
+    return base_->ReadAt(offset, buffer, n, got);
+  }
+  platform::OsStatus WriteAt(uint64_t offset, const void* data, size_t n) override {
+    if (offset >= header_length_) ++*writes_;
+    return base_->WriteAt(offset, data, n);
+  }
+  platform::OsStatus Size(uint64_t* size) override { return base_->Size(size); }
+  platform::OsStatus Truncate(uint64_t size) override { return base_->Truncate(size); }
+  platform::OsStatus Flush() override { return base_->Flush(); }
+  platform::OsStatus Lock(uint64_t offset, uint64_t length, platform::LockKind kind,
+                          bool wait) override {
+    return base_->Lock(offset, length, kind, wait);
+  }
+  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
+    return base_->Unlock(offset, length);
+  }
+
+ private:
+  std::unique_ptr<platform::File> base_;
+  uint64_t header_length_;
+  int* writes_;
+};
+
+// A changed record stays in the work area until its transaction ends, then it
+// is written once with its keys; another work area on the table sees nothing
+// of it before and all of it after, whichever way the transaction ended.
+TEST_F(DBServerTest, AChangedRecordIsWrittenOnceWhenItsTransactionEnds) {
+  using End = std::function<bool(DBServer&)>;
+  const std::vector<std::pair<const char*, End>> endings = {
+      {"skip", [](DBServer& s) { return s.Skip(); }},
+      {"goto", [](DBServer& s) { return s.GoTo(1); }},
+      {"unlock", [](DBServer& s) { return s.Unlock(); }},
+      {"commit", [](DBServer& s) { return s.Commit(); }},
+      {"append", [](DBServer& s) { return s.Append(); }},
+      {"close", [](DBServer& s) { return s.Close(); }},
+  };
+  const rt::Date date = rt::Date::FromYmd(2017, 3, 4);
+  int copy = 0;
+  for (bool append : {true, false}) {
+    for (const auto& [name, end] : endings) {
+      SCOPED_TRACE(std::string(append ? "append, " : "rewrite, ") + name);
+      const std::string path =
+          scratch_.Copy(tree_ + "/root/data/doc02 ", "case" + std::to_string(++copy)) +
+          "/ind_100.dbf";
+      int writes = 0;
+      auto s = DBServer::Open(path);
+      auto other = DBServer::Open(path);
+      ASSERT_TRUE(s && other);
+      const uint64_t header_length = s->table().header().header_length;
+      s->table().WrapFiles([&](std::unique_ptr<platform::File> f, char role) {
+        return role == 'D' ? std::make_unique<RecordWriteCounter>(std::move(f), header_length,
+                                                                 &writes)
+                           : std::move(f);
+      });
+      const uint32_t count = other->LastRec();
+      uint32_t recno = count + 1;
+      std::string old_key;
+      if (append) {
+        ASSERT_TRUE(s->Append());
+        ASSERT_EQ(recno, s->RecNo());
+        EXPECT_EQ(recno, s->LastRec());
+      } else {
+        ASSERT_TRUE(s->Seek(rt::Value::String("C   20170101")));
+        recno = s->RecNo();
+        old_key = Key(*s);
+        ASSERT_TRUE(s->RLock());
+      }
+      ASSERT_TRUE(s->FieldPut("INDEX_TYP", rt::Value::String("ZZ")));
+      ASSERT_TRUE(s->FieldPut("INDEX_DAT", rt::Value::FromDate(date)));
+      ASSERT_TRUE(s->FieldPut("INDEX_100", rt::Value::Long(7)));
+      EXPECT_EQ("ZZ  20170304", Key(*s));
+      EXPECT_EQ(0, writes);
+      EXPECT_EQ(count, other->LastRec());
+      EXPECT_FALSE(other->Seek(rt::Value::String("ZZ  20170304")));
+      if (!append) {
+        ASSERT_TRUE(other->GoTo(recno));
+        EXPECT_EQ(old_key, Key(*other));
+      }
+
+      ASSERT_TRUE(end(*s));
+      EXPECT_EQ(1, writes);
+      EXPECT_EQ(count + (append ? 1 : 0), other->LastRec());
+      ASSERT_TRUE(other->Seek(rt::Value::String("ZZ  20170304")));
+      EXPECT_EQ(recno, other->RecNo());
+      EXPECT_EQ(7, other->FieldGet("INDEX_100").GetLong());
+      if (!append) {
+        EXPECT_FALSE(other->Seek(rt::Value::String(old_key)));
+      }
+      ASSERT_TRUE(other->SetOrder("DAT"));
+      ASSERT_TRUE(other->Seek(rt::Value::FromDate(date)));
+      EXPECT_EQ(recno, other->RecNo());
+      IndexCheckReport report;
+      ASSERT_TRUE(CheckIndex(*other->index(), other->LastRec(),
+                             [&](uint32_t r, std::vector<uint8_t>* record) {
+                               record->resize(other->table().record_length());
+                               return other->table().ReadRecord(r, record->data()).ok()
+                                          ? IndexStatus::Ok()
+                                          : IndexStatus::Corruption("unreadable record");
+                             },
+                             &report)
+                      .ok());
+      for (const std::string& f : report.faults) ADD_FAILURE() << f;
+    }
+  }
+  EXPECT_TRUE(errors_.errors().empty());
+}
+
+// An append whose transaction fails at any of its writes (the end included)
+// is undone: the files are as before, the error raised, and the work area can
+// append again.
+TEST_F(DBServerTest, AFailedAppendLeavesTheFilesAsTheyWere) {
+  const std::string path = Ind("doc02 ");
+  const std::string cdx = tree_ + "/root/data/doc02 /ind_100.cdx";
+  const auto dbf_before = ReadFileBytes(path), cdx_before = ReadFileBytes(cdx);
+  auto s = DBServer::Open(path);
+  ASSERT_NE(nullptr, s);
+  const uint32_t count = s->LastRec();
+  uint64_t failed = 0;
+  for (uint64_t n = 1;; ++n) {
+    SCOPED_TRACE("failing write " + std::to_string(n));
+    ASSERT_LT(n, 50u);
+    platform::FaultPlan plan;
+    plan.fail_write_at = n;
+    bool ok;
+    {
+      platform::FaultScope scope(&plan);
+      ok = s->Append() && s->FieldPut("INDEX_TYP", rt::Value::String("ZZ")) &&
+           s->FieldPut("INDEX_100", rt::Value::Long(7)) && s->Unlock();
+    }
+    if (plan.writes < n) {
+      ASSERT_TRUE(ok);
+      break;
+    }
+    ASSERT_FALSE(ok);
+    ++failed;
+    EXPECT_EQ(failed, errors_.errors().size());
+    EXPECT_EQ(count, s->LastRec());
+    EXPECT_FALSE(platform::FileExists(JournalPath(path)));
+    ASSERT_TRUE(dbf_before == ReadFileBytes(path));
+    ASSERT_TRUE(cdx_before == ReadFileBytes(cdx));
+  }
+  EXPECT_GT(failed, 2u);  // the journal, the record and the index
+  EXPECT_EQ(count + 1, s->LastRec());
+  ASSERT_TRUE(s->Seek(rt::Value::String("ZZ")));
+  EXPECT_EQ(count + 1, s->RecNo());
 }
 
 TEST_F(DBServerTest, AppendThenFieldPutWithoutFurtherLock) {

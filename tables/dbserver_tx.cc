@@ -43,8 +43,17 @@ Status DBServer::BeginRecordTx(const std::vector<uint8_t>& old_record) {
 
 Status DBServer::EndRecordTx() {
   if (tx_ != Tx::kRecord && tx_ != Tx::kAppend) return Status::Ok();
+  // The record's one write: an appended record lands on its reserved number
+  // with the new count in the header (record bytes first, as other engines
+  // write them), a rewritten one in place.
   Status st;
-  if (index_) {
+  if (tx_ == Tx::kAppend) {
+    uint32_t n = 0;
+    st = table_->AppendRecords(record_.data(), 1, true, &n);
+  } else {
+    st = table_->WriteRecord(recno_, record_.data());
+  }
+  if (st.ok() && index_) {
     st = IndexChange([&] {
       return tx_ == Tx::kAppend ? index_->Append(recno_, record_)
                                 : index_->Update(recno_, tx_old_record_, record_);
@@ -75,7 +84,7 @@ Status DBServer::AbortTx() {
   if (!st.ok()) journal_->Abandon();
   if (index_) index_->pager().Discard();  // pages were put back behind its back
   if (tx_ == Tx::kAppend || tx_ == Tx::kHeld) {
-    table_->RollbackAppend();
+    table_->RollbackAppend();  // the journal put the file back; the count follows
     table_->EndAppend();
   } else {
     table_->UnlockHeader();

@@ -1,5 +1,6 @@
 // DBServer: field writes, deletion marks, locks and single appends.
 #include <algorithm>
+#include <vector>
 
 #include "runtime/activation.h"
 #include "runtime/error.h"
@@ -33,18 +34,13 @@ Status DBServer::CheckWritable() {
   return Status::Ok();
 }
 
-// Writes record_ (changed from old_record) inside the record's transaction;
-// the tags follow when the transaction ends. A failed write undoes the
-// transaction.
-Status DBServer::WriteCurrent(const std::vector<uint8_t>& old_record) {
+// record_ now differs from old_record: the change joins the record's
+// transaction (begun here when none is open) and stays in record_ until the
+// transaction ends, when the record is written once with its index changes.
+Status DBServer::StageCurrent(const std::vector<uint8_t>& old_record) {
   Status st = BeginRecordTx(old_record);
   if (!st.ok()) {
     record_ = old_record;
-    return st;
-  }
-  st = table_->WriteRecord(recno_, record_.data());
-  if (!st.ok()) {
-    AbortTx();
     return st;
   }
   cursor_synced_ = false;
@@ -63,7 +59,7 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value) {
   const char type = table_->fields()[field].type;
   const bool memo = type == 'M' || type == 'G' || type == 'P' || type == 'W';
   if (!memo || !value.IsString()) {
-    // Checked in memory first: a value of the wrong type or too wide writes nothing.
+    // Checked in memory first: a value of the wrong type or too wide changes nothing.
     TABLE_RETURN_IF_ERROR(FieldPutValue(*table_, field, value, changed.data()));
     if (changed == old) return Status::Ok();
   } else {
@@ -76,7 +72,7 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value) {
     }
   }
   record_ = std::move(changed);
-  return WriteCurrent(old);
+  return StageCurrent(old);
 }
 
 bool DBServer::FieldPut(uint32_t pos, const rt::Value& value) {
@@ -123,7 +119,7 @@ bool DBServer::Delete() {
     }
     std::vector<uint8_t> old = record_;
     record_[0] = '*';
-    return WriteCurrent(old);
+    return StageCurrent(old);
   });
 }
 
@@ -138,7 +134,7 @@ bool DBServer::Recall() {
     }
     std::vector<uint8_t> old = record_;
     record_[0] = ' ';
-    return WriteCurrent(old);
+    return StageCurrent(old);
   });
 }
 
@@ -146,9 +142,13 @@ bool DBServer::RLock(uint32_t recno) {
   if (!table_) return false;
   FinishTx("DBSERVER:RLOCK");
   uint32_t n = recno == 0 ? recno_ : recno;
-  if (n == 0 || n > LastRec()) return false;
-  // Locking a record releases this work area's other record locks.
-  table_->UnlockAll();
+  if (n == 0 || !Exists(n)) return false;
+  // Locking a record releases this work area's other locks; one it holds
+  // already stays held (no moment in which another program could take it).
+  if (table_->file_locked()) table_->UnlockAll();
+  for (uint32_t held : std::vector<uint32_t>(table_->locked_records())) {
+    if (held != n) table_->UnlockRecord(held);
+  }
   Status st = table_->LockRecord(n);
   if (!st.ok()) {
     rt::NetErr(true);
@@ -165,9 +165,9 @@ bool DBServer::RLock(uint32_t recno) {
 
 bool DBServer::Unlock() {
   if (!table_) return false;
-  FinishTx("DBSERVER:UNLOCK");
+  const bool written = FinishTx("DBSERVER:UNLOCK");
   table_->UnlockAll();
-  return true;
+  return written;
 }
 
 bool DBServer::FLock() {
@@ -192,9 +192,17 @@ Status DBServer::DoAppend() {
   }
   table_->UnlockAll();
   TABLE_RETURN_IF_ERROR(table_->BeginAppend());
+  // Only the number and its lock now: the record is written, with the new
+  // count and its keys, when its transaction ends.
+  uint32_t n = 0;
+  Status st = table_->ReserveRecord(&n);
+  if (!st.ok()) {
+    table_->EndAppend();
+    return st;
+  }
   // The header lock stays until the transaction ends: nobody appends after
   // this record while it may still be undone.
-  Status st = BeginTx(nullptr);
+  st = BeginTx(nullptr);
   const uint64_t data_end = table_->header().header_length +
                             uint64_t{table_->RecordCount()} * table_->record_length();
   if (st.ok()) st = journal_->Cover('D', 0, 32);
@@ -205,14 +213,7 @@ Status DBServer::DoAppend() {
     return st;
   }
   tx_ = Tx::kAppend;
-  std::vector<uint8_t> blank = table_->BlankRecord();
-  uint32_t n = 0;
-  st = table_->AppendRecords(blank.data(), 1, true, &n);
-  if (!st.ok()) {
-    AbortTx();
-    return st;
-  }
-  record_ = std::move(blank);
+  record_ = table_->BlankRecord();
   recno_ = n;
   eof_ = bof_ = false;
   cursor_synced_ = false;

@@ -86,13 +86,20 @@ class Table {
   std::vector<uint8_t> BlankRecord() const;
 
   // Appending, in three steps so that indexes are updated in between:
-  // BeginAppend waits for the header lock, re-derives the count from the file
-  // size and remembers the file's end and header; AppendRecords (any number of
-  // times) takes the new records' lock bytes and writes the records, then the
-  // header with the new count; EndAppend releases the header lock (and the new
-  // records' locks unless keep_locks). RollbackAppend, before EndAppend, puts
-  // the file back exactly as BeginAppend found it.
+  // BeginAppend waits for the header lock and re-derives the count from the
+  // file size; AppendRecords (any number of times) takes the new records' lock
+  // bytes and writes the records, then the header with the new count;
+  // EndAppend releases the header lock (and the new
+  // records' locks unless keep_locks). RollbackAppend, before EndAppend,
+  // forgets the records appended since BeginAppend (the count, their locks)
+  // once the caller has put the file back: the rollback journal saved the
+  // header and the end of the file when the append began (DBServer).
+  // ReserveRecord, right after BeginAppend, takes the lock of the next record
+  // (kept, as keep_locks does) and gives its number without writing anything;
+  // the one AppendRecords that follows writes exactly that record. A reserved
+  // record that is never written is forgotten by RollbackAppend or EndAppend.
   Status BeginAppend();
+  Status ReserveRecord(uint32_t* recno);
   Status AppendRecords(const uint8_t* records, uint32_t count, bool keep_locks,
                        uint32_t* first);
   Status RollbackAppend();
@@ -160,10 +167,8 @@ class Table {
   // State of an append in progress (between AppendRecords and EndAppend).
   struct PendingAppend {
     bool active = false;
-    uint64_t old_size = 0;
-    std::vector<uint8_t> old_tail;  // bytes after the last whole record
-    uint8_t old_header[32] = {};
     uint32_t old_count = 0;
+    uint32_t reserved = 0;  // ReserveRecord's record, until written
     std::vector<LockRange> header_ranges;
     std::vector<std::vector<LockRange>> record_ranges;  // released at EndAppend
   } pending_;

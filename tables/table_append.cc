@@ -31,23 +31,41 @@ Status Table::BeginAppend() {
     return st;
   };
   // Under the header lock the file size is the truth about the count.
-  Status st = RefreshCount();
-  if (!st.ok()) return fail(st);
   uint64_t size = 0;
   OsStatus s = file_->Size(&size);
   if (!s.ok()) return fail(Status(Status::kRead, "cannot read the file size", s.code(), path_));
-  uint64_t data_end = header_.header_length + static_cast<uint64_t>(count_) *
-                                                  header_.record_length;
+  const uint64_t h = header_.header_length;
+  count_ = size < h ? 0
+                    : static_cast<uint32_t>(std::min<uint64_t>((size - h) / header_.record_length,
+                                                               0xFFFFFFFFu));
   pending_ = PendingAppend();
-  pending_.old_size = size;
   pending_.old_count = count_;
   pending_.header_ranges = header_ranges;
-  pending_.old_tail.resize(static_cast<size_t>(std::min<uint64_t>(size - data_end, 4096)));
-  size_t got = 0;
-  s = file_->ReadAt(data_end, pending_.old_tail.data(), pending_.old_tail.size(), &got);
-  if (s.ok()) s = file_->ReadAt(0, pending_.old_header, 32, &got);
-  if (!s.ok()) return fail(Status(Status::kRead, "cannot read the header", s.code(), path_));
   pending_.active = true;
+  return Status::Ok();
+}
+
+Status Table::ReserveRecord(uint32_t* recno) {
+  if (!pending_.active) return Status(Status::kArgument, "BeginAppend first", 0, path_);
+  if (pending_.reserved != 0) {
+    return Status(Status::kArgument, "a record is reserved already", 0, path_);
+  }
+  const uint64_t end = header_.header_length +
+                       (static_cast<uint64_t>(count_) + 1) * header_.record_length;
+  if (count_ == 0xFFFFFFFFu || end > scheme_.DataLimit()) {
+    return Status(Status::kWrite, path_ + ": the table would grow into its lock area", 0, path_);
+  }
+  const uint32_t n = count_ + 1;
+  if (options_.shared && !file_locked_) {
+    Status st = TakeRanges(scheme_.RecordLock(n), false);
+    if (!st.ok()) {
+      return Status(Status::kAppendLock, path_ + ": new record locked by another user",
+                    st.os_code(), path_);
+    }
+    locked_.push_back(n);
+  }
+  pending_.reserved = n;
+  *recno = n;
   return Status::Ok();
 }
 
@@ -64,8 +82,12 @@ Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks,
     return Status(Status::kWrite, path_ + ": the table would grow into its lock area", 0, path_);
   }
   uint32_t start = count_ + 1;
+  const bool reserved = pending_.reserved != 0;
+  if (reserved && (n != 1 || start != pending_.reserved)) {
+    return Status(Status::kArgument, "the reserved record is written alone", 0, path_);
+  }
   std::vector<LockRange> ranges;
-  if (options_.shared) {
+  if (options_.shared && !reserved) {
     ranges = scheme_.RecordRangeLock(start, start + n - 1);
     Status st = TakeRanges(ranges, false);
     if (!st.ok()) {
@@ -88,7 +110,9 @@ Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks,
     DropRanges(ranges);
     return Status(Status::kWrite, path_ + ": cannot append", s.code(), path_);
   }
-  if (keep_locks && n == 1 && options_.shared) {
+  if (reserved) {
+    pending_.reserved = 0;  // now a record of the file, its lock kept
+  } else if (keep_locks && n == 1 && options_.shared) {
     locked_.push_back(start);
   } else if (!ranges.empty()) {
     pending_.record_ranges.push_back(ranges);
@@ -99,15 +123,8 @@ Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks,
 
 Status Table::RollbackAppend() {
   if (!pending_.active) return Status::Ok();
-  uint64_t data_end = header_.header_length + static_cast<uint64_t>(pending_.old_count) *
-                                                  header_.record_length;
-  OsStatus s = file_->Truncate(data_end);
-  if (s.ok() && !pending_.old_tail.empty()) {
-    s = file_->WriteAt(data_end, pending_.old_tail.data(), pending_.old_tail.size());
-  }
-  if (s.ok()) s = file_->Truncate(pending_.old_size);
-  if (s.ok()) s = file_->WriteAt(1, pending_.old_header + 1, 7);
-  for (uint32_t n = pending_.old_count + 1; n <= count_; ++n) {
+  const uint32_t last = std::max(count_, pending_.reserved);
+  for (uint32_t n = pending_.old_count + 1; n <= last; ++n) {
     auto it = std::find(locked_.begin(), locked_.end(), n);
     if (it != locked_.end()) {
       DropRanges(scheme_.RecordLock(n));
@@ -115,14 +132,13 @@ Status Table::RollbackAppend() {
     }
   }
   count_ = pending_.old_count;
-  if (!s.ok()) {
-    return Status(Status::kWrite, path_ + ": cannot undo a failed append", s.code(), path_);
-  }
+  pending_.reserved = 0;
   return Status::Ok();
 }
 
 Status Table::EndAppend() {
   if (!pending_.active) return Status::Ok();
+  if (pending_.reserved != 0) UnlockRecord(pending_.reserved);  // never written
   for (auto it = pending_.record_ranges.rbegin(); it != pending_.record_ranges.rend(); ++it) {
     DropRanges(*it);
   }

@@ -53,8 +53,13 @@ uint32_t Db::RecNo() const {
   return static_cast<uint32_t>(rt::IVarGet(server_, rt::String2Symbol("RECNO")).GetLong());
 }
 
-void Db::SetOrder(uint32_t order) const {
-  rt::Send(server_, "SetOrder", {rt::Value::Long(static_cast<int32_t>(order))});
+std::string Db::SetOrder(uint32_t order) const {
+  return rt::AsString(
+      rt::Send(server_, "SetOrder", {rt::Value::Long(static_cast<int32_t>(order))}));
+}
+
+void Db::RestoreOrder(const std::string& name) const {
+  rt::Send(server_, "SetOrder", {rt::Value::String(name)});
 }
 
 uint32_t Db::LastRec() const {

@@ -23,8 +23,10 @@ class Db {
   void GoTo(uint32_t recno) const;
   uint32_t RecNo() const;
   uint32_t LastRec() const;
-  // 0: natural (physical) order; n: the n-th tag.
-  void SetOrder(uint32_t order) const;
+  // 0: natural (physical) order; n: the n-th tag. Returns the name of the
+  // order it replaces (empty: the natural order), for RestoreOrder.
+  std::string SetOrder(uint32_t order) const;
+  void RestoreOrder(const std::string& name) const;
   rt::Value FieldGet(const char* field) const;
   void FieldPut(const char* field, const rt::Value& v) const;
   bool Seek(const std::string& key) const;

@@ -112,6 +112,9 @@ bool FieldsFit(const Db& practice, const std::string& practice_path, const Db& r
 // raises a width error (nothing is written yet).
 bool ValuesFit(const Db& practice, const std::string& practice_path, const Db& reference) {
   const Db::FieldShape shape = practice.Structure().at("INDEX_100");
+  // Every visible record in the file's order (no index reads on the way);
+  // the pass walks the controlling order, put back afterwards.
+  const std::string order = reference.SetOrder(0);
   reference.GoTop();
   while (!reference.Eof()) {
     double v = reference.FieldGet("INDEX_100").GetFloat();
@@ -124,10 +127,12 @@ bool ValuesFit(const Db& practice, const std::string& practice_path, const Db& r
                                        std::to_string(shape.decimals));
       e.operation = "FieldPut";
       rt::RaiseError(e);
+      reference.RestoreOrder(order);
       return false;
     }
     reference.Skip();
   }
+  reference.RestoreOrder(order);
   return true;
 }
 
@@ -163,9 +168,9 @@ Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
           practice.RLock();
           const std::string old_text = report::Text(practice.FieldGet("INDEX_100"));
           practice.FieldPut("INDEX_100", value);
-          const rt::Value stored = practice.FieldGet("INDEX_100");
-          practice.Unlock();
+          practice.Unlock();  // the record is written here
           // A write the table service refused (and reported) leaves the old value.
+          const rt::Value stored = practice.FieldGet("INDEX_100");
           if (!(stored == reference.FieldGet("INDEX_100"))) {
             failed = true;
           } else {
