@@ -2,7 +2,7 @@
 // go, all or nothing. The source is read in physical order in chunks; target
 // records are built in a buffer (raw copies where both fields have the same
 // layout, value conversions otherwise), written under the header lock and
-// indexed under one index update. Any failure puts the table, its memo file
+// indexed under one index update, a chunk's keys in key order. Any failure puts the table, its memo file
 // and its index back as they were before the error is reported.
 #include <cstring>
 
@@ -116,7 +116,9 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
     if (!st.ok()) return undo(st);
   }
   if (index_) {
-    IndexStatus is = index_->BeginUpdate();
+    // The journal saves every index page before it changes: pages may be
+    // written before the end of the append.
+    IndexStatus is = index_->BeginUpdate(true);
     if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
     index_batch = true;
   }
@@ -176,12 +178,8 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
         st = dst.AppendRecords(out.data(), built, false, &first);
         if (!st.ok()) return undo(st);
         if (index_) {
-          for (uint32_t k = 0; k < built; ++k) {
-            IndexStatus is = index_->Append(
-                first + k, std::span<const uint8_t>(out.data() + static_cast<size_t>(k) * dst_len,
-                                                    dst_len));
-            if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
-          }
+          IndexStatus is = index_->AppendRecords(first, out.data(), built, dst_len);
+          if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
         }
       }
       next += got;

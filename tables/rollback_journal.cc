@@ -204,6 +204,10 @@ Status RollbackJournal::Append(uint8_t type, const std::vector<uint8_t>& payload
   Put32(&rec, static_cast<uint32_t>(payload.size()));
   rec.insert(rec.end(), payload.begin(), payload.end());
   Put32(&rec, Crc32(rec.data(), rec.size()));
+  if (batch_ != nullptr) {
+    batch_->insert(batch_->end(), rec.begin(), rec.end());
+    return Status::Ok();
+  }
   OsStatus s = file_->WriteAt(end_, rec.data(), rec.size());
   if (!s.ok()) return Fail("cannot write the journal", s);
   end_ += rec.size();
@@ -412,6 +416,28 @@ Status RollbackJournal::Rollback() {
   // The journal stays for recovery when the files could not be put back.
   if (!result.ok()) return result;
   return Finish();
+}
+
+Status RollbackJournal::CoverAll(char role,
+                                 const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  if (!active_) return Status::Ok();
+  std::vector<uint8_t> batch;
+  batch_ = &batch;
+  Status st;
+  for (const auto& [offset, length] : ranges) {
+    st = Cover(role, offset, length);
+    if (!st.ok()) break;
+  }
+  batch_ = nullptr;
+  // Ranges marked covered whose records did not reach the journal belong to
+  // a failed step: the caller writes nothing and the transaction rolls back
+  // from the images kept in memory.
+  if (!st.ok() || batch.empty()) return st;
+  OsStatus s = file_->WriteAt(end_, batch.data(), batch.size());
+  if (!s.ok()) return Fail("cannot write the journal", s);
+  end_ += batch.size();
+  dirty_ = true;
+  return Status::Ok();
 }
 
 // ---------------------------------------------------------------- reader side

@@ -72,6 +72,9 @@ class RollbackJournal {
   Status Begin(const CommitCondition* condition = nullptr);
   // Saves the old bytes of [offset, offset+length) of a file (not flushed).
   Status Cover(char role, uint64_t offset, uint64_t length);
+  // Cover of several ranges of one file whose records go out in one journal
+  // write (not flushed).
+  Status CoverAll(char role, const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
   // Flushes the journal when Cover added to it since the last Sync.
   Status Sync();
   bool dirty() const { return dirty_; }
@@ -123,6 +126,7 @@ class RollbackJournal {
   bool active_ = false;
   bool dirty_ = false;
   bool tables_flushed_ = false;  // no table write since the last FlushTables
+  std::vector<uint8_t>* batch_ = nullptr;  // CoverAll: records collected for one write
   Stats stats_;
 };
 
