@@ -9,11 +9,11 @@
 namespace tables::cdx {
 namespace {
 
-// About 1.7 MB of decoded pages and 4 MB of page bytes at most, so that the
+// About 1.7 MB of decoded pages and 1 MB of page bytes at most, so that the
 // peak memory stays flat whatever the size of the file. Decoding a page costs
 // less than reading it again.
 constexpr size_t kMaxCachedPages = 1024;
-constexpr size_t kMaxRawPages = 8192;
+constexpr size_t kMaxRawPages = 2048;
 // Changed pages a long update keeps before it writes them (512 KB of pages).
 constexpr size_t kSpillPages = 1024;
 // One write covers at most this many pages (128 KB); a gap of up to

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "platform/profile.h"
 #include "tables/byte_order.h"
@@ -17,6 +18,7 @@ constexpr uint16_t kVersion = 1;
 constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
 constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
 constexpr uint32_t kMaxPayload = 64u << 20;
+
 
 uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0) {
   static const std::array<uint32_t, 256> table = [] {
@@ -122,10 +124,13 @@ Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out) {
 }
 
 bool g_flushes = true;
+uint64_t g_held_image_bytes = 256 << 10;
 
 }  // namespace
 
 void SetTransactionFlushes(bool on) { g_flushes = on; }
+
+uint64_t SetHeldImageBytes(uint64_t bytes) { return std::exchange(g_held_image_bytes, bytes); }
 
 std::string JournalPath(std::string_view table_path) {
   size_t slash = table_path.find_last_of("\\/");
@@ -242,6 +247,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   if (!s.ok()) return Fail("cannot read the journal size", s);
   file_ = std::move(f);
   end_ = 0;
+  held_bytes_ = 0;
   stats_ = Stats();
   tables_flushed_ = false;
   std::vector<uint8_t> p(kSignature, kSignature + sizeof kSignature);
@@ -310,9 +316,16 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
     Put64(&p, at);
     Put32(&p, static_cast<uint32_t>(bytes.size()));
     p.insert(p.end(), bytes.begin(), bytes.end());
+    // The image's bytes follow the record head (8), role, offset and length.
+    const uint64_t bytes_at = end_ + (batch_ ? batch_->size() : 0) + 8 + 1 + 8 + 4;
     TABLE_RETURN_IF_ERROR(Append(kImage, p));
     stats_.image_bytes += bytes.size();
-    t->images.emplace_back(at, std::move(bytes));
+    Target::Image image{at, bytes.size(), bytes_at, {}};
+    if (held_bytes_ + bytes.size() <= g_held_image_bytes) {
+      held_bytes_ += bytes.size();
+      image.bytes = std::move(bytes);
+    }
+    t->images.push_back(std::move(image));
     // Merge into the covered set.
     uint64_t from = at, to = stop;
     auto first = t->covered.lower_bound(from);
@@ -398,8 +411,21 @@ Status RollbackJournal::Rollback() {
   if (!active_) return Status::Ok();
   Status result;
   for (auto& [role, t] : targets_) {
+    std::vector<uint8_t> read;
     for (auto it = t.images.rbegin(); it != t.images.rend(); ++it) {
-      OsStatus s = t.file->WriteAt(it->first, it->second.data(), it->second.size());
+      const std::vector<uint8_t>* bytes = &it->bytes;
+      OsStatus s;
+      if (bytes->size() != it->length) {
+        // Bytes beyond what reached the journal belong to a batch whose
+        // write failed: the table was not written there.
+        if (it->journal_at + it->length > end_) continue;
+        read.resize(static_cast<size_t>(it->length));
+        size_t got = 0;
+        s = file_->ReadAt(it->journal_at, read.data(), read.size(), &got);
+        if (s.ok() && got != read.size()) s = OsStatus(platform::kErrorReadFault);
+        bytes = &read;
+      }
+      if (s.ok()) s = t.file->WriteAt(it->offset, bytes->data(), bytes->size());
       if (!s.ok() && result.ok()) {
         result = Status(Status::kWrite, "cannot put " + t.name + " back", s.code(), path_);
       }
@@ -430,8 +456,8 @@ Status RollbackJournal::CoverAll(char role,
   }
   batch_ = nullptr;
   // Ranges marked covered whose records did not reach the journal belong to
-  // a failed step: the caller writes nothing and the transaction rolls back
-  // from the images kept in memory.
+  // a failed step: the caller writes nothing there, and Rollback skips the
+  // images it would have to read back.
   if (!st.ok() || batch.empty()) return st;
   OsStatus s = file_->WriteAt(end_, batch.data(), batch.size());
   if (!s.ok()) return Fail("cannot write the journal", s);
