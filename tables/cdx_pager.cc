@@ -9,13 +9,14 @@
 namespace tables::cdx {
 namespace {
 
-// About 1.7 MB of decoded pages and 1 MB of page bytes at most, so that the
+// About 1.7 MB of decoded pages and 512 KB of page bytes at most, so that the
 // peak memory stays flat whatever the size of the file. Decoding a page costs
 // less than reading it again.
 constexpr size_t kMaxCachedPages = 1024;
-constexpr size_t kMaxRawPages = 2048;
-// Changed pages a long update keeps before it writes them (512 KB of pages).
-constexpr size_t kSpillPages = 1024;
+constexpr size_t kMaxRawPages = 1024;
+// Changed pages a long update keeps before it writes them (256 KB of pages,
+// decoded about twice that).
+constexpr size_t kSpillPages = 512;
 // One write covers at most this many pages (128 KB); a gap of up to
 // kMaxGapPages clean pages whose bytes we hold is written over to join runs.
 constexpr size_t kMaxRunPages = 256;
@@ -88,6 +89,7 @@ void Pager::DropCache() {
   raw_offsets_.clear();
   raw_bytes_.clear();  // the capacity stays: pages never touched take no memory
   raw_next_ = 0;
+  trim_floor_ = 0;
   root_cache_.clear();
   freed_.clear();
   roots_.clear();
@@ -428,14 +430,20 @@ IndexStatus Pager::Relieve() {
 }
 
 void Pager::TrimClean() {
-  if (cache_.size() <= max_decoded_) return;
-  // Leaves go first: interior pages are few and every descent needs them.
-  for (int pass = 0; pass < 2 && cache_.size() > max_decoded_; ++pass) {
+  // An update in key order does not come back to a leaf it left: clean
+  // leaves go once they are a handful, interior pages (every descent needs
+  // them) past a quarter of the bound.
+  // Looked at again once 64 more pages are clean than after the last look.
+  auto clean = [&] { return cache_.size() - std::min(cache_.size(), dirty_.size()); };
+  if (clean() <= trim_floor_ + 64) return;
+  for (int pass = 0; pass < 2; ++pass) {
     for (auto it = cache_.begin(); it != cache_.end();) {
       bool drop = !it->second->dirty && (pass == 1 || it->second->node.leaf());
       it = drop ? cache_.erase(it) : std::next(it);
     }
+    if (cache_.size() <= dirty_.size() + max_decoded_ / 4) break;
   }
+  trim_floor_ = clean();
 }
 
 IndexStatus Pager::ReadAhead(uint32_t offset) {

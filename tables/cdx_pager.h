@@ -89,10 +89,10 @@ class Pager {
   // for callers that can put the file back when the update fails.
   IndexStatus Spill();
   // Spills when the changed pages reached the bound, and drops clean decoded
-  // pages past the cache bound. Between tree operations only: it invalidates
-  // every Node pointer handed out.
+  // pages (an update in key order does not come back to them). Between tree
+  // operations only: it invalidates every Node pointer handed out.
   IndexStatus Relieve();
-  // Pages changed in one update before Relieve spills (default 1024, 512 KB).
+  // Pages changed in one update before Relieve spills (default 512, 256 KB).
   void set_spill_limit(size_t pages) { spill_limit_ = std::max<size_t>(pages, 1); }
   // Pages read in one go on a miss (0 or 1: the page alone). For updates that
   // walk the tree in key order, whose leaves lie mostly in file order; random
@@ -103,7 +103,7 @@ class Pager {
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
   // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
-  // 1 MB); drops both caches. Not while changes are pending.
+  // 512 KB); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
@@ -134,7 +134,8 @@ class Pager {
   // file order, neighbours (and gaps of a page or two whose bytes we hold) in
   // one write; announces every range first.
   IndexStatus WritePages(bool freed, bool header);
-  // Drops clean decoded pages, leaves first, when past the bound.
+  // Drops clean decoded pages during an update: leaves first, interior
+  // pages past a quarter of the bound.
   void TrimClean();
   // Reads the pages from offset on in one call into the raw cache.
   IndexStatus ReadAhead(uint32_t offset);
@@ -163,6 +164,7 @@ class Pager {
   bool changed_ = false;
   size_t spill_limit_;
   uint32_t read_ahead_ = 0;
+  size_t trim_floor_ = 0;     // clean decoded pages left by the last TrimClean
   std::vector<uint8_t> run_;  // bytes of a run of pages being written or read ahead
   WriteNotice before_commit_;
   Stats stats_;

@@ -125,6 +125,7 @@ Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out) {
 
 bool g_flushes = true;
 uint64_t g_held_image_bytes = 256 << 10;
+constexpr uint64_t kMaxImageBytes = 64 << 10;  // one image record at most
 
 }  // namespace
 
@@ -306,6 +307,7 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
       }
     }
     uint64_t stop = it == t->covered.end() ? end : std::min(end, it->first);
+    stop = std::min(stop, at + kMaxImageBytes);  // long ranges in pieces: little memory
     std::vector<uint8_t> bytes(static_cast<size_t>(stop - at));
     size_t got = 0;
     OsStatus s = t->file->ReadAt(at, bytes.data(), bytes.size(), &got);
