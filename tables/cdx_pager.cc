@@ -367,6 +367,7 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
     }
     INDEX_RETURN_IF_ERROR(write(r.start, run_.data(), run_.size()));
     ++stats_.page_writes;
+    spilled_end_ = std::max<uint64_t>(spilled_end_, r.start + run_.size());
     for (size_t i = r.first; i < r.last; ++i) {
       Entry* e = outs[i].entry;
       if (e == nullptr) continue;
@@ -420,6 +421,8 @@ IndexStatus Pager::Spill() {
   }
   dirty_.clear();
   ++stats_.spills;
+  // Pages written past the old end can be read ahead again.
+  file_size_ = std::max(file_size_, spilled_end_);
   return IndexStatus::Ok();
 }
 

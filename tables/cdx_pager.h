@@ -165,6 +165,7 @@ class Pager {
   size_t spill_limit_;
   uint32_t read_ahead_ = 0;
   size_t trim_floor_ = 0;     // clean decoded pages left by the last TrimClean
+  uint64_t spilled_end_ = 0;  // end of the pages written so far
   std::vector<uint8_t> run_;  // bytes of a run of pages being written or read ahead
   WriteNotice before_commit_;
   Stats stats_;
