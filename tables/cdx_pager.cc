@@ -9,11 +9,14 @@
 namespace tables::cdx {
 namespace {
 
-// About 1.7 MB of decoded pages and 512 KB of page bytes at most, so that the
+// About 1.7 MB of decoded pages and 4 MB of page bytes at most, so that the
 // peak memory stays flat whatever the size of the file. Decoding a page costs
 // less than reading it again.
 constexpr size_t kMaxCachedPages = 1024;
-constexpr size_t kMaxRawPages = 1024;
+constexpr size_t kMaxRawPages = 8192;
+// Page bytes kept while reading ahead (512 KB): an update in key order uses
+// the pages read ahead soon and does not come back to them.
+constexpr size_t kReadAheadRawPages = 1024;
 // Changed pages a long update keeps before it writes them (256 KB of pages,
 // decoded about twice that).
 constexpr size_t kSpillPages = 512;
@@ -221,15 +224,16 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
   uint32_t slot;
   if (it != raw_slot_.end()) {
     slot = it->second;
-  } else if (raw_offsets_.size() < max_raw_) {
+  } else if (raw_offsets_.size() <
+             (read_ahead_ > 1 ? std::min(max_raw_, kReadAheadRawPages) : max_raw_)) {
     if (raw_bytes_.capacity() == 0) raw_bytes_.reserve(max_raw_ * kPageSize);
     slot = static_cast<uint32_t>(raw_offsets_.size());
     raw_offsets_.push_back(offset);
     raw_bytes_.resize(raw_offsets_.size() * kPageSize);
     raw_slot_.emplace(offset, slot);
   } else {
-    slot = raw_next_;
-    raw_next_ = static_cast<uint32_t>((raw_next_ + 1) % max_raw_);
+    slot = raw_next_ % static_cast<uint32_t>(raw_offsets_.size());
+    raw_next_ = static_cast<uint32_t>((slot + 1) % raw_offsets_.size());
     if (raw_offsets_[slot] != kNoPage) raw_slot_.erase(raw_offsets_[slot]);
     raw_offsets_[slot] = offset;
     raw_slot_.emplace(offset, slot);
@@ -454,7 +458,8 @@ IndexStatus Pager::ReadAhead(uint32_t offset) {
   // already held and at the end of the file as last seen.
   uint64_t in_file = file_size_ > offset ? (file_size_ - offset) / kPageSize : 0;
   uint32_t n = static_cast<uint32_t>(
-      std::min<uint64_t>({read_ahead_, in_file, std::max<size_t>(max_raw_ / 2, 1)}));
+      std::min<uint64_t>({read_ahead_, in_file,
+                          std::max<size_t>(std::min(max_raw_, kReadAheadRawPages) / 2, 1)}));
   if (n <= 1) return IndexStatus::Ok();
   for (uint32_t k = 1; k < n; ++k) {
     uint32_t at = offset + k * kPageSize;

@@ -103,7 +103,7 @@ class Pager {
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
   // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
-  // 512 KB); drops both caches. Not while changes are pending.
+  // 4 MB, 512 KB while reading ahead); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
