@@ -24,6 +24,16 @@ constexpr uint32_t kLookupRun = 32;
 // numbered from kPassingSlot.
 constexpr size_t kPassingPages = 256;
 constexpr uint32_t kPassingSlot = 0x80000000u;
+// Page bytes kept while reading ahead (512 KB): an update in key order uses
+// the pages read ahead soon and does not come back to them.
+constexpr size_t kReadAheadRawPages = 1024;
+// Changed pages a long update keeps before it writes them (256 KB of pages,
+// decoded about twice that).
+constexpr size_t kSpillPages = 512;
+// One write covers at most this many pages (128 KB); a gap of up to
+// kMaxGapPages clean pages whose bytes we hold is written over to join runs.
+constexpr size_t kMaxRunPages = 256;
+constexpr uint32_t kMaxGapPages = 2;
 
 IndexStatus ReadError(const std::string& file, uint32_t os_code) {
   return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
@@ -39,7 +49,8 @@ Pager::Pager(platform::File* file, std::string file_name)
     : file_(file),
       file_name_(std::move(file_name)),
       max_decoded_(kMaxCachedPages),
-      max_raw_(kMaxRawPages) {}
+      max_raw_(kMaxRawPages),
+      spill_limit_(kSpillPages) {}
 
 void Pager::SetCacheLimits(size_t decoded_pages, size_t raw_pages) {
   if (changed_) return;
@@ -111,6 +122,7 @@ void Pager::DropCache() {
   passing_offsets_.clear();
   passing_bytes_.clear();
   passing_next_ = 0;
+  trim_floor_ = 0;
   root_cache_.clear();
   preloaded_ = false;
   lookup_heads_.fill(0);
@@ -143,6 +155,10 @@ IndexStatus Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
   }
   std::array<uint8_t, kPageSize> page;
   const uint8_t* bytes = RawPage(offset);
+  if (bytes == nullptr && read_ahead_ > 1) {
+    INDEX_RETURN_IF_ERROR(ReadAhead(offset));
+    bytes = RawPage(offset);
+  }
   if (bytes == nullptr) {
     INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
     bytes = page.data();
@@ -321,15 +337,16 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
     std::copy(bytes, bytes + kPageSize, SlotBytes(it->second));
     return;
   }
-  if (raw_offsets_.size() < max_raw_) {
+  if (raw_offsets_.size() <
+      (read_ahead_ > 1 ? std::min(max_raw_, kReadAheadRawPages) : max_raw_)) {
     if (raw_bytes_.capacity() == 0) raw_bytes_.reserve(max_raw_ * kPageSize);
     slot = static_cast<uint32_t>(raw_offsets_.size());
     raw_offsets_.push_back(offset);
     raw_bytes_.resize(raw_offsets_.size() * kPageSize);
     raw_slot_.emplace(offset, slot);
   } else {
-    slot = raw_next_;
-    raw_next_ = static_cast<uint32_t>((raw_next_ + 1) % max_raw_);
+    slot = raw_next_ % static_cast<uint32_t>(raw_offsets_.size());
+    raw_next_ = static_cast<uint32_t>((slot + 1) % raw_offsets_.size());
     if (raw_offsets_[slot] != kNoPage) raw_slot_.erase(raw_offsets_[slot]);
     raw_offsets_[slot] = offset;
     raw_slot_.emplace(offset, slot);
@@ -384,47 +401,105 @@ void Pager::SetRoot(uint32_t header_offset, uint32_t root) {
 
 bool Pager::has_changes() const { return changed_; }
 
-IndexStatus Pager::Commit() {
-  if (!changed_) return IndexStatus::Ok();
-  std::array<uint8_t, kPageSize> page;
+IndexStatus Pager::WritePages(bool freed, bool header) {
+  // What goes out: changed cached pages and, at Commit, freed pages. A page
+  // freed after it changed is no longer cached and is written as free.
+  struct Out {
+    uint32_t offset;
+    Entry* entry;        // nullptr: a freed page
+    uint32_t next_free;
+  };
+  std::vector<Out> outs;
+  outs.reserve(dirty_.size() + (freed ? freed_.size() : 0));
+  for (uint32_t offset : dirty_) {
+    auto it = cache_.find(offset);
+    if (it != cache_.end() && it->second->dirty) outs.push_back({offset, it->second.get(), 0});
+  }
+  if (freed) {
+    for (const auto& [offset, next] : freed_) outs.push_back({offset, nullptr, next});
+  }
+  std::sort(outs.begin(), outs.end(), [](const Out& a, const Out& b) { return a.offset < b.offset; });
+  outs.erase(std::unique(outs.begin(), outs.end(),
+                         [](const Out& a, const Out& b) { return a.offset == b.offset; }),
+             outs.end());
+
+  // Runs of neighbouring pages, in file order (a file grown by several pages
+  // has no holes): [first, last) of outs, from `start` for `pages` pages.
+  struct Run {
+    size_t first, last;
+    uint32_t start;
+    uint32_t pages;
+  };
+  std::vector<Run> runs;
+  for (size_t i = 0; i < outs.size(); ++i) {
+    uint32_t offset = outs[i].offset;
+    if (!runs.empty()) {
+      Run& r = runs.back();
+      uint64_t end = r.start + uint64_t{r.pages} * kPageSize;
+      uint64_t gap = offset >= end ? (offset - end) / kPageSize : kMaxRunPages;
+      bool joins = gap <= kMaxGapPages && r.pages + gap + 1 <= kMaxRunPages;
+      for (uint64_t g = 0; joins && g < gap; ++g) {
+        uint32_t at = static_cast<uint32_t>(end + g * kPageSize);
+        joins = RawPage(at) != nullptr && freed_.count(at) == 0;
+      }
+      if (joins) {
+        r.last = i + 1;
+        r.pages = static_cast<uint32_t>(r.pages + gap + 1);
+        continue;
+      }
+    }
+    runs.push_back({i, i + 1, offset, 1});
+  }
+
+  IndexStatus status;
+  if (before_commit_) {
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    ranges.reserve(runs.size() + roots_.size() + 1);
+    for (const Run& r : runs) ranges.emplace_back(r.start, uint64_t{r.pages} * kPageSize);
+    if (header) {
+      for (const auto& [offset, root] : roots_) ranges.emplace_back(offset, 4);
+      ranges.emplace_back(4, 8);
+    }
+    platform::OsStatus s = before_commit_(ranges);
+    if (!s.ok()) return WriteError(file_name_, s.code());
+  }
   auto write = [&](uint64_t offset, const uint8_t* data, size_t n) -> IndexStatus {
     platform::OsStatus s = file_->WriteAt(offset, data, n);
     if (!s.ok()) return WriteError(file_name_, s.code());
     return IndexStatus::Ok();
   };
-  // Pages in file order, so that a file grown by several pages has no holes.
-  // A page freed after it changed is no longer cached and is written as free.
-  std::sort(dirty_.begin(), dirty_.end());
-  dirty_.erase(std::unique(dirty_.begin(), dirty_.end()), dirty_.end());
-  IndexStatus status;
-  if (before_commit_) {
-    std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    for (uint32_t offset : dirty_) {
-      auto it = cache_.find(offset);
-      if (it != cache_.end() && it->second->dirty) ranges.emplace_back(offset, kPageSize);
+  for (const Run& r : runs) {
+    run_.assign(size_t{r.pages} * kPageSize, 0);
+    size_t next = r.first;
+    for (uint32_t p = 0; p < r.pages; ++p) {
+      uint32_t at = r.start + p * kPageSize;
+      std::span<uint8_t> page(run_.data() + size_t{p} * kPageSize, kPageSize);
+      if (next < r.last && outs[next].offset == at) {
+        const Out& o = outs[next++];
+        if (o.entry != nullptr) {
+          EncodeNode(o.entry->node, o.entry->filler, page);
+        } else {
+          PutLe32(page.data(), o.next_free);
+        }
+      } else {
+        const uint8_t* held = RawPage(at);  // a gap page, rewritten as it is
+        std::copy(held, held + kPageSize, page.begin());
+      }
     }
-    for (const auto& [offset, next] : freed_) ranges.emplace_back(offset, kPageSize);
-    for (const auto& [offset, root] : roots_) ranges.emplace_back(offset, 4);
-    ranges.emplace_back(4, 8);
-    platform::OsStatus s = before_commit_(ranges);
-    if (!s.ok()) status = WriteError(file_name_, s.code());
+    INDEX_RETURN_IF_ERROR(write(r.start, run_.data(), run_.size()));
+    ++stats_.page_writes;
+    spilled_end_ = std::max<uint64_t>(spilled_end_, r.start + run_.size());
+    for (size_t i = r.first; i < r.last; ++i) {
+      Entry* e = outs[i].entry;
+      if (e == nullptr) continue;
+      e->dirty = false;
+      if (RawPage(outs[i].offset) != nullptr) {
+        KeepRaw(outs[i].offset, run_.data() + (outs[i].offset - r.start));
+      }
+    }
   }
-  for (uint32_t offset : dirty_) {
-    if (!status.ok()) break;
-    auto it = cache_.find(offset);
-    if (it == cache_.end() || !it->second->dirty) continue;
-    Entry* e = it->second.get();
-    EncodeNode(e->node, e->filler, page);
-    status = write(e->node.offset, page.data(), page.size());
-    if (!status.ok()) break;
-    e->dirty = false;
-    if (RawPage(offset) != nullptr) KeepRaw(offset, page.data());
-  }
-  for (auto it = freed_.begin(); status.ok() && it != freed_.end(); ++it) {
-    page.fill(0);
-    PutLe32(page.data(), it->second);
-    status = write(it->first, page.data(), page.size());
-  }
+  if (run_.capacity() > kMaxRunPages * kPageSize) run_ = std::vector<uint8_t>();
+  if (!header) return status;
   for (auto it = roots_.begin(); status.ok() && it != roots_.end(); ++it) {
     uint8_t bytes[4];
     PutLe32(bytes, it->second);
@@ -436,6 +511,12 @@ IndexStatus Pager::Commit() {
     PutBe32(bytes + 4, counter_ + 1);
     status = write(4, bytes, sizeof bytes);
   }
+  return status;
+}
+
+IndexStatus Pager::Commit() {
+  if (!changed_) return IndexStatus::Ok();
+  IndexStatus status = WritePages(true, true);
   if (!status.ok()) {
     Discard();
     header_known_ = false;
@@ -449,6 +530,73 @@ IndexStatus Pager::Commit() {
   roots_.clear();
   changed_ = false;
   return IndexStatus::Ok();
+}
+
+IndexStatus Pager::Spill() {
+  if (dirty_.empty()) return IndexStatus::Ok();
+  IndexStatus status = WritePages(false, false);
+  if (!status.ok()) {
+    Discard();
+    header_known_ = false;
+    return status;
+  }
+  dirty_.clear();
+  ++stats_.spills;
+  // Pages written past the old end can be read ahead again.
+  file_size_ = std::max(file_size_, spilled_end_);
+  return IndexStatus::Ok();
+}
+
+IndexStatus Pager::Relieve() {
+  if (dirty_.size() >= spill_limit_) INDEX_RETURN_IF_ERROR(Spill());
+  TrimClean();
+  return IndexStatus::Ok();
+}
+
+void Pager::TrimClean() {
+  // An update in key order does not come back to a leaf it left: clean
+  // leaves go once they are a handful, interior pages (every descent needs
+  // them) past a quarter of the bound.
+  // Looked at again once 64 more pages are clean than after the last look.
+  auto clean = [&] { return cache_.size() - std::min(cache_.size(), dirty_.size()); };
+  if (clean() <= trim_floor_ + 64) return;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (auto it = cache_.begin(); it != cache_.end();) {
+      bool drop = !it->second->dirty && (pass == 1 || it->second->node.leaf());
+      it = drop ? cache_.erase(it) : std::next(it);
+    }
+    if (cache_.size() <= dirty_.size() + max_decoded_ / 4) break;
+  }
+  trim_floor_ = clean();
+}
+
+IndexStatus Pager::ReadAhead(uint32_t offset) {
+  // Up to read_ahead_ pages from offset, stopping before the first page
+  // already held and at the end of the file as last seen. Never in a read
+  // without the lock: there the miss sends the read back under the lock.
+  if (cache_only_) return IndexStatus::Ok();
+  uint64_t in_file = file_size_ > offset ? (file_size_ - offset) / kPageSize : 0;
+  uint32_t n = static_cast<uint32_t>(
+      std::min<uint64_t>({read_ahead_, in_file,
+                          std::max<size_t>(std::min(max_raw_, kReadAheadRawPages) / 2, 1)}));
+  if (n <= 1) return IndexStatus::Ok();
+  for (uint32_t k = 1; k < n; ++k) {
+    uint32_t at = offset + k * kPageSize;
+    if (RawPage(at) != nullptr || cache_.count(at) != 0) {
+      n = k;
+      break;
+    }
+  }
+  run_.resize(size_t{n} * kPageSize);
+  size_t got = 0;
+  platform::OsStatus s = file_->ReadAt(offset, run_.data(), run_.size(), &got);
+  if (!s.ok()) return ReadError(file_name_, s.code());
+  for (uint32_t k = 0; k < got / kPageSize; ++k) {
+    uint32_t at = offset + k * kPageSize;
+    if (k > 0 && (cache_.count(at) != 0 || freed_.count(at) != 0)) continue;
+    KeepRaw(at, run_.data() + size_t{k} * kPageSize);
+  }
+  return IndexStatus::Ok();  // a short read leaves the page missing: Get reads it alone
 }
 
 void Pager::Discard() {

@@ -4,15 +4,21 @@
 // the changes of one update (changed pages, pages taken from or returned to
 // the free list, new tag roots)
 // to write them together at Commit, so that a failure found half-way leaves the
-// file untouched (Discard). In shared mode the cache is trusted only while the
-// bag header's free-list head and change counter are those seen last:
-// Revalidate(), called right after taking the index lock, drops it otherwise.
-// Commit advances the counter. One thread; the caller holds the index lock,
-// except for a read in cache-only mode: there every read of the file is
-// refused (the operation fails and is run again under the lock), and
-// Unchanged() then tells whether the cached pages are still the bag's.
+// file untouched (Discard). Pages go out in file order, neighbours in one
+// write. A long update whose writes the caller can undo (a rollback journal
+// saves the old bytes first) may write its changed pages early (Spill) to
+// bound its memory; the free-list head, the tag roots and the counter still
+// change only at Commit, under the same write lock. In shared mode the cache
+// is trusted only while the bag header's free-list head and change counter are
+// those seen last: Revalidate(), called right after taking the index lock,
+// drops it otherwise. Commit advances the counter. One thread; the caller
+// holds the index lock, except for a read in cache-only mode: there every
+// read of the file is refused (the operation fails and is run again under the
+// lock), and Unchanged() then tells whether the cached pages are still the
+// bag's.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -97,12 +103,29 @@ class Pager {
   void set_before_commit(WriteNotice notice) { before_commit_ = std::move(notice); }
   // Writes every change, then the free-list head and the advanced counter.
   IndexStatus Commit();
+  // Pages changed and not yet written.
+  size_t dirty_pages() const { return dirty_.size(); }
+  // Writes the changed pages now (their old bytes announced first, as at
+  // Commit) and drops them from the decoded cache; what Commit writes besides
+  // pages (freed pages, roots, free-list head, counter) stays pending. Only
+  // for callers that can put the file back when the update fails.
+  IndexStatus Spill();
+  // Spills when the changed pages reached the bound, and drops clean decoded
+  // pages (an update in key order does not come back to them). Between tree
+  // operations only: it invalidates every Node pointer handed out.
+  IndexStatus Relieve();
+  // Pages changed in one update before Relieve spills (default 512, 256 KB).
+  void set_spill_limit(size_t pages) { spill_limit_ = std::max<size_t>(pages, 1); }
+  // Pages read in one go on a miss (0 or 1: the page alone). For updates that
+  // walk the tree in key order, whose leaves lie mostly in file order; random
+  // seeks keep reading one page.
+  void set_read_ahead(uint32_t pages) { read_ahead_ = pages; }
   // Forgets uncommitted changes together with the whole cache.
   void Discard();
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
   // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
-  // 4 MB); drops both caches. Not while changes are pending.
+  // 4 MB, 512 KB while reading ahead); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
@@ -112,6 +135,8 @@ class Pager {
     uint64_t pages_appended = 0; // taken from the end of the file
     uint64_t cache_drops = 0;    // caches dropped because another writer moved the counter
     uint64_t reads_without_lock = 0;  // reads answered from the cache, the counter unchanged
+    uint64_t spills = 0;         // early writes of changed pages (Spill)
+    uint64_t page_writes = 0;    // write calls for pages (a run of neighbours counts once)
   };
   const Stats& stats() const { return stats_; }
 
@@ -137,6 +162,15 @@ class Pager {
   void KeepPassing(uint32_t offset, const uint8_t* bytes);
   uint8_t* SlotBytes(uint32_t slot);
   void ForgetRaw(uint32_t offset);
+  // Writes the changed cached pages, and with freed also the freed pages, in
+  // file order, neighbours (and gaps of a page or two whose bytes we hold) in
+  // one write; announces every range first.
+  IndexStatus WritePages(bool freed, bool header);
+  // Drops clean decoded pages during an update: leaves first, interior
+  // pages past a quarter of the bound.
+  void TrimClean();
+  // Reads the pages from offset on in one call into the raw cache.
+  IndexStatus ReadAhead(uint32_t offset);
 
   platform::File* file_;
   std::string file_name_;
@@ -170,6 +204,11 @@ class Pager {
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
   std::unordered_map<uint32_t, uint32_t> root_cache_;
   bool changed_ = false;
+  size_t spill_limit_;
+  uint32_t read_ahead_ = 0;
+  size_t trim_floor_ = 0;     // clean decoded pages left by the last TrimClean
+  uint64_t spilled_end_ = 0;  // end of the pages written so far
+  std::vector<uint8_t> run_;  // bytes of a run of pages being written or read ahead
   WriteNotice before_commit_;
   Stats stats_;
 };

@@ -2,8 +2,10 @@
 // go, all or nothing. The source is read in physical order in chunks; target
 // records are built in a buffer (raw copies where both fields have the same
 // layout, value conversions otherwise), written under the header lock and
-// indexed under one index update. Any failure puts the table, its memo file
-// and its index back as they were before the error is reported.
+// indexed under one index update, a chunk's keys in key order. Any failure
+// puts the table, its memo file and its index back as they were before the
+// error is reported.
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/activation.h"
@@ -17,7 +19,7 @@
 namespace tables {
 namespace {
 
-constexpr size_t kChunkBytes = 1 << 20;
+constexpr size_t kChunkBytes = 512 << 10;
 
 struct FieldMap {
   size_t source;
@@ -68,10 +70,6 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
   }
 
   const uint32_t src_len = src.record_length(), dst_len = dst.record_length();
-  const uint32_t per_chunk = static_cast<uint32_t>(
-      std::max<size_t>(1, kChunkBytes / std::max(src_len, dst_len)));
-  std::vector<uint8_t> in(static_cast<size_t>(per_chunk) * src_len);
-  std::vector<uint8_t> out(static_cast<size_t>(per_chunk) * dst_len);
   const std::vector<uint8_t> blank = dst.BlankRecord();
   const bool hide_deleted = rt::SetDeleted();
   const bool has_blocks = !spec.for_block.IsNil() || !spec.while_block.IsNil();
@@ -79,6 +77,11 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
   TABLE_RETURN_IF_ERROR(src.RefreshCount());
   const uint32_t total = src.RecordCount();
   uint32_t limit = spec.next.value_or(0xFFFFFFFFu);
+  // Buffers no larger than the source needs: a small source costs little.
+  const uint32_t per_chunk = static_cast<uint32_t>(std::max<size_t>(
+      1, std::min<size_t>({kChunkBytes / std::max(src_len, dst_len), total, limit})));
+  std::vector<uint8_t> in(static_cast<size_t>(per_chunk) * src_len);
+  std::vector<uint8_t> out(static_cast<size_t>(per_chunk) * dst_len);
 
   dst.UnlockAll();
   TABLE_RETURN_IF_ERROR(dst.BeginAppend());
@@ -116,7 +119,9 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
     if (!st.ok()) return undo(st);
   }
   if (index_) {
-    IndexStatus is = index_->BeginUpdate();
+    // The journal saves every index page before it changes: pages may be
+    // written before the end of the append.
+    IndexStatus is = index_->BeginUpdate(true);
     if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
     index_batch = true;
   }
@@ -176,12 +181,8 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
         st = dst.AppendRecords(out.data(), built, false, &first);
         if (!st.ok()) return undo(st);
         if (index_) {
-          for (uint32_t k = 0; k < built; ++k) {
-            IndexStatus is = index_->Append(
-                first + k, std::span<const uint8_t>(out.data() + static_cast<size_t>(k) * dst_len,
-                                                    dst_len));
-            if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
-          }
+          IndexStatus is = index_->AppendRecords(first, out.data(), built, dst_len);
+          if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
         }
       }
       next += got;

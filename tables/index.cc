@@ -14,6 +14,9 @@ namespace {
 
 using cdx::Position;
 
+// Pages read in one go on a miss while keys go in in order (32 KB).
+constexpr uint32_t kReadAheadPages = 64;
+
 class BlankMemo : public MemoReader {
  public:
   IndexStatus ReadMemo(size_t, std::span<const uint8_t>, std::string* out) override {
@@ -269,6 +272,60 @@ IndexStatus CdxIndex::SeekKey(size_t tag_no, const ExprValue& v, std::string* ke
 IndexStatus CdxIndex::CheckWritable() const {
   if (options_.read_only) return IndexStatus::Unsupported(file_name_ + ": opened read-only");
   return writable_;
+}
+
+IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
+                                    size_t record_length) {
+  INDEX_RETURN_IF_ERROR(CheckWritable());
+  if (n == 0 || tags_.empty()) return IndexStatus::Ok();
+  // Every key first: an expression that fails on a record changes nothing.
+  struct TagKeys {
+    std::string keys;            // n * key_length bytes, record i at i * key_length
+    std::vector<uint32_t> order; // the records the tag includes, then sorted
+  };
+  std::vector<TagKeys> all(tags_.size());
+  std::string key;
+  for (size_t t = 0; t < tags_.size(); ++t) {
+    const size_t length = tags_[t].info.key_length;
+    TagKeys& tk = all[t];
+    tk.keys.assign(size_t{n} * length, '\0');
+    tk.order.reserve(n);
+    for (uint32_t i = 0; i < n; ++i) {
+      bool included;
+      INDEX_RETURN_IF_ERROR(KeyOf(
+          t, std::span<const uint8_t>(records + size_t{i} * record_length, record_length),
+          first_recno + i, &key, &included));
+      if (!included) continue;
+      tk.keys.replace(size_t{i} * length, length, key, 0, length);
+      tk.order.push_back(i);
+    }
+    // Record numbers ascend with i: ties keep the order of single appends.
+    const char* base = tk.keys.data();
+    std::stable_sort(tk.order.begin(), tk.order.end(), [&](uint32_t a, uint32_t b) {
+      return std::memcmp(base + size_t{a} * length, base + size_t{b} * length, length) < 0;
+    });
+  }
+  INDEX_RETURN_IF_ERROR(BeginUpdate());
+  pager_->set_read_ahead(kReadAheadPages);
+  IndexStatus status;
+  for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
+    const size_t length = tags_[t].info.key_length;
+    cdx::Tree& tree = *tags_[t].tree;
+    for (uint32_t i : all[t].order) {
+      bool inserted;
+      status = tree.Insert(std::string_view(all[t].keys).substr(size_t{i} * length, length),
+                           first_recno + i, tags_[t].info.unique, &inserted);
+      if (status.ok() && undoable_) status = pager_->Relieve();
+      if (!status.ok()) break;
+    }
+    all[t] = TagKeys();
+  }
+  pager_->set_read_ahead(0);
+  if (!status.ok()) {
+    AbortUpdate();
+    return status;
+  }
+  return EndUpdate();
 }
 
 }  // namespace tables

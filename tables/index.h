@@ -121,8 +121,13 @@ class CdxIndex {
 
   // Holds the index write lock across several record changes (AppendDB);
   // without it every change takes and releases the lock itself. EndUpdate
-  // writes the changes; AbortUpdate forgets those not yet written.
-  IndexStatus BeginUpdate();
+  // writes the changes; AbortUpdate forgets those not yet written. With
+  // undoable, the caller puts the file back itself when the update fails (a
+  // rollback journal saves the old bytes before any write): changed pages
+  // may then be written before EndUpdate, so that a long update keeps little
+  // in memory (other programs still see the change counter move only at
+  // EndUpdate, and the lock keeps them out until then).
+  IndexStatus BeginUpdate(bool undoable = false);
   IndexStatus EndUpdate();
   void AbortUpdate();
 
@@ -131,6 +136,13 @@ class CdxIndex {
   IndexStatus Append(uint32_t recno, std::span<const uint8_t> record);
   IndexStatus Update(uint32_t recno, std::span<const uint8_t> old_record,
                      std::span<const uint8_t> new_record);
+  // The keys of n new records numbered from first_recno (record_length bytes
+  // each, one after the other), the same entries as n Appends: every key is
+  // computed first, then each tag gets its keys in (key, record number)
+  // order, so that each leaf is changed once and leaves are met in the order
+  // a tree built in key order lays them out in the file.
+  IndexStatus AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
+                            size_t record_length);
 
   // For the checker: tree access and the layout the keys are computed from.
   cdx::Tree& tree(size_t tag) { return *tags_[tag].tree; }
@@ -181,6 +193,7 @@ class CdxIndex {
   std::vector<Tag> tags_;
   IndexStatus writable_;
   int update_depth_ = 0;
+  bool undoable_ = false;  // the current update may write pages before EndUpdate
   int read_depth_ = 0;
   std::vector<KeyChange> change_scratch_;
 };

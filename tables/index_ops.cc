@@ -78,8 +78,11 @@ IndexStatus CdxIndex::FinishWrite(IndexStatus status) {
   return status;
 }
 
-IndexStatus CdxIndex::BeginUpdate() {
-  if (update_depth_ == 0) INDEX_RETURN_IF_ERROR(LockForWrite());
+IndexStatus CdxIndex::BeginUpdate(bool undoable) {
+  if (update_depth_ == 0) {
+    INDEX_RETURN_IF_ERROR(LockForWrite());
+    undoable_ = undoable;
+  }
   ++update_depth_;
   return IndexStatus::Ok();
 }
@@ -87,12 +90,14 @@ IndexStatus CdxIndex::BeginUpdate() {
 IndexStatus CdxIndex::EndUpdate() {
   if (update_depth_ == 0) return IndexStatus::Ok();
   if (--update_depth_ > 0) return IndexStatus::Ok();
+  undoable_ = false;
   return FinishWrite(IndexStatus::Ok());
 }
 
 void CdxIndex::AbortUpdate() {
   if (update_depth_ == 0) return;
   update_depth_ = 0;
+  undoable_ = false;
   FinishWrite(IndexStatus::Argument("aborted"));
 }
 

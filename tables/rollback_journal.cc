@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "platform/profile.h"
 #include "tables/byte_order.h"
@@ -17,6 +18,7 @@ constexpr uint16_t kVersion = 1;
 constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
 constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
 constexpr uint32_t kMaxPayload = 64u << 20;
+
 
 uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0) {
   static const std::array<uint32_t, 256> table = [] {
@@ -122,10 +124,14 @@ Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out) {
 }
 
 bool g_flushes = true;
+uint64_t g_held_image_bytes = 256 << 10;
+constexpr uint64_t kMaxImageBytes = 64 << 10;  // one image record at most
 
 }  // namespace
 
 void SetTransactionFlushes(bool on) { g_flushes = on; }
+
+uint64_t SetHeldImageBytes(uint64_t bytes) { return std::exchange(g_held_image_bytes, bytes); }
 
 std::string JournalPath(std::string_view table_path) {
   size_t slash = table_path.find_last_of("\\/");
@@ -204,6 +210,10 @@ Status RollbackJournal::Append(uint8_t type, const std::vector<uint8_t>& payload
   Put32(&rec, static_cast<uint32_t>(payload.size()));
   rec.insert(rec.end(), payload.begin(), payload.end());
   Put32(&rec, Crc32(rec.data(), rec.size()));
+  if (batch_ != nullptr) {
+    batch_->insert(batch_->end(), rec.begin(), rec.end());
+    return Status::Ok();
+  }
   OsStatus s = file_->WriteAt(end_, rec.data(), rec.size());
   if (!s.ok()) return Fail("cannot write the journal", s);
   end_ += rec.size();
@@ -238,6 +248,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   if (!s.ok()) return Fail("cannot read the journal size", s);
   file_ = std::move(f);
   end_ = 0;
+  held_bytes_ = 0;
   stats_ = Stats();
   tables_flushed_ = false;
   std::vector<uint8_t> p(kSignature, kSignature + sizeof kSignature);
@@ -296,6 +307,7 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
       }
     }
     uint64_t stop = it == t->covered.end() ? end : std::min(end, it->first);
+    stop = std::min(stop, at + kMaxImageBytes);  // long ranges in pieces: little memory
     std::vector<uint8_t> bytes(static_cast<size_t>(stop - at));
     size_t got = 0;
     OsStatus s = t->file->ReadAt(at, bytes.data(), bytes.size(), &got);
@@ -306,9 +318,16 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
     Put64(&p, at);
     Put32(&p, static_cast<uint32_t>(bytes.size()));
     p.insert(p.end(), bytes.begin(), bytes.end());
+    // The image's bytes follow the record head (8), role, offset and length.
+    const uint64_t bytes_at = end_ + (batch_ ? batch_->size() : 0) + 8 + 1 + 8 + 4;
     TABLE_RETURN_IF_ERROR(Append(kImage, p));
     stats_.image_bytes += bytes.size();
-    t->images.emplace_back(at, std::move(bytes));
+    Target::Image image{at, bytes.size(), bytes_at, {}};
+    if (held_bytes_ + bytes.size() <= g_held_image_bytes) {
+      held_bytes_ += bytes.size();
+      image.bytes = std::move(bytes);
+    }
+    t->images.push_back(std::move(image));
     // Merge into the covered set.
     uint64_t from = at, to = stop;
     auto first = t->covered.lower_bound(from);
@@ -394,8 +413,21 @@ Status RollbackJournal::Rollback() {
   if (!active_) return Status::Ok();
   Status result;
   for (auto& [role, t] : targets_) {
+    std::vector<uint8_t> read;
     for (auto it = t.images.rbegin(); it != t.images.rend(); ++it) {
-      OsStatus s = t.file->WriteAt(it->first, it->second.data(), it->second.size());
+      const std::vector<uint8_t>* bytes = &it->bytes;
+      OsStatus s;
+      if (bytes->size() != it->length) {
+        // Bytes beyond what reached the journal belong to a batch whose
+        // write failed: the table was not written there.
+        if (it->journal_at + it->length > end_) continue;
+        read.resize(static_cast<size_t>(it->length));
+        size_t got = 0;
+        s = file_->ReadAt(it->journal_at, read.data(), read.size(), &got);
+        if (s.ok() && got != read.size()) s = OsStatus(platform::kErrorReadFault);
+        bytes = &read;
+      }
+      if (s.ok()) s = t.file->WriteAt(it->offset, bytes->data(), bytes->size());
       if (!s.ok() && result.ok()) {
         result = Status(Status::kWrite, "cannot put " + t.name + " back", s.code(), path_);
       }
@@ -412,6 +444,28 @@ Status RollbackJournal::Rollback() {
   // The journal stays for recovery when the files could not be put back.
   if (!result.ok()) return result;
   return Finish();
+}
+
+Status RollbackJournal::CoverAll(char role,
+                                 const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  if (!active_) return Status::Ok();
+  std::vector<uint8_t> batch;
+  batch_ = &batch;
+  Status st;
+  for (const auto& [offset, length] : ranges) {
+    st = Cover(role, offset, length);
+    if (!st.ok()) break;
+  }
+  batch_ = nullptr;
+  // Ranges marked covered whose records did not reach the journal belong to
+  // a failed step: the caller writes nothing there, and Rollback skips the
+  // images it would have to read back.
+  if (!st.ok() || batch.empty()) return st;
+  OsStatus s = file_->WriteAt(end_, batch.data(), batch.size());
+  if (!s.ok()) return Fail("cannot write the journal", s);
+  end_ += batch.size();
+  dirty_ = true;
+  return Status::Ok();
 }
 
 // ---------------------------------------------------------------- reader side

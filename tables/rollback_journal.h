@@ -43,6 +43,10 @@ namespace tables {
 // record costs milliseconds. Process-wide.
 void SetTransactionFlushes(bool on);
 
+// Old bytes of one transaction kept in memory for Rollback (default 256 KB);
+// the rest is read back from the journal. Process-wide; gives the old bound.
+uint64_t SetHeldImageBytes(uint64_t bytes);
+
 // "<dir>\name.dbf" → "<dir>\name.jnl".
 std::string JournalPath(std::string_view table_path);
 
@@ -72,6 +76,9 @@ class RollbackJournal {
   Status Begin(const CommitCondition* condition = nullptr);
   // Saves the old bytes of [offset, offset+length) of a file (not flushed).
   Status Cover(char role, uint64_t offset, uint64_t length);
+  // Cover of several ranges of one file whose records go out in one journal
+  // write (not flushed).
+  Status CoverAll(char role, const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
   // Flushes the journal when Cover added to it since the last Sync.
   Status Sync();
   bool dirty() const { return dirty_; }
@@ -106,7 +113,16 @@ class RollbackJournal {
     bool sized = false;  // old_size recorded (at the file's first change)
     uint64_t old_size = 0;
     std::map<uint64_t, uint64_t> covered;  // start → end of saved ranges
-    std::vector<std::pair<uint64_t, std::vector<uint8_t>>> images;  // in-memory copies
+    // The saved ranges, for Rollback: the first bytes of a transaction are
+    // kept in memory, the rest read back from the journal (a long append
+    // would otherwise hold every old page).
+    struct Image {
+      uint64_t offset = 0;
+      uint64_t length = 0;
+      uint64_t journal_at = 0;     // where the bytes lie in the journal
+      std::vector<uint8_t> bytes;  // empty when not kept
+    };
+    std::vector<Image> images;
   };
   Target* Find(char role);
   Status Touch(char role, Target* t);
@@ -123,6 +139,8 @@ class RollbackJournal {
   bool active_ = false;
   bool dirty_ = false;
   bool tables_flushed_ = false;  // no table write since the last FlushTables
+  std::vector<uint8_t>* batch_ = nullptr;  // CoverAll: records collected for one write
+  uint64_t held_bytes_ = 0;  // image bytes kept in memory in this transaction
   Stats stats_;
 };
 

@@ -1,5 +1,7 @@
 #include "tables/table_journal.h"
 
+#include <algorithm>
+
 namespace tables {
 
 platform::OsStatus JournalFile::Guard(uint64_t offset, uint64_t length) {
@@ -14,12 +16,28 @@ platform::OsStatus JournalFile::Guard(uint64_t offset, uint64_t length) {
 platform::OsStatus JournalFile::Prepare(
     const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
   if (journal_ == nullptr || !journal_->active()) return platform::OsStatus::Ok();
+  // Neighbouring and overlapping ranges become one: one read and one image
+  // record each, all records in one journal write.
+  std::vector<std::pair<uint64_t, uint64_t>> merged;  // start, end
+  merged.reserve(ranges.size());
   for (const auto& [offset, length] : ranges) {
-    Status st = journal_->Cover(role_, offset, length);
-    if (!st.ok()) {
-      error_ = st;
-      return platform::OsStatus(st.os_code() ? st.os_code() : platform::kErrorWriteFault);
+    if (length > 0) merged.emplace_back(offset, offset + std::min(length, UINT64_MAX - offset));
+  }
+  std::sort(merged.begin(), merged.end());
+  size_t n = 0;
+  for (const auto& r : merged) {
+    if (n > 0 && r.first <= merged[n - 1].second) {
+      merged[n - 1].second = std::max(merged[n - 1].second, r.second);
+    } else {
+      merged[n++] = r;
     }
+  }
+  merged.resize(n);
+  for (auto& r : merged) r.second -= r.first;  // back to (offset, length)
+  Status st = journal_->CoverAll(role_, merged);
+  if (!st.ok()) {
+    error_ = st;
+    return platform::OsStatus(st.os_code() ? st.os_code() : platform::kErrorWriteFault);
   }
   return Guard(0, 0);
 }

@@ -3,7 +3,7 @@
 // bytes it is about to change (below the file's size at the transaction's
 // start, once per byte) and flushes the journal, and only then touches the
 // file. Callers that know a batch of writes ahead (the index pager at commit)
-// announce it with Prepare, so the batch costs one journal flush. Outside a
+// announce it with Prepare, so the batch costs one journal write and one flush. Outside a
 // transaction, and for reads and locks, everything passes through.
 #pragma once
 
@@ -23,8 +23,8 @@ class JournalFile final : public platform::File {
       : base_(std::move(base)), journal_(journal), role_(role) {}
 
   platform::File* base() { return base_.get(); }
-  // Saves the old bytes of every (offset, length) range, then flushes the
-  // journal once. A failure is the journal's (its Status in *detail).
+  // Saves the old bytes of every (offset, length) range (neighbours joined)
+  // in one journal write, then flushes the journal once. A failure is the journal's (its Status in *detail).
   platform::OsStatus Prepare(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
   // The last journal failure, with its text.
   const Status& journal_error() const { return error_; }
