@@ -211,9 +211,16 @@ OsStatus OpenNative(const std::string& native, Access access, Share share,
   // Read-write where the file allows it: exclusive byte-range locks need a
   // writable descriptor on Linux, while Windows grants them on any handle.
   // Access itself is enforced by PosixFile.
+  // A directory refuses to open for writing (EISDIR: "access denied", as
+  // Windows says); the read-only retry looks at what it opened.
   int fd = open(native.c_str(), O_RDWR | O_CLOEXEC | create_flags, mode);
   if (fd < 0 && (errno == EACCES || errno == EROFS) && access == Access::kRead) {
     fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | create_flags, mode);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      return OsStatus(kErrorAccessDenied);
+    }
   }
   if (fd < 0) return OsStatus(OsCodeFromErrnoForPath(errno, native));
 
@@ -244,8 +251,6 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
   if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
   std::string native = MapPath(path);
   if (native.empty()) return OsStatus(kErrorPathNotFound);
-  struct stat st;
-  if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return OsStatus(kErrorAccessDenied);
   return OpenNative(native, access, share, disposition, attributes, true, out);
 }
 
@@ -256,14 +261,6 @@ OsStatus OpenOwnFile(const OwnFilePath& path, Access access, Disposition disposi
   out->reset();
   if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
   if (path.mapped().empty()) return OsStatus(kErrorPathNotFound);
-  // A directory of that name: open() refuses it for writing (EISDIR, "access
-  // denied" as Windows says); a read-only open would succeed, so look first.
-  if (access == Access::kRead) {
-    struct stat st;
-    if (stat(path.mapped().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      return OsStatus(kErrorAccessDenied);
-    }
-  }
   return OpenNative(path.mapped(), access, Share::kDenyNone, disposition, attributes, false, out);
 }
 
