@@ -92,6 +92,15 @@ void WriteOut() {
   NoteStepFailed();
 }
 
+// The program quits (the tables close): the waiting lines go out if they can,
+// without asking anyone.
+void WriteOutOnQuit() {
+  Report& r = Current();
+  if (!r.file || r.broken || r.unwritten.empty()) return;
+  if (WriteLocked(r.file.get(), r.unwritten).ok()) r.file->Flush();
+  r.unwritten.clear();
+}
+
 // Queues the line of a committed change.
 void Write(const std::string& line) {
   Report& r = Current();
@@ -133,6 +142,8 @@ std::string CsvLine(const std::vector<std::string>& cells) {
 }
 
 bool BeginRun(const std::string& program_dir) {
+  static const bool hooked = (rt::AddCloseAllHook(WriteOutOnQuit), true);
+  (void)hooked;
   Report& r = Current();
   r = Report();
   r.run = Stamp();
