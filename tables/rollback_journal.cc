@@ -426,11 +426,13 @@ Status RollbackJournal::EndFingerprint(char role, Target* t, std::vector<uint8_t
 Status RollbackJournal::MarkEnd(bool flush_journal) {
   if (!active_) return Status::Ok();
   TABLE_RETURN_IF_ERROR(FlushTables());
-  std::vector<uint8_t> p(1, 0);
+  std::vector<uint8_t> p;
+  p.push_back(static_cast<uint8_t>(targets_.size()));
   for (auto& [role, t] : targets_) {
-    if (!t.sized) continue;  // not changed: nothing of it to undo
-    TABLE_RETURN_IF_ERROR(EndFingerprint(role, &t, &p));
-    ++p[0];
+    // A file the transaction did not change is read as it is: another
+    // program's later change to it (the index of a record it rewrote) must
+    // stop the undo too.
+    TABLE_RETURN_IF_ERROR(t.sized ? EndFingerprint(role, &t, &p) : Fingerprint(role, t.file, &p));
   }
   TABLE_RETURN_IF_ERROR(Append(kEnd, p));
   return flush_journal ? Sync() : WritePending();
@@ -581,8 +583,7 @@ void Parse(const std::vector<uint8_t>& data, ParsedJournal* out) {
 }
 
 // Whether the files are still as the end record's fingerprint describes them:
-// every file it lists (the files the transaction changed) has that size and
-// those state bytes now.
+// every file it lists has that size and those state bytes now.
 Status FingerprintHolds(const std::vector<uint8_t>& end,
                         const std::map<char, platform::File*>& files, bool* same) {
   *same = false;

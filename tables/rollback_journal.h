@@ -16,8 +16,8 @@
 // not saved yet); the records are kept in memory until Sync writes them (one
 // write) and flushes the journal, once before the table bytes change.
 // Files grown by the transaction need no images: rollback truncates them.
-// MarkEnd records a fingerprint of the files the transaction changed, as its
-// own writes left them (JournalFile reports them through Wrote and
+// MarkEnd records a fingerprint of the files, those the transaction changed
+// as its own writes left them (JournalFile reports them through Wrote and
 // Truncated), so that recovery can tell whether another program wrote after
 // us. The journal's path is mapped once, at the first transaction, and the
 // journal file is our own (platform::OwnFilePath).
