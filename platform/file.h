@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "platform/os_error.h"
@@ -63,6 +64,26 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
                   uint32_t attributes, std::unique_ptr<File>* out);
 
 OsStatus RemoveFile(std::string_view path);
+
+// A file of our own beside files we serve (a table's journal), opened, created
+// and deleted again and again while they stay open: its path is mapped once,
+// when the OwnFilePath is made, so that it stays beside the files opened
+// through the same mapping. Only our own code opens such files, always sharing
+// everything: on Linux no share mode is announced or tested; Windows opens
+// them as OpenFile with Share::kDenyNone.
+class OwnFilePath {
+ public:
+  OwnFilePath() = default;
+  explicit OwnFilePath(std::string_view path);
+  const std::string& path() const { return path_; }      // as given
+  const std::string& mapped() const { return mapped_; }  // what the OS is asked for
+ private:
+  std::string path_;
+  std::string mapped_;
+};
+OsStatus OpenOwnFile(const OwnFilePath& path, Access access, Disposition disposition,
+                     uint32_t attributes, std::unique_ptr<File>* out);
+OsStatus RemoveOwnFile(const OwnFilePath& path);
 // Replaces an existing target atomically where the OS allows it.
 OsStatus RenameFile(std::string_view from, std::string_view to);
 bool FileExists(std::string_view path);

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -52,6 +53,44 @@ TEST_F(FileTest, OpenReportsWindowsCodes) {
                                        Disposition::kCreateNew, 0, &f).code());
   EXPECT_EQ(kErrorAccessDenied, OpenFile(dir_.string(), Access::kRead, Share::kDenyNone,
                                          Disposition::kOpenExisting, 0, &f).code());
+}
+
+TEST_F(FileTest, OwnFilesThroughAPathMappedOnce) {
+  fs::create_directory(dir_ / "adir");
+  fs::create_directory(dir_ / "Doc01");
+  std::ofstream(dir_ / "there.jnl") << "x";
+  struct Case {
+    const char* name;
+    Disposition disposition;
+    uint32_t code;
+  };
+  const Case cases[] = {
+      {"new.jnl", Disposition::kCreateNew, 0},
+      {"there.jnl", Disposition::kCreateNew, kErrorFileExists},
+      {"there.jnl", Disposition::kOpenAlways, 0},
+      {"missing.jnl", Disposition::kOpenExisting, kErrorFileNotFound},
+      {"nodir/x.jnl", Disposition::kOpenAlways, kErrorPathNotFound},
+      {"adir", Disposition::kOpenAlways, kErrorAccessDenied},
+      {"doc01 /j.jnl", Disposition::kCreateNew, 0},  // the directory as Windows finds it
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::unique_ptr<File> f;
+    EXPECT_EQ(c.code, OpenOwnFile(OwnFilePath(PathOf(c.name)), Access::kReadWrite, c.disposition,
+                                  0x20, &f).code());
+    EXPECT_EQ(c.code == 0, f != nullptr);
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "Doc01" / "j.jnl"));
+  // Made once, used again and again: remove, create anew, remove.
+  const OwnFilePath own(PathOf("new.jnl"));
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_TRUE(RemoveOwnFile(own).ok());
+    EXPECT_FALSE(fs::exists(dir_ / "new.jnl"));
+    EXPECT_EQ(kErrorFileNotFound, RemoveOwnFile(own).code());
+    std::unique_ptr<File> f;
+    EXPECT_TRUE(OpenOwnFile(own, Access::kReadWrite, Disposition::kCreateNew, 0x20, &f).ok());
+  }
+  EXPECT_EQ(kErrorAccessDenied, RemoveOwnFile(OwnFilePath(PathOf("adir"))).code());
 }
 
 TEST_F(FileTest, ReadWriteSizeTruncate) {

@@ -7,16 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
 #include "platform/file_faults.h"
 #include "platform/profile.h"
+#include "runtime/convert.h"
 #include "runtime/settings.h"
 #include "tables/cdx_pager.h"
 #include "tables/dbserver.h"
 #include "tables/rollback_journal.h"
+#include "tables/table_journal.h"
 #include "tables/testing/other_process.h"
 #include "tables/testing/table_fixture.h"
 
@@ -245,6 +248,109 @@ TEST_F(JournalTest, JournalsThatAreNotRolledBack) {
   EXPECT_EQ(RecoveryResult::kRolledBack, result) << detail;
   EXPECT_TRUE(Snapshot(dir) == before);
   EXPECT_FALSE(platform::FileExists(JournalPath(dir + "/tarif.dbf")));
+}
+
+// The end record of a transaction that changed the table only: the files as
+// its writes left them are undone; another program's later change to any of
+// them (the index too, which may hold keys of the rewritten record) stops it.
+TEST_F(JournalTest, RecoveryAfterTheEndRecordOfARewrite) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> after;
+    RecoveryResult result;
+  };
+  const Case cases[] = {
+      {"nobody wrote after it", [](const std::string&) {}, RecoveryResult::kRolledBack},
+      {"the index it did not touch changed",
+       [](const std::string& dir) {
+         std::vector<uint8_t> cdx = ReadFileBytes(dir + "/tarif.cdx");
+         cdx[11] ^= 0x40;
+         WriteFileBytes(dir + "/tarif.cdx", cdx);
+       },
+       RecoveryResult::kRefused},
+      {"the table it changed grew",
+       [](const std::string& dir) {
+         std::vector<uint8_t> dbf = ReadFileBytes(dir + "/tarif.dbf");
+         dbf.push_back(0x1A);
+         WriteFileBytes(dir + "/tarif.dbf", dbf);
+       },
+       RecoveryResult::kRefused},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string dir = Practice("ended" + std::to_string(++n));
+    const std::string path = dir + "/tarif.dbf";
+    const std::vector<uint8_t> old_dbf = ReadFileBytes(path);
+    {
+      // A writer that marked the end of its rewrite of record 1 and died.
+      std::unique_ptr<platform::File> dbf, cdx;
+      for (auto [name, file] : {std::pair{path, &dbf}, std::pair{dir + "/tarif.cdx", &cdx}}) {
+        ASSERT_TRUE(platform::OpenFile(name, platform::Access::kReadWrite,
+                                       platform::Share::kDenyNone,
+                                       platform::Disposition::kOpenExisting, 0, file)
+                        .ok());
+      }
+      RollbackJournal journal(path);
+      JournalFile table(std::move(dbf), &journal, 'D');
+      journal.Attach('D', table.base(), path);
+      journal.Attach('C', cdx.get(), dir + "/tarif.cdx");
+      ASSERT_TRUE(journal.Begin().ok());
+      const uint8_t star = '*';
+      ASSERT_TRUE(table.WriteAt(static_cast<uint64_t>(old_dbf[8] | old_dbf[9] << 8), &star, 1).ok());
+      ASSERT_TRUE(journal.MarkEnd(true).ok());
+      journal.Abandon();
+    }
+    c.after(dir);
+    RecoveryResult result = RecoveryResult::kNone;
+    std::string detail;
+    Status st = DBServer::Recover(path, true, LockSchemeId::kVfp, false, &result, &detail);
+    EXPECT_EQ(c.result, result) << detail;
+    EXPECT_EQ(c.result == RecoveryResult::kRolledBack, st.ok()) << st.text();
+    EXPECT_EQ(c.result != RecoveryResult::kRolledBack, platform::FileExists(JournalPath(path)));
+    if (c.result == RecoveryResult::kRolledBack) {
+      EXPECT_TRUE(ReadFileBytes(path) == old_dbf);
+    }
+  }
+}
+
+// A transaction starts where its journal goes: an empty file there (a journal
+// emptied by a writer whose delete failed) is void and taken over; a journal
+// with contents, left by a dead writer since the table was opened, refuses the
+// write until the next open recovers it.
+TEST_F(JournalTest, AJournalFoundWhereATransactionStarts) {
+  struct Case {
+    std::string left;
+    bool written;
+  };
+  const Case cases[] = {{"", true}, {"XQJNL", false}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.left);
+    const std::string dir = Practice("found" + std::to_string(++n));
+    const std::string path = dir + "/tarif.dbf";
+    auto s = DBServer::Open(path);
+    ASSERT_NE(nullptr, s);
+    // A first transaction, then the file appears.
+    ASSERT_TRUE(s->GoTo(1) && s->RLock() && s->FieldPut("LIBELLE", rt::Value::String("un")) &&
+                s->Unlock());
+    ASSERT_FALSE(platform::FileExists(JournalPath(path)));
+    WriteFileBytes(JournalPath(path), std::vector<uint8_t>(c.left.begin(), c.left.end()));
+    EXPECT_TRUE(s->GoTo(2) && s->RLock());
+    EXPECT_EQ(c.written, s->FieldPut("LIBELLE", rt::Value::String("deux")));
+    s->Unlock();
+    EXPECT_EQ(c.written, errors_.errors().empty());
+    errors_.clear();
+    EXPECT_EQ(!c.written, platform::FileExists(JournalPath(path)));
+    ASSERT_TRUE(s->Close());
+    auto again = DBServer::Open(path);  // recovers what was left
+    ASSERT_NE(nullptr, again);
+    ASSERT_TRUE(again->GoTo(2));
+    EXPECT_EQ(c.written, rt::RTrim(again->FieldGet("LIBELLE").GetString()) == "deux");
+    again->Close();
+    EXPECT_FALSE(platform::FileExists(JournalPath(path)));
+  }
+  EXPECT_TRUE(errors_.errors().empty());
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ constexpr uint16_t kVersion = 1;
 constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
 constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
 constexpr uint32_t kMaxPayload = 64u << 20;
+constexpr size_t kPendingBytes = 256u << 10;  // records kept before Sync at most
 
 
 uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0) {
@@ -203,30 +204,41 @@ Status RollbackJournal::Fail(const char* what, OsStatus s) {
 }
 
 Status RollbackJournal::Append(uint8_t type, const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> rec;
-  rec.reserve(payload.size() + kRecordOverhead);
-  rec.push_back(type);
-  rec.insert(rec.end(), 3, 0);
-  Put32(&rec, static_cast<uint32_t>(payload.size()));
-  rec.insert(rec.end(), payload.begin(), payload.end());
-  Put32(&rec, Crc32(rec.data(), rec.size()));
-  if (batch_ != nullptr) {
-    batch_->insert(batch_->end(), rec.begin(), rec.end());
-    return Status::Ok();
-  }
-  OsStatus s = file_->WriteAt(end_, rec.data(), rec.size());
-  if (!s.ok()) return Fail("cannot write the journal", s);
-  end_ += rec.size();
+  const size_t start = pending_.size();
+  pending_.reserve(start + payload.size() + kRecordOverhead);
+  pending_.push_back(type);
+  pending_.insert(pending_.end(), 3, 0);
+  Put32(&pending_, static_cast<uint32_t>(payload.size()));
+  pending_.insert(pending_.end(), payload.begin(), payload.end());
+  Put32(&pending_, Crc32(pending_.data() + start, pending_.size() - start));
   dirty_ = true;
+  // A big batch (the pages of an index update) goes out in slices.
+  return pending_.size() >= kPendingBytes ? WritePending() : Status::Ok();
+}
+
+Status RollbackJournal::WritePending() {
+  if (pending_.empty()) return Status::Ok();
+  OsStatus s = file_->WriteAt(end_, pending_.data(), pending_.size());
+  if (!s.ok()) return Fail("cannot write the journal", s);
+  end_ += pending_.size();
+  pending_.clear();
   return Status::Ok();
 }
 
 Status RollbackJournal::Begin(const CommitCondition* condition) {
   if (active_) return Status(Status::kArgument, "transaction already open", 0, path_);
+  // Mapped once: the journal stays beside the files this table opened.
+  if (!own_path_) own_path_ = std::make_unique<platform::OwnFilePath>(path_);
   std::unique_ptr<platform::File> f;
-  OsStatus s = platform::OpenFile(path_, platform::Access::kReadWrite,
-                                  platform::Share::kDenyNone, platform::Disposition::kOpenAlways,
-                                  0x20, &f);
+  // Usually there is none: created here, empty, and nobody else's (other
+  // writers of ours wait for the header lock we hold).
+  OsStatus s = platform::OpenOwnFile(*own_path_, platform::Access::kReadWrite,
+                                     platform::Disposition::kCreateNew, 0x20, &f);
+  const bool created = s.ok();
+  if (s.code() == platform::kErrorFileExists) {
+    s = platform::OpenOwnFile(*own_path_, platform::Access::kReadWrite,
+                              platform::Disposition::kOpenAlways, 0x20, &f);
+  }
   if (!s.ok()) {
     return Status(Status::kOpen, "cannot create the rollback journal " + path_, s.code(), path_);
   }
@@ -238,7 +250,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
     return Status(Status::kLock, "the rollback journal " + path_ + " is in use", s.code(), path_);
   }
   uint64_t size = 0;
-  s = f->Size(&size);
+  if (!created) s = f->Size(&size);
   if (s.ok() && size > 0) {
     // A journal we may lock but not empty: a dead writer's, not recovered.
     f->Unlock(kJournalLiveByte, 1);
@@ -249,6 +261,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   file_ = std::move(f);
   end_ = 0;
   held_bytes_ = 0;
+  pending_.clear();
   stats_ = Stats();
   tables_flushed_ = false;
   std::vector<uint8_t> p(kSignature, kSignature + sizeof kSignature);
@@ -258,6 +271,7 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
     t.covered.clear();
     t.images.clear();
     t.sized = false;
+    t.state_known = 0;
     p.push_back(static_cast<uint8_t>(role));
     PutString(&p, t.name);
   }
@@ -285,6 +299,8 @@ Status RollbackJournal::Touch(char role, Target* t) {
   Put64(&p, t->old_size);
   TABLE_RETURN_IF_ERROR(Append(kSize, p));
   t->sized = true;
+  t->size = t->old_size;
+  t->state_known = 0;
   return Status::Ok();
 }
 
@@ -319,7 +335,7 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
     Put32(&p, static_cast<uint32_t>(bytes.size()));
     p.insert(p.end(), bytes.begin(), bytes.end());
     // The image's bytes follow the record head (8), role, offset and length.
-    const uint64_t bytes_at = end_ + (batch_ ? batch_->size() : 0) + 8 + 1 + 8 + 4;
+    const uint64_t bytes_at = end_ + pending_.size() + 8 + 1 + 8 + 4;
     TABLE_RETURN_IF_ERROR(Append(kImage, p));
     stats_.image_bytes += bytes.size();
     Target::Image image{at, bytes.size(), bytes_at, {}};
@@ -349,6 +365,7 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
 
 Status RollbackJournal::Sync() {
   if (!active_ || !dirty_) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(WritePending());
   OsStatus s = g_flushes ? file_->Flush() : OsStatus::Ok();
   if (!s.ok()) return Fail("cannot flush the journal", s);
   ++stats_.journal_flushes;
@@ -368,14 +385,72 @@ Status RollbackJournal::FlushTables() {
   return Status::Ok();
 }
 
+void RollbackJournal::Wrote(char role, uint64_t offset, const void* data, size_t n) {
+  if (!active_) return;
+  Target* t = Find(role);
+  if (t == nullptr || !t->sized) return;
+  auto [at, len] = StateRange(role);
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  for (uint64_t i = 0; i < len; ++i) {
+    const uint64_t p = at + i;
+    if (p >= offset && p < offset + n) {
+      t->state[i] = bytes[p - offset];
+    } else if (p >= t->size && p < offset) {
+      t->state[i] = 0;  // a hole left by a write past the end reads zeros
+    } else {
+      continue;
+    }
+    t->state_known |= static_cast<uint8_t>(1u << i);
+  }
+  t->size = std::max(t->size, offset + n);
+}
+
+void RollbackJournal::Truncated(char role, uint64_t size) {
+  if (!active_) return;
+  Target* t = Find(role);
+  if (t == nullptr || !t->sized) return;
+  auto [at, len] = StateRange(role);
+  for (uint64_t i = 0; i < len; ++i) {
+    // Cut off (read as zeros, as Fingerprint reads past the end) or grown (a hole of zeros).
+    const uint64_t p = at + i;
+    if (p >= size || p >= t->size) {
+      t->state[i] = 0;
+      t->state_known |= static_cast<uint8_t>(1u << i);
+    }
+  }
+  t->size = size;
+}
+
+// The fingerprint of a file the transaction changed: its size and the state
+// bytes as our writes left them; state bytes we did not write are read.
+Status RollbackJournal::EndFingerprint(char role, Target* t, std::vector<uint8_t>* out) {
+  auto [at, len] = StateRange(role);
+  std::vector<uint8_t> state(t->state, t->state + len);
+  if (t->state_known != static_cast<uint8_t>((1u << len) - 1)) {
+    std::fill(state.begin(), state.end(), 0);
+    size_t got = 0;
+    OsStatus s = t->file->ReadAt(at, state.data(), state.size(), &got);
+    if (!s.ok()) return Status(Status::kRead, "cannot read a file of the transaction", s.code());
+  }
+  out->push_back(static_cast<uint8_t>(role));
+  Put64(out, t->size);
+  out->insert(out->end(), state.begin(), state.end());
+  return Status::Ok();
+}
+
 Status RollbackJournal::MarkEnd(bool flush_journal) {
   if (!active_) return Status::Ok();
   TABLE_RETURN_IF_ERROR(FlushTables());
   std::vector<uint8_t> p;
   p.push_back(static_cast<uint8_t>(targets_.size()));
-  for (auto& [role, t] : targets_) TABLE_RETURN_IF_ERROR(Fingerprint(role, t.file, &p));
+  for (auto& [role, t] : targets_) {
+    // A file the transaction did not change is read as it is: another
+    // program's later change to it (the index of a record it rewrote) must
+    // stop the undo too.
+    TABLE_RETURN_IF_ERROR(t.sized ? EndFingerprint(role, &t, &p) : Fingerprint(role, t.file, &p));
+  }
   TABLE_RETURN_IF_ERROR(Append(kEnd, p));
-  return flush_journal ? Sync() : Status::Ok();
+  return flush_journal ? Sync() : WritePending();
 }
 
 Status RollbackJournal::Finish() {
@@ -387,12 +462,13 @@ Status RollbackJournal::Finish() {
   file_.reset();
   active_ = false;
   dirty_ = false;
+  pending_.clear();
   for (auto& [role, t] : targets_) {
     t.covered.clear();
     t.images.clear();
     t.sized = false;
   }
-  platform::RemoveFile(path_);
+  platform::RemoveOwnFile(*own_path_);
   return Status::Ok();
 }
 
@@ -401,6 +477,7 @@ void RollbackJournal::Abandon() {
   file_.reset();
   active_ = false;
   dirty_ = false;
+  pending_.clear();
 }
 
 Status RollbackJournal::Commit() {
@@ -448,23 +525,8 @@ Status RollbackJournal::Rollback() {
 
 Status RollbackJournal::CoverAll(char role,
                                  const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
-  if (!active_) return Status::Ok();
-  std::vector<uint8_t> batch;
-  batch_ = &batch;
-  Status st;
-  for (const auto& [offset, length] : ranges) {
-    st = Cover(role, offset, length);
-    if (!st.ok()) break;
-  }
-  batch_ = nullptr;
-  // Ranges marked covered whose records did not reach the journal belong to
-  // a failed step: the caller writes nothing there, and Rollback skips the
-  // images it would have to read back.
-  if (!st.ok() || batch.empty()) return st;
-  OsStatus s = file_->WriteAt(end_, batch.data(), batch.size());
-  if (!s.ok()) return Fail("cannot write the journal", s);
-  end_ += batch.size();
-  dirty_ = true;
+  // The records wait in the pending buffer and go out together at Sync.
+  for (const auto& [offset, length] : ranges) TABLE_RETURN_IF_ERROR(Cover(role, offset, length));
   return Status::Ok();
 }
 
@@ -555,6 +617,30 @@ void Parse(const std::vector<uint8_t>& data, ParsedJournal* out) {
   }
 }
 
+// Whether the files are still as the end record's fingerprint describes them:
+// every file it lists has that size and those state bytes now.
+Status FingerprintHolds(const std::vector<uint8_t>& end,
+                        const std::map<char, platform::File*>& files, bool* same) {
+  *same = false;
+  if (end.empty()) return Status::Ok();
+  size_t at = 1;
+  for (size_t i = 0; i < end[0]; ++i) {
+    if (at >= end.size()) return Status::Ok();
+    const char role = static_cast<char>(end[at]);
+    const size_t n = 1 + 8 + static_cast<size_t>(StateRange(role).second);
+    auto it = files.find(role);
+    if (it == files.end() || end.size() - at < n) return Status::Ok();
+    std::vector<uint8_t> now;
+    TABLE_RETURN_IF_ERROR(Fingerprint(role, it->second, &now));
+    if (!std::equal(now.begin(), now.end(), end.begin() + static_cast<std::ptrdiff_t>(at))) {
+      return Status::Ok();
+    }
+    at += n;
+  }
+  *same = at == end.size();
+  return Status::Ok();
+}
+
 }  // namespace
 
 Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file,
@@ -613,10 +699,9 @@ Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open
     files[jf.role] = file;
   }
   if (j.has_end) {
-    std::vector<uint8_t> now;
-    now.push_back(static_cast<uint8_t>(j.files.size()));
-    for (const auto& [role, file] : files) TABLE_RETURN_IF_ERROR(Fingerprint(role, file, &now));
-    if (now != j.end_fingerprint && !force) {
+    bool same = false;
+    TABLE_RETURN_IF_ERROR(FingerprintHolds(j.end_fingerprint, files, &same));
+    if (!same && !force) {
       say(RecoveryResult::kRefused, "another program wrote after the transaction");
       return Status(Status::kCorruption,
                     path + ": an interrupted transaction cannot be undone, the files changed "

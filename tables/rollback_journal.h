@@ -13,11 +13,14 @@
 // size is recorded when the transaction first changes it (under that file's
 // own lock, so another program's growth before that is not undone). Cover
 // saves the old bytes of a range (only bytes below the file's old size and
-// not saved yet); Sync flushes what Cover wrote, once before the table bytes
-// change.
+// not saved yet); the records are kept in memory until Sync writes them (one
+// write) and flushes the journal, once before the table bytes change.
 // Files grown by the transaction need no images: rollback truncates them.
-// MarkEnd records a fingerprint of the files after the transaction's writes,
-// so that recovery can tell whether another program wrote after us.
+// MarkEnd records a fingerprint of the files, those the transaction changed
+// as its own writes left them (JournalFile reports them through Wrote and
+// Truncated), so that recovery can tell whether another program wrote after
+// us. The journal's path is mapped once, at the first transaction, and the
+// journal file is our own (platform::OwnFilePath).
 //
 // Reader side (RecoverJournal): judges and replays a journal found beside a
 // table. Not thread-safe; one journal object per work area.
@@ -79,8 +82,13 @@ class RollbackJournal {
   // Cover of several ranges of one file whose records go out in one journal
   // write (not flushed).
   Status CoverAll(char role, const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
-  // Flushes the journal when Cover added to it since the last Sync.
+  // Writes what Cover added since the last Sync (one write) and flushes the
+  // journal.
   Status Sync();
+  // What a write of the transaction did to a file (after it succeeded): the
+  // fingerprint follows the file's size and state bytes from these.
+  void Wrote(char role, uint64_t offset, const void* data, size_t n);
+  void Truncated(char role, uint64_t size);
   bool dirty() const { return dirty_; }
   // Flushes the table's files, then records their fingerprint (and flushes
   // the journal when flush_journal).
@@ -112,6 +120,9 @@ class RollbackJournal {
     std::string name;
     bool sized = false;  // old_size recorded (at the file's first change)
     uint64_t old_size = 0;
+    uint64_t size = 0;            // the size our writes left (from old_size on)
+    uint8_t state[8] = {};        // the state bytes our writes left (StateRange)
+    uint8_t state_known = 0;      // bit i: state[i] was written by the transaction
     std::map<uint64_t, uint64_t> covered;  // start → end of saved ranges
     // The saved ranges, for Rollback: the first bytes of a transaction are
     // kept in memory, the rest read back from the journal (a long append
@@ -126,20 +137,24 @@ class RollbackJournal {
   };
   Target* Find(char role);
   Status Touch(char role, Target* t);
+  // Adds a record to the pending bytes; WritePending writes them at once.
   Status Append(uint8_t type, const std::vector<uint8_t>& payload);
+  Status WritePending();
+  Status EndFingerprint(char role, Target* t, std::vector<uint8_t>* out);
   Status FlushTables();
   Status Finish();  // empties, closes and deletes the journal
   Status Fail(const char* what, platform::OsStatus s);
 
   std::string table_path_;
   std::string path_;
+  std::unique_ptr<platform::OwnFilePath> own_path_;  // mapped at the first Begin
   std::map<char, Target> targets_;
   std::unique_ptr<platform::File> file_;
   uint64_t end_ = 0;  // journal bytes written
+  std::vector<uint8_t> pending_;  // records not written yet
   bool active_ = false;
   bool dirty_ = false;
   bool tables_flushed_ = false;  // no table write since the last FlushTables
-  std::vector<uint8_t>* batch_ = nullptr;  // CoverAll: records collected for one write
   uint64_t held_bytes_ = 0;  // image bytes kept in memory in this transaction
   Stats stats_;
 };

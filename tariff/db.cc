@@ -13,7 +13,7 @@ rt::Value Sym(const char* name) { return rt::Value::Sym(rt::String2Symbol(name))
 
 }  // namespace
 
-Db::Db(const std::string& path, bool read_only) {
+Db::Db(const std::string& path, bool read_only) : path_(path) {
   // Opening a table first undoes what a dead writer left in its journal; a
   // look that must not write (the dry run) leaves such a table closed.
   if (read_only && platform::FileExists(tables::JournalPath(path))) {

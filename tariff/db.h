@@ -17,6 +17,8 @@ class Db {
   explicit Db(const std::string& path, bool read_only = false);
   // False when the open failed (the table service has reported why).
   bool opened() const;
+  // The path the table was opened with.
+  const std::string& path() const { return path_; }
   void GoTop() const;
   bool Eof() const;
   void Skip() const;
@@ -57,6 +59,7 @@ class Db {
   std::map<std::string, FieldShape> Structure() const;
 
  private:
+  std::string path_;
   rt::Value server_;
 };
 

@@ -1,5 +1,6 @@
 #include "tariff/report.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -7,6 +8,8 @@
 #include "platform/file.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
+#include "tables/dbf_value.h"
+#include "tables/table.h"
 #include "tariff/outcome.h"
 #include "tariff/run_options.h"
 
@@ -16,6 +19,9 @@ namespace {
 // Every write holds this byte (far beyond any real report's end) for the
 // moment it takes, so that the lines of two runs never interleave.
 constexpr uint64_t kWriteLockOffset = 0x7FFFFFFE;
+// Rows of committed changes are written together, at the end of a step or
+// when this many bytes wait.
+constexpr size_t kBatchBytes = 64 << 10;
 
 struct Report {
   std::unique_ptr<platform::File> file;
@@ -23,6 +29,7 @@ struct Report {
   std::string run;     // the run's start stamp
   bool broken = false;  // a write failed: no further rows, the run is tallied as failed
   std::vector<std::string> pending;  // lines of records not yet committed
+  std::string unwritten;  // lines of committed changes, not written yet
 };
 
 Report& Current() {
@@ -68,16 +75,38 @@ platform::OsStatus WriteLocked(platform::File* file, const std::string& lines) {
   return st;
 }
 
-void Write(const std::string& line) {
+// Writes the waiting lines in one locked write.
+void WriteOut() {
   Report& r = Current();
-  if (!r.file || r.broken) return;
+  if (!r.file || r.broken || r.unwritten.empty()) return;
   for (;;) {
-    platform::OsStatus st = WriteLocked(r.file.get(), line);
-    if (st.ok()) return;
+    platform::OsStatus st = WriteLocked(r.file.get(), r.unwritten);
+    if (st.ok()) {
+      r.unwritten.clear();
+      return;
+    }
     if (!RaiseReportError(rt::kGenWrite, "WRITE", st, r.path)) break;
   }
   r.broken = true;
+  r.unwritten.clear();
   NoteStepFailed();
+}
+
+// The program quits (the tables close): the waiting lines go out if they can,
+// without asking anyone.
+void WriteOutOnQuit() {
+  Report& r = Current();
+  if (!r.file || r.broken || r.unwritten.empty()) return;
+  if (WriteLocked(r.file.get(), r.unwritten).ok()) r.file->Flush();
+  r.unwritten.clear();
+}
+
+// Queues the line of a committed change.
+void Write(const std::string& line) {
+  Report& r = Current();
+  if (!r.file || r.broken) return;
+  r.unwritten += line;
+  if (r.unwritten.size() >= kBatchBytes) WriteOut();
 }
 
 void Row(const std::string& practice, const char* table, const char* action, uint32_t recno,
@@ -113,6 +142,8 @@ std::string CsvLine(const std::vector<std::string>& cells) {
 }
 
 bool BeginRun(const std::string& program_dir) {
+  static const bool hooked = (rt::AddCloseAllHook(WriteOutOnQuit), true);
+  (void)hooked;
   Report& r = Current();
   r = Report();
   r.run = Stamp();
@@ -164,6 +195,7 @@ void Committed() {
 
 void Flush() {
   Committed();
+  WriteOut();
   Report& r = Current();
   if (!r.file || r.broken) return;
   for (;;) {
@@ -191,10 +223,58 @@ std::string KeyOf(const Db& db, const char* table) {
                                                        : rt::AsString(date)));
 }
 
+namespace {
+
+// The rows of records first..last of the table at path, read from a handle
+// of its own, many records a read. False when the table cannot be read so
+// (nothing was reported then).
+bool ReportAppendedInBulk(const std::string& practice, const std::string& path,
+                          const char* table, uint32_t first, uint32_t last) {
+  tables::OpenOptions options;
+  options.shared = true;
+  options.read_only = true;
+  std::unique_ptr<tables::Table> t;
+  if (!tables::Table::Open(path, options, &t).ok()) return false;
+  const bool tarif = IsTarif(table);
+  const int code_field = t->FieldIndex(tarif ? "CODE" : "INDEX_TYP");
+  const int date_field = t->FieldIndex(tarif ? "DATE_EFF" : "INDEX_DAT");
+  if (code_field < 0 || date_field < 0) return false;
+  const uint32_t length = t->record_length();
+  const uint32_t slice = std::max<uint32_t>(1, (256u << 10) / std::max<uint32_t>(1, length));
+  std::vector<uint8_t> buffer;
+  std::vector<std::string> keys;
+  for (uint32_t at = first; at <= last;) {
+    const uint32_t want = std::min(slice, last - at + 1);
+    buffer.resize(static_cast<size_t>(want) * length);
+    uint32_t got = 0;
+    if (!t->ReadRecords(at, want, buffer.data(), &got).ok() || got == 0) return false;
+    for (uint32_t i = 0; i < got; ++i) {
+      const uint8_t* record = buffer.data() + static_cast<size_t>(i) * length;
+      rt::Value code, date;
+      if (!tables::FieldGetValue(*t, static_cast<size_t>(code_field), record, &code).ok() ||
+          !tables::FieldGetValue(*t, static_cast<size_t>(date_field), record, &date).ok()) {
+        return false;
+      }
+      keys.push_back(rt::RTrim(rt::AsString(code) + (date.IsDate() ? rt::DToS(date.GetDate())
+                                                                   : rt::AsString(date))));
+    }
+    at += got;
+  }
+  for (uint32_t recno = first; recno <= last; ++recno) {
+    Appended(practice, table, recno, keys[recno - first]);
+  }
+  return true;
+}
+
+}  // namespace
+
 void ReportAppended(const std::string& practice, const Db& db, const char* table,
                     uint32_t before) {
   if (!Current().file) return;
   const uint32_t last = db.LastRec();
+  if (last <= before || ReportAppendedInBulk(practice, db.path(), table, before + 1, last)) {
+    return;
+  }
   for (uint32_t recno = before + 1; recno <= last; ++recno) {
     db.GoTo(recno);
     Appended(practice, table, recno, KeyOf(db, table));

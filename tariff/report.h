@@ -14,10 +14,11 @@
 // numbers without their leading blanks, dates as DTOS). A cell holding ';',
 // '"', CR or LF is enclosed in double quotes with its quotes doubled.
 //
-// Rows are written to the file as the changes are made (a killed run leaves
-// the rows of what it changed) and forced to disk at the end of every step;
-// each write takes a lock of its own on the file, so two runs at once never
-// mix their lines. A dry run writes the rows of what it would change, and only
+// Rows of committed changes are written to the file in batches, at the latest
+// at the end of every step, where they are forced to disk (a killed run leaves
+// the rows of part of what it changed, never of more); each write takes a lock
+// of its own on the file and holds whole lines, so two runs at once never mix
+// their lines. A dry run writes the rows of what it would change, and only
 // to a file named in the run options.
 #pragma once
 

@@ -196,17 +196,10 @@ uint32_t ClaimShare(int fd, Access access, Share share) {
   return result;
 }
 
-}  // namespace
-
-OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,
-                  uint32_t attributes, std::unique_ptr<File>* out) {
-  out->reset();
-  if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
-  std::string native = MapPath(path);
-  if (native.empty()) return OsStatus(kErrorPathNotFound);
-  struct stat st;
-  if (stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return OsStatus(kErrorAccessDenied);
-
+// Opens the native path; with claim, the share modes are checked and announced.
+OsStatus OpenNative(const std::string& native, Access access, Share share,
+                    Disposition disposition, uint32_t attributes, bool claim,
+                    std::unique_ptr<File>* out) {
   int create_flags = 0;
   switch (disposition) {
     case Disposition::kOpenExisting: break;
@@ -218,13 +211,20 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
   // Read-write where the file allows it: exclusive byte-range locks need a
   // writable descriptor on Linux, while Windows grants them on any handle.
   // Access itself is enforced by PosixFile.
+  // A directory refuses to open for writing (EISDIR: "access denied", as
+  // Windows says); the read-only retry looks at what it opened.
   int fd = open(native.c_str(), O_RDWR | O_CLOEXEC | create_flags, mode);
   if (fd < 0 && (errno == EACCES || errno == EROFS) && access == Access::kRead) {
     fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | create_flags, mode);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+      close(fd);
+      return OsStatus(kErrorAccessDenied);
+    }
   }
   if (fd < 0) return OsStatus(OsCodeFromErrnoForPath(errno, native));
 
-  if (uint32_t code = ClaimShare(fd, access, share)) {
+  if (uint32_t code = claim ? ClaimShare(fd, access, share) : 0) {
     close(fd);
     return OsStatus(code);
   }
@@ -240,6 +240,35 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
     }
   }
   *out = std::make_unique<PosixFile>(fd, access);
+  return OsStatus::Ok();
+}
+
+}  // namespace
+
+OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,
+                  uint32_t attributes, std::unique_ptr<File>* out) {
+  out->reset();
+  if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
+  std::string native = MapPath(path);
+  if (native.empty()) return OsStatus(kErrorPathNotFound);
+  return OpenNative(native, access, share, disposition, attributes, true, out);
+}
+
+OwnFilePath::OwnFilePath(std::string_view path) : path_(path), mapped_(MapPath(path)) {}
+
+OsStatus OpenOwnFile(const OwnFilePath& path, Access access, Disposition disposition,
+                     uint32_t attributes, std::unique_ptr<File>* out) {
+  out->reset();
+  if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
+  if (path.mapped().empty()) return OsStatus(kErrorPathNotFound);
+  return OpenNative(path.mapped(), access, Share::kDenyNone, disposition, attributes, false, out);
+}
+
+OsStatus RemoveOwnFile(const OwnFilePath& path) {
+  if (unlink(path.mapped().c_str()) != 0) {
+    int e = errno;
+    return OsStatus(e == EISDIR ? kErrorAccessDenied : OsCodeFromErrnoForPath(e, path.mapped()));
+  }
   return OsStatus::Ok();
 }
 

@@ -6,6 +6,13 @@
 // blanks and dots Windows strips from names are removed ("doc01 " finds
 // "doc01" when there is no "doc01 "). Case is folded for ASCII and the Latin-1
 // letters of Windows-1252, as the Windows file system does for this code page.
+//
+// The directories of a path are resolved once and remembered (the files of
+// one directory share them): a remembered directory is used again while every
+// directory whose listing chose a name for it (a name not found exactly) has
+// its identity and modification time unchanged, and while the path's last
+// name exists beneath it. A directory changed within the last seconds is not
+// remembered (its time may not move again for a change in the same tick).
 #include <dirent.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -13,7 +20,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -51,6 +61,83 @@ bool Exists(const std::string& native) {
   return lstat(native.c_str(), &st) == 0;
 }
 
+// A directory whose listing chose a name, as it was then.
+struct Listed {
+  std::string dir;
+  dev_t dev;
+  ino_t ino;
+  struct timespec mtime;
+};
+
+// A resolved directory: its native path and the listings it depends on.
+struct Resolved {
+  std::string native;
+  std::vector<Listed> listed;
+};
+
+constexpr size_t kMaxResolved = 256;
+constexpr time_t kSettleSeconds = 2;
+
+std::mutex& ResolvedMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::unordered_map<std::string, Resolved>& ResolvedDirs() {
+  static std::unordered_map<std::string, Resolved> dirs;
+  return dirs;
+}
+
+void ForgetResolved() {
+  std::lock_guard<std::mutex> hold(ResolvedMutex());
+  ResolvedDirs().clear();
+}
+
+// The state of a listed directory; false when it cannot be remembered (gone,
+// or changed too recently to tell a later change by its time).
+bool Note(const std::string& dir, Listed* out) {
+  struct stat st;
+  if (stat(dir.empty() ? "/" : dir.c_str(), &st) != 0) return false;
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  if (st.st_mtim.tv_sec > now.tv_sec - kSettleSeconds) return false;
+  *out = {dir, st.st_dev, st.st_ino, st.st_mtim};
+  return true;
+}
+
+bool Unchanged(const Listed& l) {
+  struct stat st;
+  return stat(l.dir.empty() ? "/" : l.dir.c_str(), &st) == 0 && st.st_dev == l.dev &&
+         st.st_ino == l.ino && st.st_mtim.tv_sec == l.mtime.tv_sec &&
+         st.st_mtim.tv_nsec == l.mtime.tv_nsec;
+}
+
+// The remembered native directory for key, when it still holds.
+bool Recall(const std::string& key, std::string* native) {
+  std::lock_guard<std::mutex> hold(ResolvedMutex());
+  auto it = ResolvedDirs().find(key);
+  if (it == ResolvedDirs().end()) return false;
+  for (const Listed& l : it->second.listed) {
+    if (!Unchanged(l)) {
+      ResolvedDirs().erase(it);
+      return false;
+    }
+  }
+  *native = it->second.native;
+  return true;
+}
+
+void Remember(const std::string& key, Resolved resolved) {
+  std::lock_guard<std::mutex> hold(ResolvedMutex());
+  if (ResolvedDirs().size() >= kMaxResolved) ResolvedDirs().clear();
+  ResolvedDirs()[key] = std::move(resolved);
+}
+
+void Forget(const std::string& key) {
+  std::lock_guard<std::mutex> hold(ResolvedMutex());
+  ResolvedDirs().erase(key);
+}
+
 // The name of the entry of dir that Windows would open for `component`, or ""
 // when there is none. component is Windows-1252.
 std::string MatchInDirectory(const std::string& dir, std::string_view component) {
@@ -78,6 +165,7 @@ void AddPathMapping(std::string_view prefix, std::string_view native_dir) {
   std::string key = Fold(prefix);
   std::replace(key.begin(), key.end(), '/', '\\');
   while (key.size() > 2 && key.back() == '\\') key.pop_back();
+  ForgetResolved();
   for (Mapping& m : Mappings()) {
     if (m.prefix == key) {
       m.native = StripNative(native_dir);
@@ -87,7 +175,10 @@ void AddPathMapping(std::string_view prefix, std::string_view native_dir) {
   Mappings().push_back({key, StripNative(native_dir)});
 }
 
-void ClearPathMappings() { Mappings().clear(); }
+void ClearPathMappings() {
+  ForgetResolved();
+  Mappings().clear();
+}
 
 std::string MapPath(std::string_view windows_path) {
   std::string path(windows_path);
@@ -140,9 +231,23 @@ std::string MapPath(std::string_view windows_path) {
     pos = next + 1;
   }
 
+  // The directories (every name but the last) of an absolute path may have
+  // been resolved before.
+  const size_t dirs = parts.empty() ? 0 : parts.size() - 1;
+  std::string key;
+  if (absolute && dirs > 0) {
+    key = path.substr(0, rest);
+    for (size_t i = 0; i < dirs; ++i) key += "/" + parts[i];
+  }
   std::string out = absolute ? base : "";
+  size_t first = 0;
+  bool recalled = !key.empty() && Recall(key, &out);
+  if (recalled) first = dirs;
+  Resolved resolved;
+  bool rememberable = !key.empty() && !recalled;
   bool resolving = true;
-  for (const std::string& part : parts) {
+  for (size_t i = first; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
     std::string native_part;
     if (!Cp1252ToUtf8(part, &native_part)) native_part = part;
     std::string joined;
@@ -152,15 +257,33 @@ std::string MapPath(std::string_view windows_path) {
       joined = native_part;
     }
     if (resolving && part != "." && part != ".." && !Exists(joined)) {
+      struct stat st;
+      if (recalled && (stat(out.empty() ? "/" : out.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+        // The last name is missing because a remembered directory is gone:
+        // resolved afresh (a directory of another case may stand in its place).
+        Forget(key);
+        return MapPath(windows_path);
+      }
       std::string dir = absolute ? out : (out.empty() ? "." : out);
       std::string hit = MatchInDirectory(dir, part);
       if (!hit.empty()) {
         joined = (absolute || !out.empty()) ? out + "/" + hit : hit;
+        Listed listed;
+        if (i < dirs && rememberable && Note(dir, &listed)) {
+          resolved.listed.push_back(std::move(listed));
+        } else {
+          rememberable = false;
+        }
       } else {
         resolving = false;
+        rememberable = false;
       }
     }
     out = joined;
+    if (i + 1 == dirs && rememberable) {
+      resolved.native = out;
+      Remember(key, std::move(resolved));
+    }
   }
   if (out.empty()) return absolute ? "/" : ".";
   if (trailing_slash) out += "/";

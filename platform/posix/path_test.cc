@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "platform/file.h"
@@ -71,6 +73,47 @@ TEST_F(PathTest, TrailingBlanksAndDots) {
   EXPECT_EQ(root_ + "/c/doc   /", MapPath("C:\\doc   \\"));
   // A name made only of blanks matches nothing.
   EXPECT_EQ(root_ + "/c/   /x", MapPath("C:\\   \\x"));
+}
+
+// Resolved directories are remembered; every change that would resolve a path
+// otherwise is seen.
+TEST_F(PathTest, RememberedDirectoriesFollowChanges) {
+  const std::string c = root_ + "/c";
+  // Directories changed within the last seconds are never remembered: age them.
+  auto settle = [&] {
+    for (const auto& e : fs::recursive_directory_iterator(c)) {
+      if (e.is_directory()) {
+        fs::last_write_time(e.path(), fs::file_time_type::clock::now() - std::chrono::hours(1));
+      }
+    }
+    fs::last_write_time(c, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  };
+  struct Step {
+    const char* what;
+    const char* path;
+    std::function<void()> change;
+    std::string expected;
+  };
+  const Step steps[] = {
+      {"unchanged", "C:\\DATA\\comm\\doc.dbf", [] {}, c + "/Data/Comm/doc.dbf"},
+      {"a missing file", "C:\\DATA\\comm\\new.dbf", [] {}, c + "/Data/Comm/new.dbf"},
+      {"a directory of the exact case appears", "C:\\DATA\\comm\\doc.dbf",
+       [&] { fs::create_directories(c + "/DATA/comm"); }, c + "/DATA/comm/doc.dbf"},
+      {"and goes", "C:\\DATA\\comm\\doc.dbf", [&] { fs::remove_all(c + "/DATA"); },
+       c + "/Data/Comm/doc.dbf"},
+      {"an exact name renamed to another case", "C:\\Data\\Comm\\doc.dbf",
+       [&] { fs::rename(c + "/Data", c + "/data"); }, c + "/data/Comm/doc.dbf"},
+      {"a trailing blank's directory appears", "C:\\doc01 \\x.ini",
+       [&] { fs::create_directories(c + "/doc01 "); }, c + "/doc01 /x.ini"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    settle();
+    MapPath(step.path);  // resolved and remembered
+    step.change();
+    EXPECT_EQ(step.expected, MapPath(step.path));
+    EXPECT_EQ(step.expected, MapPath(step.path));
+  }
 }
 
 TEST_F(PathTest, UncAndNativeAndUnmapped) {

@@ -113,11 +113,11 @@ class Win32File final : public File {
 
 }  // namespace
 
-OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,
-                  uint32_t attributes, std::unique_ptr<File>* out) {
-  out->reset();
-  if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
-  std::string p = MapPath(path);
+namespace {
+
+// Opens the path as MapPath gave it.
+OsStatus OpenMapped(const std::string& p, Access access, Share share, Disposition disposition,
+                    uint32_t attributes, std::unique_ptr<File>* out) {
   DWORD desired = access == Access::kRead    ? GENERIC_READ
                   : access == Access::kWrite ? GENERIC_WRITE
                                              : GENERIC_READ | GENERIC_WRITE;
@@ -135,6 +135,29 @@ OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition
                          attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr);
   if (h == INVALID_HANDLE_VALUE) return LastError();
   *out = std::make_unique<Win32File>(h);
+  return OsStatus::Ok();
+}
+
+}  // namespace
+
+OsStatus OpenFile(std::string_view path, Access access, Share share, Disposition disposition,
+                  uint32_t attributes, std::unique_ptr<File>* out) {
+  out->reset();
+  if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
+  return OpenMapped(MapPath(path), access, share, disposition, attributes, out);
+}
+
+OwnFilePath::OwnFilePath(std::string_view path) : path_(path), mapped_(MapPath(path)) {}
+
+OsStatus OpenOwnFile(const OwnFilePath& path, Access access, Disposition disposition,
+                     uint32_t attributes, std::unique_ptr<File>* out) {
+  out->reset();
+  if (uint32_t code = FaultCheck(FaultOp::kOpen)) return OsStatus(code);
+  return OpenMapped(path.mapped(), access, Share::kDenyNone, disposition, attributes, out);
+}
+
+OsStatus RemoveOwnFile(const OwnFilePath& path) {
+  if (!DeleteFileA(path.mapped().c_str())) return LastError();
   return OsStatus::Ok();
 }
 
