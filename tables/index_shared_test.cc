@@ -67,7 +67,7 @@ TEST(IndexSharedTest, TwoProcessesAppendAndUpdateTheSameBag) {
         CdxIndex::Create(file.get(), "shared.cdx", kFields, kTags, IndexOptions(), &index).ok());
   }
   dbftest::OtherProcess child;
-  ASSERT_TRUE(child.Start("IndexSharedChild.*", "TABLES_CHILD_BAG", path));
+  ASSERT_TRUE(child.Start("IndexSharedChild.Work", "TABLES_CHILD_BAG", path));
   IndexStatus s = Work(path, 2, kEach);
   ASSERT_EQ(child.Wait(), 0);
   ASSERT_TRUE(s.ok()) << s.text();
@@ -221,7 +221,7 @@ TEST(IndexSharedTest, ReaderSeesEveryWriteOfAnotherProgram) {
   // one half-way and start again under the lock.
   index->pager().SetCacheLimits(4, 16);
   dbftest::OtherProcess child;
-  ASSERT_TRUE(child.Start("IndexSharedChild.*", "TABLES_CHILD_WRITER", path));
+  ASSERT_TRUE(child.Start("IndexSharedChild.Write", "TABLES_CHILD_WRITER", path));
   std::mt19937 rng(7);
   std::vector<std::string> faults;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
