@@ -80,9 +80,9 @@ bool Db::Seek(const std::string& key) const {
 
 void Db::RLock() const { rt::Send(server_, "RLock"); }
 
-void Db::Unlock() const { rt::Send(server_, "Unlock"); }
+bool Db::Unlock() const { return rt::Send(server_, "Unlock").GetLogic(); }
 
-void Db::Append() const { rt::Send(server_, "Append"); }
+bool Db::Append() const { return rt::Send(server_, "Append").GetLogic(); }
 
 bool Db::AppendDB(const std::string& source) const {
   return rt::Send(server_, "AppendDB",

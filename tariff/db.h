@@ -33,8 +33,10 @@ class Db {
   void FieldPut(const char* field, const rt::Value& v) const;
   bool Seek(const std::string& key) const;
   void RLock() const;
-  void Unlock() const;
-  void Append() const;
+  // False when the table service refused (and reported) the lock release or
+  // the write of the record it ended, or the append.
+  bool Unlock() const;
+  bool Append() const;
   // AppendDB(source, no fields, no FOR, no WHILE, no scope, "DBFCDX").
   bool AppendDB(const std::string& source) const;
   // The same append held until CommitAppend or RollbackAppend: it stays

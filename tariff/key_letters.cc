@@ -156,7 +156,6 @@ Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
     rt::Value value = rt::Value::Float(ref_value.GetFloat(), ref_value.decimals());
     RT_LINE();
     const bool found = practice.Seek(code + rt::DToS(date));
-    report::Committed();  // the record added before the seek, now committed
     if (found) {
       if (!(reference.FieldGet("INDEX_100") == practice.FieldGet("INDEX_100"))) {
         RT_LINE();
@@ -185,12 +184,22 @@ Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
         report::Appended(code_of_practice, kTable, practice.LastRec() + ++dry_appended,
                          rt::RTrim(code + rt::DToS(date)));
       } else {
-        practice.Append();
-        practice.FieldPut("INDEX_TYP", rt::Value::String(code));
-        practice.FieldPut("INDEX_DAT", rt::Value::FromDate(date));
-        practice.FieldPut("INDEX_100", value);
-        report::AppendedUncommitted(code_of_practice, kTable, practice.RecNo(),
-                                    report::KeyOf(practice, kTable));
+        // The record is written, with its keys, when Unlock ends its
+        // transaction; a refused write (reported by the table service) undoes
+        // the whole record and fails the step.
+        if (practice.Append()) {
+          practice.FieldPut("INDEX_TYP", rt::Value::String(code));
+          practice.FieldPut("INDEX_DAT", rt::Value::FromDate(date));
+          practice.FieldPut("INDEX_100", value);
+          if (practice.Unlock()) {
+            report::Appended(code_of_practice, kTable, practice.RecNo(),
+                             report::KeyOf(practice, kTable));
+          } else {
+            failed = true;
+          }
+        } else {
+          failed = true;
+        }
       }
       modified = true;
     }

@@ -28,7 +28,6 @@ struct Report {
   std::string path;
   std::string run;     // the run's start stamp
   bool broken = false;  // a write failed: no further rows, the run is tallied as failed
-  std::vector<std::string> pending;  // lines of records not yet committed
   std::string unwritten;  // lines of committed changes, not written yet
 };
 
@@ -178,23 +177,7 @@ void Updated(const std::string& practice, const char* table, uint32_t recno, con
   Row(practice, table, "update", recno, field, old_text, new_text);
 }
 
-void AppendedUncommitted(const std::string& practice, const char* table, uint32_t recno,
-                         const std::string& key) {
-  Report& r = Current();
-  if (!r.file || r.broken) return;
-  r.pending.push_back(CsvLine({r.run, practice, table, "append", std::to_string(recno), "", "",
-                               key}));
-}
-
-void Committed() {
-  Report& r = Current();
-  std::vector<std::string> lines;
-  lines.swap(r.pending);
-  for (const std::string& line : lines) Write(line);
-}
-
 void Flush() {
-  Committed();
   WriteOut();
   Report& r = Current();
   if (!r.file || r.broken) return;

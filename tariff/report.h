@@ -49,13 +49,6 @@ void Appended(const std::string& practice, const char* table, uint32_t recno,
               const std::string& key);
 void Updated(const std::string& practice, const char* table, uint32_t recno, const char* field,
              const std::string& old_text, const std::string& new_text);
-// A record added inside a record transaction: its row waits until the table
-// service commits it (the record pointer moves on, the table closes), so that
-// a run killed in between lists no record the next open rolls back. Pending
-// rows are written by Committed and by Flush.
-void AppendedUncommitted(const std::string& practice, const char* table, uint32_t recno,
-                         const std::string& key);
-void Committed();
 // End of a step (the tables closed): pending rows written, and what was
 // written reaches the disk.
 void Flush();
