@@ -43,6 +43,21 @@ Files Snapshot(const std::string& dir) {
           ReadFileBytes(dir + "/tarif.cdx")};
 }
 
+// The files with the index's change counter (bytes 8 to 11) blanked: recovery
+// moves it on when it puts an index back, so that readers of other programs
+// drop what they cached while it was half written.
+Files WithoutCounter(Files f) {
+  if (f.cdx.size() >= 12) std::fill(f.cdx.begin() + 8, f.cdx.begin() + 12, 0);
+  return f;
+}
+
+uint32_t Counter(const Files& f) {
+  const std::vector<uint8_t>& b = f.cdx;
+  return b.size() < 12 ? 0
+                       : (uint32_t{b[8]} << 24) | (uint32_t{b[9]} << 16) | (uint32_t{b[10]} << 8) |
+                             b[11];
+}
+
 std::string Ini(const std::string& dir) { return dir + "/marker.ini"; }
 
 // One transaction (and what ends it) on the practice table in dir; the
@@ -129,11 +144,17 @@ TEST_F(JournalTest, KilledAtEveryWriteRollsBackOrKeeps) {
       const Files& expected = marked ? after : before;
       EXPECT_TRUE(now.dbf == expected.dbf) << "dbf";
       EXPECT_TRUE(now.fpt == expected.fpt) << "fpt";
-      ASSERT_TRUE(now.cdx == expected.cdx) << "cdx";
+      // Put back: the same index, its counter unchanged (never touched) or
+      // moved past both values the transaction gave it.
+      ASSERT_TRUE(now.cdx == expected.cdx ||
+                  (!marked && WithoutCounter(now).cdx == WithoutCounter(before).cdx &&
+                   Counter(now) == Counter(before) + 2))
+          << "cdx";
       if (!marked) {
         platform::WritePrivateProfileStringA("Tarifs", nullptr, nullptr, Ini(dir).c_str());
         ASSERT_TRUE(RunOp(op, dir));
-        ASSERT_TRUE(Snapshot(dir) == after) << "the work done again differs";
+        ASSERT_TRUE(WithoutCounter(Snapshot(dir)) == WithoutCounter(after))
+            << "the work done again differs";
       }
     }
   }
@@ -246,7 +267,8 @@ TEST_F(JournalTest, JournalsThatAreNotRolledBack) {
   ASSERT_TRUE(DBServer::Recover(dir + "/tarif.dbf", true, LockSchemeId::kVfp, true, &result,
                                 &detail).ok());
   EXPECT_EQ(RecoveryResult::kRolledBack, result) << detail;
-  EXPECT_TRUE(Snapshot(dir) == before);
+  EXPECT_TRUE(WithoutCounter(Snapshot(dir)) == WithoutCounter(before));
+  EXPECT_EQ(Counter(Snapshot(dir)), Counter(before) + 2);
   EXPECT_FALSE(platform::FileExists(JournalPath(dir + "/tarif.dbf")));
 }
 

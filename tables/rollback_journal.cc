@@ -641,6 +641,21 @@ Status FingerprintHolds(const std::vector<uint8_t>& end,
   return Status::Ok();
 }
 
+// Other programs may have read pages of the index while it was half written
+// and kept them under the change counter it had then: the value before the
+// transaction (the writer died before moving it) or the one after. The index
+// put back gets a value that neither state had, so that they drop them.
+OsStatus MoveIndexCounter(platform::File* file) {
+  uint8_t b[4];
+  size_t got = 0;
+  OsStatus s = file->ReadAt(8, b, sizeof b, &got);
+  if (!s.ok() || got != sizeof b) return s;
+  uint32_t counter = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
+  counter += 2;
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(counter >> (24 - 8 * i));
+  return file->WriteAt(8, b, sizeof b);
+}
+
 }  // namespace
 
 Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file,
@@ -729,6 +744,7 @@ Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open
     uint64_t now_size = 0;
     s = file->Size(&now_size);
     if (s.ok() && now_size != jf.old_size) s = file->Truncate(jf.old_size);
+    if (s.ok() && jf.role == 'C') s = MoveIndexCounter(file);
     if (s.ok()) s = file->Flush();
     if (!s.ok() && put_back.ok()) {
       put_back = Status(Status::kWrite, path + ": cannot put " + jf.name + " back", s.code(),
