@@ -1,11 +1,11 @@
 #include "tariff/report.h"
 
 #include <algorithm>
-#include <chrono>
-#include <ctime>
+#include <cstdio>
 #include <memory>
 
 #include "platform/file.h"
+#include "platform/local_time.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
 #include "tables/dbf_value.h"
@@ -37,9 +37,10 @@ Report& Current() {
 }
 
 std::string Stamp() {
-  std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  char text[32] = {};
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&now));
+  const platform::LocalTime t = platform::LocalNow();
+  char text[80] = {};
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
   return text;
 }
 
