@@ -17,7 +17,6 @@ uint32_t Count(uint64_t* counter, uint64_t fail_at, uint32_t code, bool persiste
 }  // namespace
 
 void InstallFaultPlan(FaultPlan* plan) { g_plan = plan; }
-FaultPlan* InstalledFaultPlan() { return g_plan; }
 
 uint32_t FaultCheck(FaultOp op) {
   FaultPlan* p = g_plan;

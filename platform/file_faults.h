@@ -34,7 +34,6 @@ struct FaultPlan {
 
 // Installs plan (nullptr removes); the caller keeps it alive meanwhile.
 void InstallFaultPlan(FaultPlan* plan);
-FaultPlan* InstalledFaultPlan();
 
 // Called by the back-ends before doing op: 0 to go on, else the code to fail with.
 uint32_t FaultCheck(FaultOp op);

@@ -14,7 +14,6 @@ struct Entry {
 
 struct FunctionTable {
   std::unordered_map<Symbol, Entry> entries;
-  std::vector<Symbol> order;
 };
 
 FunctionTable& Table() {
@@ -27,7 +26,6 @@ FunctionTable& Table() {
 void RegisterFunction(std::string_view name, uint32_t declared_params, Function fn) {
   FunctionTable& t = Table();
   Symbol s = String2Symbol(name);
-  if (!t.entries.count(s)) t.order.push_back(s);
   t.entries[s] = Entry{declared_params, std::move(fn)};
 }
 
@@ -39,7 +37,6 @@ int FunctionParams(Symbol name) {
   return it == e.end() ? -1 : static_cast<int>(it->second.declared_params);
 }
 
-std::vector<Symbol> FunctionNames() { return Table().order; }
 
 Value CallClipFunc(Symbol name, const ArrayRef& args) {
   Value result;

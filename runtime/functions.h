@@ -27,7 +27,6 @@ void RegisterFunction(std::string_view name, uint32_t declared_params, Function 
 bool IsFunction(Symbol name);
 // Declared parameter count, or -1 when the function is unknown.
 int FunctionParams(Symbol name);
-std::vector<Symbol> FunctionNames();  // in registration order
 // An unknown function raises general code 12 through the error protocol.
 Value CallClipFunc(Symbol name, const ArrayRef& args);
 Value CallFunction(std::string_view name, std::initializer_list<Value> args = {});

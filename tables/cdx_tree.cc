@@ -403,12 +403,4 @@ IndexStatus Tree::Erase(std::string_view key, uint32_t recno, bool* found) {
   return Shrink(path, path.size() - 1);
 }
 
-IndexStatus Tree::CreateRoot(Pager* pager, const TreeInfo& info, uint32_t* root) {
-  Node* n;
-  INDEX_RETURN_IF_ERROR(
-      pager->Allocate(info.key_length, info.filler, kAttrRoot | kAttrLeaf, info.where, &n));
-  *root = n->offset;
-  return IndexStatus::Ok();
-}
-
 }  // namespace tables::cdx

@@ -60,9 +60,6 @@ class Tree {
   // Removes (key, recno) when present.
   IndexStatus Erase(std::string_view key, uint32_t recno, bool* found);
 
-  // A fresh tree: one empty root leaf (for new tags).
-  static IndexStatus CreateRoot(Pager* pager, const TreeInfo& info, uint32_t* root);
-
  private:
   struct Step {
     Node* node;

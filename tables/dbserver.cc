@@ -81,8 +81,7 @@ rt::ErrorInfo MakeErrorInfo(const Status& st, const char* operation, const std::
   return info;
 }
 
-bool DBServer::Protect(const char* operation, const std::function<Status()>& attempt,
-                       bool can_default_to_stars) {
+bool DBServer::Protect(const char* operation, const std::function<Status()>& attempt) {
   // Every protected operation runs under its own activation (DBSERVER:SEEK,
   // ...); one that registered it already is not listed twice.
   std::optional<rt::Routine> frame;
@@ -95,7 +94,6 @@ bool DBServer::Protect(const char* operation, const std::function<Status()>& att
     return MakeErrorInfo(st, operation, path);
   });
   if (outcome.has_value()) ok = false;
-  (void)can_default_to_stars;
   return ok;
 }
 

@@ -139,8 +139,7 @@ class DBServer {
  private:
   DBServer() = default;
   // Runs attempt under the error protocol; false when it failed in the end.
-  bool Protect(const char* operation, const std::function<Status()>& attempt,
-               bool can_default_to_stars = false);
+  bool Protect(const char* operation, const std::function<Status()>& attempt);
   Status Load(uint32_t recno);
   void GoPhantom();
   bool Hidden() const;

@@ -3,11 +3,14 @@
 // every tag right when the table appends or changes a record: the old key is
 // removed, the new one inserted, all under the index lock of the table's lock
 // scheme, with cached pages dropped when another writer moved the change
-// counter, and the counter advanced before the lock is released.
-// Deleted records are not hidden here: the table applies SetDeleted by asking
-// for the next entry. A bag with a tag we cannot reproduce stays readable
-// through the other tags but refuses every write (CheckWritable) before any
-// byte changes. One thread; the table owns the file handle.
+// counter, and the counter advanced before the lock is released. A read in
+// shared mode first runs on the cached pages alone and keeps its answer when
+// the change counter, read without a lock, stands still; otherwise it runs
+// again under the shared lock. Deleted records are not hidden here: the table
+// applies SetDeleted by asking for the next entry. A bag with a tag we cannot
+// reproduce stays readable through the other tags but refuses every write
+// (CheckWritable) before any byte changes. One thread; the caller owns the
+// file handle, which must outlive the index.
 #pragma once
 
 #include <cstdint>
@@ -172,7 +175,6 @@ class CdxIndex {
   bool CanReadWithoutLock() const;
   IndexStatus LockForWrite();
   IndexStatus FinishWrite(IndexStatus status);
-  IndexStatus Refresh(IndexCursor* cursor, bool* exact);
   IndexStatus Fill(IndexCursor* cursor, uint32_t page, uint32_t index, bool valid);
   IndexStatus StepPhysical(IndexCursor* cursor, bool forward);
   // The tags whose entry for the record moves between the two images.

@@ -30,7 +30,6 @@ class IndexStatus {
   static IndexStatus Corruption(std::string text) { return IndexStatus(kCorruption, std::move(text)); }
   static IndexStatus Unsupported(std::string text) { return IndexStatus(kUnsupported, std::move(text)); }
   static IndexStatus DataType(std::string text) { return IndexStatus(kDataType, std::move(text)); }
-  static IndexStatus NoOrder(std::string text) { return IndexStatus(kNoOrder, std::move(text)); }
   static IndexStatus Argument(std::string text) { return IndexStatus(kArgument, std::move(text)); }
   static IndexStatus Io(Code code, std::string text, uint32_t os_code) {
     IndexStatus s(code, std::move(text));

@@ -152,7 +152,6 @@ std::string SharedFileKey(std::string_view path) {
   return platform::FileNameKey(abs.string());
 }
 
-size_t SharedFileCount() { return Registry().size(); }
 
 OsStatus OpenSharedFile(std::string_view path, Access access, Share share,
                         platform::Disposition disposition, std::unique_ptr<File>* out) {

@@ -26,7 +26,5 @@ platform::OsStatus OpenSharedFile(std::string_view path, platform::Access access
 
 // The key under which a path's handle is shared (tests, diagnostics).
 std::string SharedFileKey(std::string_view path);
-// Number of OS handles currently open through this table.
-size_t SharedFileCount();
 
 }  // namespace tables

@@ -51,10 +51,6 @@ class Status {
     return code_ == kLock || code_ == kAppendLock || code_ == kLockRequired || os_code_ == 32 ||
            os_code_ == 33;
   }
-  Status& WithFile(std::string file) {
-    if (file_.empty()) file_ = std::move(file);
-    return *this;
-  }
 
  private:
   Code code_ = kOk;
