@@ -46,6 +46,34 @@ class File {
   virtual OsStatus Unlock(uint64_t offset, uint64_t length) = 0;
 };
 
+// A file seen through another that it owns: every call passes through.
+// Views that change a few calls (journalling, counting, refusing) derive
+// from it and override those.
+class FileView : public File {
+ public:
+  explicit FileView(std::unique_ptr<File> base) : base_(std::move(base)) {}
+  File* base() { return base_.get(); }
+
+  OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
+    return base_->ReadAt(offset, buffer, n, got);
+  }
+  OsStatus WriteAt(uint64_t offset, const void* data, size_t n) override {
+    return base_->WriteAt(offset, data, n);
+  }
+  OsStatus Size(uint64_t* size) override { return base_->Size(size); }
+  OsStatus Truncate(uint64_t size) override { return base_->Truncate(size); }
+  OsStatus Flush() override { return base_->Flush(); }
+  OsStatus Lock(uint64_t offset, uint64_t length, LockKind kind, bool wait) override {
+    return base_->Lock(offset, length, kind, wait);
+  }
+  OsStatus Unlock(uint64_t offset, uint64_t length) override {
+    return base_->Unlock(offset, length);
+  }
+
+ private:
+  std::unique_ptr<File> base_;
+};
+
 // Takes a lock, trying again while another holder keeps a conflicting one, for
 // at most `patience`: a bounded wait, for callers that may hold other locks
 // (an unbounded wait there can deadlock two programs). Gives the last try's

@@ -161,31 +161,14 @@ INSTANTIATE_TEST_SUITE_P(AllFixtures, FixtureReadTest, ::testing::ValuesIn(AllFi
 // Windows that lock is mandatory: our reads of that byte fail with a lock
 // violation until it goes (Linux and Wine do not enforce it, so this file
 // refuses such reads as Windows would).
-class ByteZeroLockedElsewhere final : public platform::File {
+class ByteZeroLockedElsewhere final : public platform::FileView {
  public:
-  explicit ByteZeroLockedElsewhere(std::unique_ptr<platform::File> base)
-      : base_(std::move(base)) {}
+  using FileView::FileView;
   platform::OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
     *got = 0;
     if (offset == 0 && n > 0) return platform::OsStatus(platform::kErrorLockViolation);
-    return base_->ReadAt(offset, buffer, n, got);
+    return FileView::ReadAt(offset, buffer, n, got);
   }
-  platform::OsStatus WriteAt(uint64_t offset, const void* data, size_t n) override {
-    return base_->WriteAt(offset, data, n);
-  }
-  platform::OsStatus Size(uint64_t* size) override { return base_->Size(size); }
-  platform::OsStatus Truncate(uint64_t size) override { return base_->Truncate(size); }
-  platform::OsStatus Flush() override { return base_->Flush(); }
-  platform::OsStatus Lock(uint64_t offset, uint64_t length, platform::LockKind kind,
-                          bool wait) override {
-    return base_->Lock(offset, length, kind, wait);
-  }
-  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
-    return base_->Unlock(offset, length);
-  }
-
- private:
-  std::unique_ptr<platform::File> base_;
 };
 
 TEST(MemoOpenTest, OpensAndReadsWhileAnotherProgramHoldsTheMemoLock) {

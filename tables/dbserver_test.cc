@@ -185,30 +185,16 @@ TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
 }
 
 // Counts the writes that reach the records of a table (past its header).
-class RecordWriteCounter final : public platform::File {
+class RecordWriteCounter final : public platform::FileView {
  public:
   RecordWriteCounter(std::unique_ptr<platform::File> base, uint64_t header_length, int* writes)
-      : base_(std::move(base)), header_length_(header_length), writes_(writes) {}
-  platform::OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
-    return base_->ReadAt(offset, buffer, n, got);
-  }
+      : FileView(std::move(base)), header_length_(header_length), writes_(writes) {}
   platform::OsStatus WriteAt(uint64_t offset, const void* data, size_t n) override {
     if (offset >= header_length_) ++*writes_;
-    return base_->WriteAt(offset, data, n);
-  }
-  platform::OsStatus Size(uint64_t* size) override { return base_->Size(size); }
-  platform::OsStatus Truncate(uint64_t size) override { return base_->Truncate(size); }
-  platform::OsStatus Flush() override { return base_->Flush(); }
-  platform::OsStatus Lock(uint64_t offset, uint64_t length, platform::LockKind kind,
-                          bool wait) override {
-    return base_->Lock(offset, length, kind, wait);
-  }
-  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
-    return base_->Unlock(offset, length);
+    return FileView::WriteAt(offset, data, n);
   }
 
  private:
-  std::unique_ptr<platform::File> base_;
   uint64_t header_length_;
   int* writes_;
 };

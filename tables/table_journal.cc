@@ -44,14 +44,14 @@ platform::OsStatus JournalFile::Prepare(
 
 platform::OsStatus JournalFile::WriteAt(uint64_t offset, const void* data, size_t n) {
   platform::OsStatus s = Guard(offset, n);
-  if (s.ok()) s = base_->WriteAt(offset, data, n);
+  if (s.ok()) s = base()->WriteAt(offset, data, n);
   if (s.ok() && journal_ != nullptr) journal_->Wrote(role_, offset, data, n);
   return s;
 }
 
 platform::OsStatus JournalFile::Truncate(uint64_t size) {
   platform::OsStatus s = Guard(size, UINT64_MAX - size);
-  if (s.ok()) s = base_->Truncate(size);
+  if (s.ok()) s = base()->Truncate(size);
   if (s.ok() && journal_ != nullptr) journal_->Truncated(role_, size);
   return s;
 }

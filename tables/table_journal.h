@@ -17,37 +17,23 @@
 
 namespace tables {
 
-class JournalFile final : public platform::File {
+class JournalFile final : public platform::FileView {
  public:
   JournalFile(std::unique_ptr<platform::File> base, RollbackJournal* journal, char role)
-      : base_(std::move(base)), journal_(journal), role_(role) {}
+      : FileView(std::move(base)), journal_(journal), role_(role) {}
 
-  platform::File* base() { return base_.get(); }
   // Saves the old bytes of every (offset, length) range (neighbours joined)
   // in one journal write, then flushes the journal once. A failure is the journal's (its Status in *detail).
   platform::OsStatus Prepare(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
   // The last journal failure, with its text.
   const Status& journal_error() const { return error_; }
 
-  platform::OsStatus ReadAt(uint64_t offset, void* buffer, size_t n, size_t* got) override {
-    return base_->ReadAt(offset, buffer, n, got);
-  }
   platform::OsStatus WriteAt(uint64_t offset, const void* data, size_t n) override;
-  platform::OsStatus Size(uint64_t* size) override { return base_->Size(size); }
   platform::OsStatus Truncate(uint64_t size) override;
-  platform::OsStatus Flush() override { return base_->Flush(); }
-  platform::OsStatus Lock(uint64_t offset, uint64_t length, platform::LockKind kind,
-                          bool wait) override {
-    return base_->Lock(offset, length, kind, wait);
-  }
-  platform::OsStatus Unlock(uint64_t offset, uint64_t length) override {
-    return base_->Unlock(offset, length);
-  }
 
  private:
   platform::OsStatus Guard(uint64_t offset, uint64_t length);
 
-  std::unique_ptr<platform::File> base_;
   RollbackJournal* journal_;
   char role_;
   Status error_;
