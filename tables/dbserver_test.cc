@@ -137,6 +137,22 @@ TEST_F(DBServerTest, FieldPutNeedsTheRecordLockInSharedMode) {
   EXPECT_EQ("     99.50", std::string(after.begin() + field_at, after.begin() + field_at + 10));
 }
 
+// Every tag of the table agrees with its records (the index checker's faults
+// fail the test).
+void ExpectIndexSound(DBServer& db) {
+  IndexCheckReport report;
+  ASSERT_TRUE(CheckIndex(*db.index(), db.LastRec(),
+                         [&](uint32_t r, std::vector<uint8_t>* record) {
+                           record->resize(db.table().record_length());
+                           return db.table().ReadRecord(r, record->data()).ok()
+                                      ? IndexStatus::Ok()
+                                      : IndexStatus::Corruption("unreadable record");
+                         },
+                         &report)
+                  .ok());
+  for (const std::string& f : report.faults) ADD_FAILURE() << f;
+}
+
 // A key change whose write fails part-way is put back (record and index
 // file); the open work area must then find the record under its old key, not
 // through pages of the undone change left in its index cache.
@@ -171,17 +187,7 @@ TEST_F(DBServerTest, AFailedKeyChangeLeavesTheOpenIndexAsOnDisk) {
   EXPECT_GT(failed, 1u);  // the record write and at least one index page
   ASSERT_TRUE(s->Seek(rt::Value::String("ZZ  20170101")));
   EXPECT_EQ(recno, s->RecNo());
-  IndexCheckReport report;
-  ASSERT_TRUE(CheckIndex(*s->index(), s->LastRec(),
-                         [&](uint32_t r, std::vector<uint8_t>* record) {
-                           record->resize(s->table().record_length());
-                           return s->table().ReadRecord(r, record->data()).ok()
-                                      ? IndexStatus::Ok()
-                                      : IndexStatus::Corruption("unreadable record");
-                         },
-                         &report)
-                  .ok());
-  for (const std::string& f : report.faults) ADD_FAILURE() << f;
+  ASSERT_NO_FATAL_FAILURE(ExpectIndexSound(*s));
 }
 
 // Counts the writes that reach the records of a table (past its header).
@@ -267,17 +273,7 @@ TEST_F(DBServerTest, AChangedRecordIsWrittenOnceWhenItsTransactionEnds) {
       ASSERT_TRUE(other->SetOrder("DAT"));
       ASSERT_TRUE(other->Seek(rt::Value::FromDate(date)));
       EXPECT_EQ(recno, other->RecNo());
-      IndexCheckReport report;
-      ASSERT_TRUE(CheckIndex(*other->index(), other->LastRec(),
-                             [&](uint32_t r, std::vector<uint8_t>* record) {
-                               record->resize(other->table().record_length());
-                               return other->table().ReadRecord(r, record->data()).ok()
-                                          ? IndexStatus::Ok()
-                                          : IndexStatus::Corruption("unreadable record");
-                             },
-                             &report)
-                      .ok());
-      for (const std::string& f : report.faults) ADD_FAILURE() << f;
+      ASSERT_NO_FATAL_FAILURE(ExpectIndexSound(*other));
     }
   }
   EXPECT_TRUE(errors_.errors().empty());

@@ -16,6 +16,7 @@
 #include "platform/profile.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
+#include "tables/byte_order.h"
 #include "tables/cdx_pager.h"
 #include "tables/dbserver.h"
 #include "tables/rollback_journal.h"
@@ -51,12 +52,7 @@ Files WithoutCounter(Files f) {
   return f;
 }
 
-uint32_t Counter(const Files& f) {
-  const std::vector<uint8_t>& b = f.cdx;
-  return b.size() < 12 ? 0
-                       : (uint32_t{b[8]} << 24) | (uint32_t{b[9]} << 16) | (uint32_t{b[10]} << 8) |
-                             b[11];
-}
+uint32_t Counter(const Files& f) { return f.cdx.size() < 12 ? 0 : Be32(f.cdx.data() + 8); }
 
 std::string Ini(const std::string& dir) { return dir + "/marker.ini"; }
 

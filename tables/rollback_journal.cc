@@ -650,9 +650,7 @@ OsStatus MoveIndexCounter(platform::File* file) {
   size_t got = 0;
   OsStatus s = file->ReadAt(8, b, sizeof b, &got);
   if (!s.ok() || got != sizeof b) return s;
-  uint32_t counter = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
-  counter += 2;
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(counter >> (24 - 8 * i));
+  PutBe32(b, Be32(b) + 2);
   return file->WriteAt(8, b, sizeof b);
 }
 
