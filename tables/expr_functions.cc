@@ -87,6 +87,261 @@ std::string AsText(const ExprValue& v) {
   }
 }
 
+// One call's evaluated arguments (at most three) and the record it reads.
+struct Call {
+  ExprFunc func;
+  ExprValue a[3];
+  size_t argc;
+  const ExprRecord& record;
+
+  // An argument error unless argument i has the kind given.
+  IndexStatus Need(size_t i, K kind, const char* name) const {
+    if (a[i].kind != kind) return ArgError(name, a[i]);
+    return IndexStatus::Ok();
+  }
+};
+
+// UPPER, LOWER: ASCII letters only.
+IndexStatus ChangeCase(const Call& c, ExprValue* out) {
+  bool up = c.func == ExprFunc::kUpper;
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, up ? "UPPER" : "LOWER"));
+  std::string s = c.a[0].str;
+  for (char& ch : s) {
+    if (up && ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 32);
+    if (!up && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
+  }
+  *out = ExprValue::Char(std::move(s));
+  return IndexStatus::Ok();
+}
+
+// LEFT, RIGHT.
+IndexStatus LeftRight(const Call& c, ExprValue* out) {
+  const bool left = c.func == ExprFunc::kLeft;
+  const char* name = left ? "LEFT" : "RIGHT";
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, name));
+  INDEX_RETURN_IF_ERROR(c.Need(1, K::kNumber, name));
+  const std::string& s = c.a[0].str;
+  size_t n = std::min(Count(c.a[1].num), s.size());
+  *out = ExprValue::Char(left ? s.substr(0, n) : s.substr(s.size() - n));
+  return IndexStatus::Ok();
+}
+
+// SUBSTR: a start past the end gives "", a negative start counts from the end.
+IndexStatus Substr(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, "SUBSTR"));
+  INDEX_RETURN_IF_ERROR(c.Need(1, K::kNumber, "SUBSTR"));
+  const std::string& s = c.a[0].str;
+  double start = std::trunc(c.a[1].num);
+  size_t from;
+  if (start > 0) {
+    from = start > static_cast<double>(s.size()) ? s.size() : static_cast<size_t>(start) - 1;
+  } else if (start < 0) {
+    size_t back = Count(-start);
+    from = back > s.size() ? 0 : s.size() - back;
+  } else {
+    from = 0;
+  }
+  size_t n = s.size() - from;
+  if (c.argc > 2) {
+    INDEX_RETURN_IF_ERROR(c.Need(2, K::kNumber, "SUBSTR"));
+    n = std::min(n, Count(c.a[2].num));
+  }
+  *out = ExprValue::Char(s.substr(from, n));
+  return IndexStatus::Ok();
+}
+
+// TRIM (RTRIM), LTRIM, ALLTRIM: blanks only.
+IndexStatus Trim(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, "TRIM"));
+  std::string s = c.a[0].str;
+  if (c.func != ExprFunc::kLTrim) {
+    size_t end = s.find_last_not_of(' ');
+    s.erase(end == std::string::npos ? 0 : end + 1);
+  }
+  if (c.func != ExprFunc::kTrim) s.erase(0, std::min(s.find_first_not_of(' '), s.size()));
+  *out = ExprValue::Char(std::move(s));
+  return IndexStatus::Ok();
+}
+
+// PADL, PADR, PADC of any value's text, blank or the first byte of argument 3.
+IndexStatus PadCall(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(1, K::kNumber, "PAD"));
+  char fill = ' ';
+  if (c.argc > 2) {
+    INDEX_RETURN_IF_ERROR(c.Need(2, K::kChar, "PAD"));
+    if (!c.a[2].str.empty()) fill = c.a[2].str[0];
+  }
+  int where = c.func == ExprFunc::kPadL ? -1 : (c.func == ExprFunc::kPadR ? 1 : 0);
+  *out = ExprValue::Char(Pad(AsText(c.a[0]), Count(c.a[1].num), fill, where));
+  return IndexStatus::Ok();
+}
+
+// REPLICATE, refused past 65535 bytes.
+IndexStatus Replicate(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, "REPLICATE"));
+  INDEX_RETURN_IF_ERROR(c.Need(1, K::kNumber, "REPLICATE"));
+  size_t times = Count(c.a[1].num);
+  if (c.a[0].str.size() * times > 65535) {
+    return IndexStatus::DataType("REPLICATE() result too long");
+  }
+  std::string s;
+  for (size_t i = 0; i < times; ++i) s += c.a[0].str;
+  *out = ExprValue::Char(std::move(s));
+  return IndexStatus::Ok();
+}
+
+// STR, STRZERO: a field's own width and decimals unless given; a number
+// without width takes 10 places, or 11 more than its decimals.
+IndexStatus Str(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kNumber, "STR"));
+  const ExprValue& v = c.a[0];
+  int width = v.width > 0 ? v.width : 10;
+  int decimals = v.width > 0 ? std::max(0, v.decimals) : 0;
+  if (v.width <= 0 && v.decimals > 0) {
+    decimals = v.decimals;
+    width = 11 + decimals;
+  }
+  if (c.argc > 1) {
+    INDEX_RETURN_IF_ERROR(c.Need(1, K::kNumber, "STR"));
+    width = static_cast<int>(std::min<size_t>(Count(c.a[1].num), 255));
+    decimals = 0;
+  }
+  if (c.argc > 2) {
+    INDEX_RETURN_IF_ERROR(c.Need(2, K::kNumber, "STR"));
+    decimals = static_cast<int>(std::min<size_t>(Count(c.a[2].num), 64));
+  }
+  std::string s = FormatStr(v.num, width, decimals);
+  if (c.func == ExprFunc::kStrZero && s.find('*') == std::string::npos) {
+    bool negative = s.find('-') != std::string::npos;
+    for (char& ch : s) {
+      if (ch == ' ' || ch == '-') ch = '0';
+    }
+    if (negative) s[0] = '-';
+  }
+  *out = ExprValue::Char(std::move(s));
+  return IndexStatus::Ok();
+}
+
+// VAL: as many decimals as digits follow the first point.
+IndexStatus Val(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, "VAL"));
+  const std::string& s = c.a[0].str;
+  size_t dot = s.find('.');
+  int decimals = 0;
+  if (dot != std::string::npos) {
+    while (dot + 1 + decimals < s.size() && s[dot + 1 + decimals] >= '0' &&
+           s[dot + 1 + decimals] <= '9') {
+      ++decimals;
+    }
+  }
+  *out = ExprValue::Number(std::strtod(s.c_str(), nullptr), -1, decimals);
+  return IndexStatus::Ok();
+}
+
+// YEAR, MONTH, DAY.
+IndexStatus DatePart(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kDate, "YEAR"));
+  int y, m, d;
+  JulianToDate(c.a[0].date, &y, &m, &d);
+  int v = c.func == ExprFunc::kYear ? y : (c.func == ExprFunc::kMonth ? m : d);
+  *out = ExprValue::Number(v, c.func == ExprFunc::kYear ? 5 : 3, 0);
+  return IndexStatus::Ok();
+}
+
+// DESCEND: a value that sorts the other way round.
+IndexStatus Descend(const Call& c, ExprValue* out) {
+  const ExprValue& v = c.a[0];
+  switch (v.kind) {
+    case K::kChar: {
+      std::string s = v.str;
+      for (char& ch : s) ch = static_cast<char>(256 - static_cast<uint8_t>(ch));
+      *out = ExprValue::Char(std::move(s));
+      return IndexStatus::Ok();
+    }
+    case K::kNumber:
+      *out = ExprValue::Number(-v.num);
+      return IndexStatus::Ok();
+    case K::kDate:
+      *out = ExprValue::Number(-static_cast<double>(v.date));
+      return IndexStatus::Ok();
+    case K::kTime:
+      *out = ExprValue::Number(-v.num);
+      return IndexStatus::Ok();
+    case K::kLogic:
+      *out = ExprValue::Logic(!v.logic);
+      return IndexStatus::Ok();
+    default:
+      return ArgError("DESCEND", v);
+  }
+}
+
+// ROUND to a number of decimals (negative: tens, hundreds...).
+IndexStatus Round(const Call& c, ExprValue* out) {
+  INDEX_RETURN_IF_ERROR(c.Need(0, K::kNumber, "ROUND"));
+  INDEX_RETURN_IF_ERROR(c.Need(1, K::kNumber, "ROUND"));
+  double scale = std::pow(10.0, std::trunc(c.a[1].num));
+  *out = ExprValue::Number(std::round(c.a[0].num * scale) / scale, -1,
+                           static_cast<int>(std::min<size_t>(Count(c.a[1].num), 64)));
+  return IndexStatus::Ok();
+}
+
+// MIN, MAX of two numbers or two dates.
+IndexStatus MinMax(const Call& c, ExprValue* out) {
+  const ExprValue& x = c.a[0];
+  const ExprValue& y = c.a[1];
+  if (x.kind != y.kind) return ArgError("MIN/MAX", y);
+  if (x.kind != K::kDate && x.kind != K::kNumber) return ArgError("MIN/MAX", x);
+  bool less = x.kind == K::kDate ? x.date < y.date : x.num < y.num;
+  *out = (c.func == ExprFunc::kMin) == less ? x : y;
+  return IndexStatus::Ok();
+}
+
+// The functions whose result is one expression of their argument or record.
+IndexStatus Simple(const Call& c, ExprValue* out) {
+  const ExprValue& v = c.a[0];
+  switch (c.func) {
+    case ExprFunc::kSpace:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kNumber, "SPACE"));
+      *out = ExprValue::Char(std::string(Count(v.num), ' '));
+      return IndexStatus::Ok();
+    case ExprFunc::kLen:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, "LEN"));
+      *out = ExprValue::Number(static_cast<double>(v.str.size()));
+      return IndexStatus::Ok();
+    case ExprFunc::kEmpty:
+      *out = ExprValue::Logic(IsEmpty(v));
+      return IndexStatus::Ok();
+    case ExprFunc::kDtos:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kDate, "DTOS"));
+      *out = ExprValue::Char(DtosFromJulian(v.date));
+      return IndexStatus::Ok();
+    case ExprFunc::kDtoc:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kDate, "DTOC"));
+      *out = ExprValue::Char(DtocAmerican(v.date));
+      return IndexStatus::Ok();
+    case ExprFunc::kStod:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kChar, "STOD"));
+      *out = ExprValue::Date(JulianFromDtos(v.str));
+      return IndexStatus::Ok();
+    case ExprFunc::kDeleted:
+      *out = ExprValue::Logic(!c.record.bytes.empty() && c.record.bytes[0] == '*');
+      return IndexStatus::Ok();
+    case ExprFunc::kRecno:
+      *out = ExprValue::Number(c.record.recno, 7, 0);
+      return IndexStatus::Ok();
+    case ExprFunc::kAbs:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kNumber, "ABS"));
+      *out = ExprValue::Number(std::fabs(v.num), v.width, v.decimals);
+      return IndexStatus::Ok();
+    case ExprFunc::kInt:
+      INDEX_RETURN_IF_ERROR(c.Need(0, K::kNumber, "INT"));
+      *out = ExprValue::Number(std::trunc(v.num), -1, 0);
+      return IndexStatus::Ok();
+    default:
+      return IndexStatus::Unsupported("function not available");
+  }
+}
+
 }  // namespace
 
 bool LookupExprFunc(std::string_view name, ExprFunc* func, int* min_args, int* max_args) {
@@ -109,218 +364,47 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
     if (cond.kind != K::kLogic) return ArgError("IIF", cond);
     return EvalExprNode(*node.args[cond.logic ? 1 : 2], fields, record, out);
   }
-  ExprValue a[3];
+  Call c{node.func, {}, node.args.size(), record};
   for (size_t i = 0; i < node.args.size() && i < 3; ++i) {
-    INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[i], fields, record, &a[i]));
+    INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[i], fields, record, &c.a[i]));
   }
-  const size_t argc = node.args.size();
-  auto need = [&](size_t i, K kind, const char* name) -> IndexStatus {
-    if (a[i].kind != kind) return ArgError(name, a[i]);
-    return IndexStatus::Ok();
-  };
   switch (node.func) {
     case ExprFunc::kUpper:
-    case ExprFunc::kLower: {
-      bool up = node.func == ExprFunc::kUpper;
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, up ? "UPPER" : "LOWER"));
-      std::string s = a[0].str;
-      for (char& c : s) {
-        if (up && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-        if (!up && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-      }
-      *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
-    }
+    case ExprFunc::kLower:
+      return ChangeCase(c, out);
     case ExprFunc::kLeft:
-    case ExprFunc::kRight: {
-      const char* name = node.func == ExprFunc::kLeft ? "LEFT" : "RIGHT";
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, name));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, name));
-      size_t n = std::min(Count(a[1].num), a[0].str.size());
-      *out = ExprValue::Char(node.func == ExprFunc::kLeft ? a[0].str.substr(0, n)
-                                                          : a[0].str.substr(a[0].str.size() - n));
-      return IndexStatus::Ok();
-    }
-    case ExprFunc::kSubstr: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "SUBSTR"));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "SUBSTR"));
-      const std::string& s = a[0].str;
-      double start = std::trunc(a[1].num);
-      size_t from;
-      if (start > 0) {
-        from = start > static_cast<double>(s.size()) ? s.size() : static_cast<size_t>(start) - 1;
-      } else if (start < 0) {
-        size_t back = Count(-start);
-        from = back > s.size() ? 0 : s.size() - back;
-      } else {
-        from = 0;
-      }
-      size_t n = s.size() - from;
-      if (argc > 2) {
-        INDEX_RETURN_IF_ERROR(need(2, K::kNumber, "SUBSTR"));
-        n = std::min(n, Count(a[2].num));
-      }
-      *out = ExprValue::Char(s.substr(from, n));
-      return IndexStatus::Ok();
-    }
+    case ExprFunc::kRight:
+      return LeftRight(c, out);
+    case ExprFunc::kSubstr:
+      return Substr(c, out);
     case ExprFunc::kTrim:
     case ExprFunc::kLTrim:
-    case ExprFunc::kAllTrim: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "TRIM"));
-      std::string s = a[0].str;
-      if (node.func != ExprFunc::kLTrim) {
-        size_t end = s.find_last_not_of(' ');
-        s.erase(end == std::string::npos ? 0 : end + 1);
-      }
-      if (node.func != ExprFunc::kTrim) s.erase(0, std::min(s.find_first_not_of(' '), s.size()));
-      *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
-    }
+    case ExprFunc::kAllTrim:
+      return Trim(c, out);
     case ExprFunc::kPadL:
     case ExprFunc::kPadR:
-    case ExprFunc::kPadC: {
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "PAD"));
-      char fill = ' ';
-      if (argc > 2) {
-        INDEX_RETURN_IF_ERROR(need(2, K::kChar, "PAD"));
-        if (!a[2].str.empty()) fill = a[2].str[0];
-      }
-      int where = node.func == ExprFunc::kPadL ? -1 : (node.func == ExprFunc::kPadR ? 1 : 0);
-      *out = ExprValue::Char(Pad(AsText(a[0]), Count(a[1].num), fill, where));
-      return IndexStatus::Ok();
-    }
-    case ExprFunc::kSpace:
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "SPACE"));
-      *out = ExprValue::Char(std::string(Count(a[0].num), ' '));
-      return IndexStatus::Ok();
-    case ExprFunc::kReplicate: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "REPLICATE"));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "REPLICATE"));
-      size_t times = Count(a[1].num);
-      if (a[0].str.size() * times > 65535) return IndexStatus::DataType("REPLICATE() result too long");
-      std::string s;
-      for (size_t i = 0; i < times; ++i) s += a[0].str;
-      *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
-    }
+    case ExprFunc::kPadC:
+      return PadCall(c, out);
+    case ExprFunc::kReplicate:
+      return Replicate(c, out);
     case ExprFunc::kStr:
-    case ExprFunc::kStrZero: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "STR"));
-      int width = a[0].width > 0 ? a[0].width : 10;
-      int decimals = a[0].width > 0 ? std::max(0, a[0].decimals) : 0;
-      if (a[0].width <= 0 && a[0].decimals > 0) {
-        decimals = a[0].decimals;
-        width = 11 + decimals;
-      }
-      if (argc > 1) {
-        INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "STR"));
-        width = static_cast<int>(std::min<size_t>(Count(a[1].num), 255));
-        decimals = 0;
-      }
-      if (argc > 2) {
-        INDEX_RETURN_IF_ERROR(need(2, K::kNumber, "STR"));
-        decimals = static_cast<int>(std::min<size_t>(Count(a[2].num), 64));
-      }
-      std::string s = FormatStr(a[0].num, width, decimals);
-      if (node.func == ExprFunc::kStrZero && s.find('*') == std::string::npos) {
-        bool negative = s.find('-') != std::string::npos;
-        for (char& c : s) {
-          if (c == ' ' || c == '-') c = '0';
-        }
-        if (negative) s[0] = '-';
-      }
-      *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
-    }
-    case ExprFunc::kVal: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "VAL"));
-      const std::string& s = a[0].str;
-      size_t dot = s.find('.');
-      int decimals = 0;
-      if (dot != std::string::npos) {
-        while (dot + 1 + decimals < s.size() && s[dot + 1 + decimals] >= '0' &&
-               s[dot + 1 + decimals] <= '9') {
-          ++decimals;
-        }
-      }
-      *out = ExprValue::Number(std::strtod(s.c_str(), nullptr), -1, decimals);
-      return IndexStatus::Ok();
-    }
-    case ExprFunc::kLen:
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "LEN"));
-      *out = ExprValue::Number(static_cast<double>(a[0].str.size()));
-      return IndexStatus::Ok();
-    case ExprFunc::kEmpty:
-      *out = ExprValue::Logic(IsEmpty(a[0]));
-      return IndexStatus::Ok();
-    case ExprFunc::kDtos:
-      INDEX_RETURN_IF_ERROR(need(0, K::kDate, "DTOS"));
-      *out = ExprValue::Char(DtosFromJulian(a[0].date));
-      return IndexStatus::Ok();
-    case ExprFunc::kDtoc:
-      INDEX_RETURN_IF_ERROR(need(0, K::kDate, "DTOC"));
-      *out = ExprValue::Char(DtocAmerican(a[0].date));
-      return IndexStatus::Ok();
-    case ExprFunc::kStod:
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "STOD"));
-      *out = ExprValue::Date(JulianFromDtos(a[0].str));
-      return IndexStatus::Ok();
+    case ExprFunc::kStrZero:
+      return Str(c, out);
+    case ExprFunc::kVal:
+      return Val(c, out);
     case ExprFunc::kYear:
     case ExprFunc::kMonth:
-    case ExprFunc::kDay: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kDate, "YEAR"));
-      int y, m, d;
-      JulianToDate(a[0].date, &y, &m, &d);
-      int v = node.func == ExprFunc::kYear ? y : (node.func == ExprFunc::kMonth ? m : d);
-      *out = ExprValue::Number(v, node.func == ExprFunc::kYear ? 5 : 3, 0);
-      return IndexStatus::Ok();
-    }
-    case ExprFunc::kDeleted:
-      *out = ExprValue::Logic(!record.bytes.empty() && record.bytes[0] == '*');
-      return IndexStatus::Ok();
-    case ExprFunc::kRecno:
-      *out = ExprValue::Number(record.recno, 7, 0);
-      return IndexStatus::Ok();
+    case ExprFunc::kDay:
+      return DatePart(c, out);
     case ExprFunc::kDescend:
-      switch (a[0].kind) {
-        case K::kChar: {
-          std::string s = a[0].str;
-          for (char& c : s) c = static_cast<char>(256 - static_cast<uint8_t>(c));
-          *out = ExprValue::Char(std::move(s));
-          return IndexStatus::Ok();
-        }
-        case K::kNumber: *out = ExprValue::Number(-a[0].num); return IndexStatus::Ok();
-        case K::kDate: *out = ExprValue::Number(-static_cast<double>(a[0].date)); return IndexStatus::Ok();
-        case K::kTime: *out = ExprValue::Number(-a[0].num); return IndexStatus::Ok();
-        case K::kLogic: *out = ExprValue::Logic(!a[0].logic); return IndexStatus::Ok();
-        default: return ArgError("DESCEND", a[0]);
-      }
-    case ExprFunc::kAbs:
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "ABS"));
-      *out = ExprValue::Number(std::fabs(a[0].num), a[0].width, a[0].decimals);
-      return IndexStatus::Ok();
-    case ExprFunc::kInt:
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "INT"));
-      *out = ExprValue::Number(std::trunc(a[0].num), -1, 0);
-      return IndexStatus::Ok();
-    case ExprFunc::kRound: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "ROUND"));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "ROUND"));
-      double scale = std::pow(10.0, std::trunc(a[1].num));
-      *out = ExprValue::Number(std::round(a[0].num * scale) / scale, -1,
-                               static_cast<int>(std::min<size_t>(Count(a[1].num), 64)));
-      return IndexStatus::Ok();
-    }
+      return Descend(c, out);
+    case ExprFunc::kRound:
+      return Round(c, out);
     case ExprFunc::kMin:
-    case ExprFunc::kMax: {
-      if (a[0].kind != a[1].kind) return ArgError("MIN/MAX", a[1]);
-      bool less = a[0].kind == K::kDate ? a[0].date < a[1].date : a[0].num < a[1].num;
-      if (a[0].kind != K::kDate && a[0].kind != K::kNumber) return ArgError("MIN/MAX", a[0]);
-      *out = (node.func == ExprFunc::kMin) == less ? a[0] : a[1];
-      return IndexStatus::Ok();
-    }
+    case ExprFunc::kMax:
+      return MinMax(c, out);
     default:
-      return IndexStatus::Unsupported("function not available");
+      return Simple(c, out);
   }
 }
 
