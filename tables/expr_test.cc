@@ -66,6 +66,11 @@ TEST(ExprTest, TextResults) {
       {"STR(YEAR(JOUR),4)+STR(MONTH(JOUR),2)+STR(DAY(JOUR),2)", "2024 229"},
       {"STR(RECNO(),7)", "     17"},
       {"[br]+\"ac\"", "brac"},
+      {"PADC('ab',5,'-')", "-ab--"},
+      {"STR(ROUND(PRIX,0),4)+STR(ABS(PRIX),5,2)+STR(INT(-2.7),3)", "  -2 1.50 -2"},
+      {"STR(MIN(QTE,7),2)+STR(MAX(QTE,7),3)", " 7 42"},
+      {"DTOS(MIN(JOUR,STOD('20170101')))+DTOS(MAX(JOUR,STOD('20170101')))",
+       "2017010120240229"},
   };
   for (const Case& c : cases) {
     ExprValue v = Eval(c.expr);
@@ -149,7 +154,8 @@ TEST(ExprTest, CompileErrorsNameTheProblem) {
 TEST(ExprTest, TypeErrorsAtEvaluation) {
   for (const char* text : {"CODE + 1", "QTE = 'a'", "UPPER(QTE)", "OK .AND. 1", "1 / 0",
                            "DTOS(CODE)", "JOUR + 1000000000 * 1000000000",
-                           "3000000000 + JOUR", "JOUR - 3000000000"}) {
+                           "3000000000 + JOUR", "JOUR - 3000000000", "MIN(QTE,JOUR)",
+                           "MAX(OK,OK)", "PADL('a',CODE)", "ROUND(QTE,CODE)"}) {
     std::unique_ptr<Expr> e;
     ASSERT_TRUE(Expr::Compile(text, kFields, &e).ok()) << text;
     std::vector<uint8_t> rec = Record();
