@@ -154,7 +154,28 @@ class DBServer {
   // one (a shared table never shrinks).
   bool Exists(uint32_t recno);
   Status DoAppend();
+  // AppendDB in steps; AppendRun is what they share. A failed step leaves the
+  // undo to DoAppendDB.
+  struct AppendRun;
   Status DoAppendDB(DBServer& source, const AppendSpec& spec);
+  // Header lock for appending, transaction begun with the header's and the
+  // data end's old bytes covered; on failure nothing is left begun.
+  Status StartAppendTx(const AppendSpec& spec);
+  // Memo batch (when a memo field is copied) and index update opened.
+  Status OpenAppendBatches(AppendRun& run);
+  // The source read chunk by chunk, what passes appended with its keys; the
+  // index update ended.
+  Status AppendChunks(AppendRun& run);
+  // The target records of the got source records from next on that pass the
+  // deletion setting, the scope and the blocks, built in run.out; *stop when
+  // the WHILE block ended the scope.
+  Status BuildChunk(AppendRun& run, uint32_t next, uint32_t got, uint32_t* built, bool* stop);
+  // Everything written since BeginTx back from the journal, the open batches
+  // closed; st with the undo's own failure after it.
+  Status UndoAppend(AppendRun& run, Status st);
+  // Flushed and fingerprinted; committed, or held with its journal and the
+  // header lock (AppendSpec::marker).
+  Status FinishAppend(AppendRun& run);
   Status DoSeek(const rt::Value& key);
   Status CheckWritable();
   // One index change: all of it or none of it in the pager; the caller
