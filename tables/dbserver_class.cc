@@ -47,10 +47,33 @@ rt::Method Wrap(Fn fn, rt::Value when_closed = rt::Value::Logic(false)) {
 
 rt::Value Logic(bool b) { return rt::Value::Logic(b); }
 
-}  // namespace
+// AppendDB's arguments after the source: field names, FOR and WHILE blocks,
+// NEXT, driver, and the marker that holds the append.
+DBServer::AppendSpec AppendSpecOf(rt::Args a) {
+  DBServer::AppendSpec spec;
+  rt::Value fields = Arg(a, 1);
+  if (fields.IsArray()) {
+    for (const rt::Value& f : fields.GetArray()->items()) {
+      spec.fields.push_back(f.IsSymbol() ? rt::Symbol2String(f.GetSymbol()) : f.GetString());
+    }
+  }
+  spec.for_block = Arg(a, 2);
+  spec.while_block = Arg(a, 3);
+  if (Arg(a, 4).IsNumeric()) spec.next = static_cast<uint32_t>(Arg(a, 4).GetLong());
+  if (Arg(a, 5).IsString()) spec.driver = Arg(a, 5).GetString();
+  // marker: {ini path, section, key}; the append is then held.
+  rt::Value marker = Arg(a, 6);
+  if (marker.IsArray() && marker.GetArray()->items().size() == 3) {
+    const auto& m = marker.GetArray()->items();
+    spec.marker = CommitCondition{m[0].IsString() ? m[0].GetString() : "",
+                                  m[1].IsString() ? m[1].GetString() : "",
+                                  m[2].IsString() ? m[2].GetString() : ""};
+  }
+  return spec;
+}
 
-void RegisterDBServerClass() {
-  rt::ClassBuilder b("DBServer");
+// The object's server: made by Init, gone after Close.
+void DeclareLifetime(rt::ClassBuilder& b) {
   b.MakeWith([](const rt::Class* cls) -> rt::ObjectRef {
     return std::make_shared<DBServerObject>(cls);
   });
@@ -70,6 +93,10 @@ void RegisterDBServerClass() {
     o->server.reset();
     return Logic(ok);
   });
+}
+
+// The record pointer.
+void DeclareMoves(rt::ClassBuilder& b) {
   b.Method("GoTop", Wrap([](DBServer* s, rt::Args) { return Logic(s->GoTop()); }));
   b.Method("GoBottom", Wrap([](DBServer* s, rt::Args) { return Logic(s->GoBottom()); }));
   b.Method("GoTo", Wrap([](DBServer* s, rt::Args a) {
@@ -79,6 +106,10 @@ void RegisterDBServerClass() {
              rt::Value n = Arg(a, 0);
              return Logic(s->Skip(n.IsNil() ? 1 : static_cast<int64_t>(n.GetFloat())));
            }));
+}
+
+// Fields by symbol, name or position, and the structure.
+void DeclareFields(rt::ClassBuilder& b) {
   b.Method("FieldGet", Wrap([](DBServer* s, rt::Args a) {
              std::string name;
              uint32_t pos = FieldArg(s, Arg(a, 0), &name);
@@ -109,6 +140,10 @@ void RegisterDBServerClass() {
              }
              return rt::Value::FromArray(rows);
            }, rt::Value::FromArray(rt::ArrayCreate())));
+}
+
+// Deletion flags, locks, appends and their commit.
+void DeclareWrites(rt::ClassBuilder& b) {
   b.Method("Delete", Wrap([](DBServer* s, rt::Args) { return Logic(s->Delete()); }));
   b.Method("Recall", Wrap([](DBServer* s, rt::Args) { return Logic(s->Recall()); }));
   b.Method("RLock", Wrap([](DBServer* s, rt::Args a) {
@@ -119,31 +154,15 @@ void RegisterDBServerClass() {
   b.Method("Append", Wrap([](DBServer* s, rt::Args) { return Logic(s->Append()); }));
   b.Method("Commit", Wrap([](DBServer* s, rt::Args) { return Logic(s->Commit()); }));
   b.Method("AppendDB", Wrap([](DBServer* s, rt::Args a) {
-             DBServer::AppendSpec spec;
-             rt::Value fields = Arg(a, 1);
-             if (fields.IsArray()) {
-               for (const rt::Value& f : fields.GetArray()->items()) {
-                 spec.fields.push_back(f.IsSymbol() ? rt::Symbol2String(f.GetSymbol())
-                                                    : f.GetString());
-               }
-             }
-             spec.for_block = Arg(a, 2);
-             spec.while_block = Arg(a, 3);
-             if (Arg(a, 4).IsNumeric()) spec.next = static_cast<uint32_t>(Arg(a, 4).GetLong());
-             if (Arg(a, 5).IsString()) spec.driver = Arg(a, 5).GetString();
-             // marker: {ini path, section, key}; the append is then held.
-             rt::Value marker = Arg(a, 6);
-             if (marker.IsArray() && marker.GetArray()->items().size() == 3) {
-               const auto& m = marker.GetArray()->items();
-               spec.marker = CommitCondition{m[0].IsString() ? m[0].GetString() : "",
-                                             m[1].IsString() ? m[1].GetString() : "",
-                                             m[2].IsString() ? m[2].GetString() : ""};
-             }
-             return Logic(s->AppendDB(Arg(a, 0).GetString(), spec));
+             return Logic(s->AppendDB(Arg(a, 0).GetString(), AppendSpecOf(a)));
            }));
   b.Method("CommitAppend", Wrap([](DBServer* s, rt::Args) { return Logic(s->CommitAppend()); }));
   b.Method("RollbackAppend",
            Wrap([](DBServer* s, rt::Args) { return Logic(s->RollbackAppend()); }));
+}
+
+// Seek and the orders.
+void DeclareOrders(rt::ClassBuilder& b) {
   b.Method("Seek", Wrap([](DBServer* s, rt::Args a) { return Logic(s->Seek(Arg(a, 0))); }));
   rt::Method set_order = Wrap([](DBServer* s, rt::Args a) {
     rt::Value v = Arg(a, 0);
@@ -168,6 +187,10 @@ void RegisterDBServerClass() {
     CdxIndex* index = s->index();
     return rt::Value::Long(index ? static_cast<int32_t>(index->tag_count()) : 0);
   }));
+}
+
+// The ACCESS members.
+void DeclareAccess(rt::ClassBuilder& b) {
   b.Access("EOF", Wrap([](DBServer* s, rt::Args) { return Logic(s->Eof()); }, Logic(true)));
   b.Access("BOF", Wrap([](DBServer* s, rt::Args) { return Logic(s->Bof()); }, Logic(true)));
   b.Access("Found", Wrap([](DBServer* s, rt::Args) { return Logic(s->Found()); }));
@@ -184,6 +207,18 @@ void RegisterDBServerClass() {
   b.Access("FCount", Wrap([](DBServer* s, rt::Args) {
              return rt::Value::Long(static_cast<int32_t>(s->FCount()));
            }, rt::Value::Long(0)));
+}
+
+}  // namespace
+
+void RegisterDBServerClass() {
+  rt::ClassBuilder b("DBServer");
+  DeclareLifetime(b);
+  DeclareMoves(b);
+  DeclareFields(b);
+  DeclareWrites(b);
+  DeclareOrders(b);
+  DeclareAccess(b);
   b.Register();
 }
 
