@@ -180,48 +180,56 @@ void ClearPathMappings() {
   Mappings().clear();
 }
 
-std::string MapPath(std::string_view windows_path) {
-  std::string path(windows_path);
-  std::string base;       // native directory the rest is relative to ("" = root)
+namespace {
+
+// Where a Windows path starts: the native directory of its drive or share (a
+// directory that cannot exist for an unmapped one), the root, or the working
+// directory (relative); rest is the length of the drive or share prefix.
+struct PathStart {
+  std::string base;  // native directory the rest is relative to ("" = root)
   bool absolute = true;
   size_t rest = 0;
+};
+
+PathStart StartOf(const std::string& path) {
+  PathStart start;
   if (path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]))) {
     std::string drive = Fold(path.substr(0, 2));
-    rest = 2;
+    start.rest = 2;
     bool found = false;
     for (const Mapping& m : Mappings()) {
       if (m.prefix == drive) {
-        base = m.native;
+        start.base = m.native;
         found = true;
         break;
       }
     }
     // Wine shows the native root as Z:; any other unmapped drive leads into a
     // directory that cannot exist, so nothing is ever created by accident.
-    if (!found && drive != "Z:") base = "/dev/null/unmapped-drive-" + drive.substr(0, 1);
+    if (!found && drive != "Z:") start.base = "/dev/null/unmapped-drive-" + drive.substr(0, 1);
   } else if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
     size_t server_end = path.find('\\', 2);
     size_t share_end = server_end == std::string::npos ? std::string::npos
                                                        : path.find('\\', server_end + 1);
     std::string unc = Fold(path.substr(0, share_end));
-    rest = share_end == std::string::npos ? path.size() : share_end;
-    base = "/dev/null/unmapped-share";
+    start.rest = share_end == std::string::npos ? path.size() : share_end;
+    start.base = "/dev/null/unmapped-share";
     for (const Mapping& m : Mappings()) {
       if (m.prefix == unc) {
-        base = m.native;
+        start.base = m.native;
         break;
       }
     }
   } else if (!path.empty() && (path[0] == '/' || path[0] == '\\')) {
-    rest = 0;
+    start.rest = 0;
   } else {
-    absolute = false;
+    start.absolute = false;
   }
+  return start;
+}
 
-  std::string tail = path.substr(rest);
-  std::replace(tail.begin(), tail.end(), '\\', '/');
-  bool trailing_slash = !tail.empty() && tail.back() == '/';
-
+// The names between the separators of a path's tail, empty ones left out.
+std::vector<std::string> NamesOf(const std::string& tail) {
   std::vector<std::string> parts;
   size_t pos = 0;
   while (pos <= tail.size()) {
@@ -230,6 +238,22 @@ std::string MapPath(std::string_view windows_path) {
     if (next > pos) parts.push_back(tail.substr(pos, next - pos));
     pos = next + 1;
   }
+  return parts;
+}
+
+}  // namespace
+
+std::string MapPath(std::string_view windows_path) {
+  std::string path(windows_path);
+  const PathStart start = StartOf(path);
+  const std::string& base = start.base;
+  const bool absolute = start.absolute;
+  const size_t rest = start.rest;
+
+  std::string tail = path.substr(rest);
+  std::replace(tail.begin(), tail.end(), '\\', '/');
+  bool trailing_slash = !tail.empty() && tail.back() == '/';
+  const std::vector<std::string> parts = NamesOf(tail);
 
   // The directories (every name but the last) of an absolute path may have
   // been resolved before.
