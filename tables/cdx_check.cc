@@ -35,7 +35,6 @@ class TagChecker {
     if (!s.ok()) return Fault(s.text());
     std::vector<uint32_t> level{root};
     // Expected (key, recno) of each page of the level, from its parent.
-    std::vector<const Entry*> bounds{nullptr};
     std::vector<Entry> parent_keys;
     for (int depth = 0; !level.empty(); ++depth) {
       if (depth > 32) return Fault("tree deeper than 32 levels");
@@ -55,30 +54,9 @@ class TagChecker {
         s = pager_.Get(offset, info_.key_length, info_.filler, info_.where, &n);
         if (!s.ok()) return Fault(s.text());
         if (i == 0) leaves = n->leaf();
-        if (n->leaf() != leaves) Fault(Page(offset) + ": leaves and interior pages on one level");
-        if ((depth == 0) != n->root()) Fault(Page(offset) + ": root mark " + (n->root() ? "below the root" : "missing"));
-        if (depth > 0 && n->size() == 0) Fault(Page(offset) + ": empty page below the root");
-        if (!cdx::NodeFits(*n, info_.filler)) Fault(Page(offset) + ": more keys than a page holds");
-        // Sibling links mirror each other along the level.
-        uint32_t want_left = prev ? prev_offset : cdx::kNoPage;
-        if (n->left != want_left) {
-          Fault(Page(offset) + ": left sibling " + std::to_string(n->left) + ", expected " +
-                std::to_string(want_left));
-        }
-        if (prev && prev->right != offset) {
-          Fault(Page(prev_offset) + ": right sibling " + std::to_string(prev->right) +
-                ", expected " + std::to_string(offset));
-        }
-        if (i + 1 == level.size() && n->right != cdx::kNoPage) {
-          Fault(Page(offset) + ": last page of its level has a right sibling");
-        }
-        if (depth > 0 && n->size() > 0 && i < parent_keys.size()) {
-          const Entry& want = parent_keys[i];
-          size_t last = n->size() - 1;
-          if (n->key(last) != want.key || n->recnos[last] != want.recno) {
-            Fault(Page(offset) + ": last key differs from its parent's entry");
-          }
-        }
+        const Entry* parent_entry = depth > 0 && i < parent_keys.size() ? &parent_keys[i] : nullptr;
+        CheckPage(*n, offset, depth, leaves, prev, prev_offset, i + 1 == level.size(),
+                  parent_entry);
         for (size_t e = 0; e < n->size(); ++e) {
           if (n->leaf()) {
             entries->push_back({std::string(n->key(e)), n->recnos[e]});
@@ -96,6 +74,37 @@ class TagChecker {
     }
   }
 
+  // One page of a level: its kind against the level's, root mark, fill, the
+  // sibling links with prev (the page before it, null for the first), and its
+  // last key against its parent's entry (null at the root).
+  void CheckPage(const Node& n, uint32_t offset, int depth, bool leaves, const Node* prev,
+                 uint32_t prev_offset, bool last, const Entry* parent_entry) {
+    if (n.leaf() != leaves) Fault(Page(offset) + ": leaves and interior pages on one level");
+    if ((depth == 0) != n.root())
+      Fault(Page(offset) + ": root mark " + (n.root() ? "below the root" : "missing"));
+    if (depth > 0 && n.size() == 0) Fault(Page(offset) + ": empty page below the root");
+    if (!cdx::NodeFits(n, info_.filler)) Fault(Page(offset) + ": more keys than a page holds");
+    // Sibling links mirror each other along the level.
+    uint32_t want_left = prev ? prev_offset : cdx::kNoPage;
+    if (n.left != want_left) {
+      Fault(Page(offset) + ": left sibling " + std::to_string(n.left) + ", expected " +
+            std::to_string(want_left));
+    }
+    if (prev && prev->right != offset) {
+      Fault(Page(prev_offset) + ": right sibling " + std::to_string(prev->right) + ", expected " +
+            std::to_string(offset));
+    }
+    if (last && n.right != cdx::kNoPage) {
+      Fault(Page(offset) + ": last page of its level has a right sibling");
+    }
+    if (parent_entry && n.size() > 0) {
+      size_t end = n.size() - 1;
+      if (n.key(end) != parent_entry->key || n.recnos[end] != parent_entry->recno) {
+        Fault(Page(offset) + ": last key differs from its parent's entry");
+      }
+    }
+  }
+
   void Fault(const std::string& text) { faults_.push_back(info_.where + ": " + text); }
 
  private:
@@ -105,92 +114,106 @@ class TagChecker {
   std::vector<std::string>& faults_;
 };
 
-}  // namespace
-
-IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
-                       IndexCheckReport* report) {
-  INDEX_RETURN_IF_ERROR(index.LockForRead());
-  cdx::Pager& pager = index.pager();
+// The pages every index has: the bag's header, each tag's header.
+std::unordered_set<uint32_t> HeaderPages(CdxIndex& index) {
   std::unordered_set<uint32_t> live;
-  std::vector<std::string>& faults = report->faults;
-  // Headers: the bag's two pages, each tag's two pages, the directory tree.
   live.insert(0);
   live.insert(cdx::kPageSize);
   for (size_t t = 0; t < index.tag_count(); ++t) {
     live.insert(index.tag(t).header_offset);
     live.insert(index.tag(t).header_offset + cdx::kPageSize);
   }
-  {
-    uint8_t bag[16];
-    IndexStatus s = pager.ReadBytes(0, bag, sizeof bag);
-    if (!s.ok()) {
-      index.UnlockRead();
-      return s;
-    }
-    cdx::TreeInfo dir{0, Le16(bag + 12), 0x20, index.file_name() + ", tag directory"};
-    std::vector<Entry> names;
-    TagChecker(pager, dir, live, faults).Walk(&names);
-    if (names.size() != index.tag_count()) faults.push_back(index.file_name() + ": tag directory lists " + std::to_string(names.size()) + " tags");
-  }
+  return live;
+}
 
+// The tag directory's tree, which lists every tag once.
+IndexStatus CheckDirectory(CdxIndex& index, std::unordered_set<uint32_t>& live,
+                           std::vector<std::string>& faults) {
+  uint8_t bag[16];
+  INDEX_RETURN_IF_ERROR(index.pager().ReadBytes(0, bag, sizeof bag));
+  cdx::TreeInfo dir{0, Le16(bag + 12), 0x20, index.file_name() + ", tag directory"};
+  std::vector<Entry> names;
+  TagChecker(index.pager(), dir, live, faults).Walk(&names);
+  if (names.size() != index.tag_count())
+    faults.push_back(index.file_name() + ": tag directory lists " + std::to_string(names.size()) +
+                     " tags");
+  return IndexStatus::Ok();
+}
+
+// Entries in key order, a UNIQUE tag's keys once each.
+void CheckOrder(TagChecker& checker, const std::vector<Entry>& entries, bool unique) {
+  for (size_t i = 1; i < entries.size(); ++i) {
+    if (!(entries[i - 1] < entries[i])) {
+      checker.Fault("entry " + std::to_string(i) + " (record " + std::to_string(entries[i].recno) +
+                    ") is out of order");
+    } else if (unique && entries[i - 1].key == entries[i].key) {
+      checker.Fault("UNIQUE key repeated for records " + std::to_string(entries[i - 1].recno) +
+                    " and " + std::to_string(entries[i].recno));
+    }
+  }
+}
+
+// Entries that no record explains, and records whose key is missing (a
+// UNIQUE tag holds one record of each key); at most 50 reported. Both lists
+// sorted.
+void CompareWithRecords(TagChecker& checker, const std::vector<Entry>& sorted,
+                        const std::vector<Entry>& expected, bool unique) {
+  size_t i = 0, j = 0;
+  size_t reported = 0;
+  while ((i < sorted.size() || j < expected.size()) && reported < 50) {
+    if (j == expected.size() || (i < sorted.size() && sorted[i] < expected[j])) {
+      checker.Fault("entry for record " + std::to_string(sorted[i].recno) +
+                    " does not match the record's key");
+      ++i, ++reported;
+    } else if (i == sorted.size() || expected[j] < sorted[i]) {
+      if (!unique) {
+        checker.Fault("record " + std::to_string(expected[j].recno) + " has no entry");
+        ++reported;
+      }
+      ++j;
+    } else {
+      ++i, ++j;
+    }
+  }
+}
+
+// Tag t's tree, the order of its entries and, when its keys can be computed,
+// the entries against the keys of records 1..record_count.
+IndexStatus CheckTag(CdxIndex& index, size_t t, uint32_t record_count, const RecordFetcher& fetch,
+                     std::unordered_set<uint32_t>& live, IndexCheckReport* report) {
+  const TagInfo& info = index.tag(t);
+  TagChecker checker(index.pager(), index.tree(t).info(), live, report->faults);
+  std::vector<Entry> entries;
+  checker.Walk(&entries);
+  report->entries.push_back(entries.size());
+  CheckOrder(checker, entries, info.unique);
+  if (!info.refusal.empty()) return IndexStatus::Ok();  // keys we cannot compute
+  std::vector<Entry> expected;
   std::vector<uint8_t> record;
-  for (size_t t = 0; t < index.tag_count(); ++t) {
-    const TagInfo& info = index.tag(t);
-    const cdx::TreeInfo& tree_info = index.tree(t).info();
-    TagChecker checker(pager, tree_info, live, faults);
-    std::vector<Entry> entries;
-    checker.Walk(&entries);
-    report->entries.push_back(entries.size());
-    for (size_t i = 1; i < entries.size(); ++i) {
-      if (!(entries[i - 1] < entries[i])) {
-        checker.Fault("entry " + std::to_string(i) + " (record " + std::to_string(entries[i].recno) +
-                      ") is out of order");
-      } else if (info.unique && entries[i - 1].key == entries[i].key) {
-        checker.Fault("UNIQUE key repeated for records " + std::to_string(entries[i - 1].recno) +
-                      " and " + std::to_string(entries[i].recno));
-      }
+  for (uint32_t r = 1; r <= record_count; ++r) {
+    INDEX_RETURN_IF_ERROR(fetch(r, &record));
+    std::string key;
+    bool included;
+    IndexStatus s = index.KeyOf(t, record, r, &key, &included);
+    if (!s.ok()) {
+      checker.Fault("record " + std::to_string(r) + ": " + s.text());
+      continue;
     }
-    if (!info.refusal.empty()) continue;  // keys we cannot compute
-    std::vector<Entry> expected;
-    for (uint32_t r = 1; r <= record_count; ++r) {
-      IndexStatus s = fetch(r, &record);
-      if (!s.ok()) {
-        index.UnlockRead();
-        return s;
-      }
-      std::string key;
-      bool included;
-      s = index.KeyOf(t, record, r, &key, &included);
-      if (!s.ok()) {
-        checker.Fault("record " + std::to_string(r) + ": " + s.text());
-        continue;
-      }
-      if (included) expected.push_back({key, r});
-    }
-    std::vector<Entry> sorted = entries;
-    std::sort(sorted.begin(), sorted.end());
-    std::sort(expected.begin(), expected.end());
-    // Entries that no record explains, and records whose key is missing.
-    size_t i = 0, j = 0;
-    size_t reported = 0;
-    while ((i < sorted.size() || j < expected.size()) && reported < 50) {
-      if (j == expected.size() || (i < sorted.size() && sorted[i] < expected[j])) {
-        checker.Fault("entry for record " + std::to_string(sorted[i].recno) +
-                      " does not match the record's key");
-        ++i, ++reported;
-      } else if (i == sorted.size() || expected[j] < sorted[i]) {
-        if (!info.unique) {
-          checker.Fault("record " + std::to_string(expected[j].recno) + " has no entry");
-          ++reported;
-        }
-        ++j;
-      } else {
-        ++i, ++j;
-      }
-    }
+    if (included) expected.push_back({key, r});
   }
+  std::vector<Entry> sorted = entries;
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(expected.begin(), expected.end());
+  CompareWithRecords(checker, sorted, expected, info.unique);
+  return IndexStatus::Ok();
+}
 
-  // The free list: pages inside the file, none of them live, no loop.
+// The free list: pages inside the file, none of them live, no loop. Counts
+// the live and the free pages in the report.
+IndexStatus CheckFreeList(CdxIndex& index, const std::unordered_set<uint32_t>& live,
+                          IndexCheckReport* report) {
+  cdx::Pager& pager = index.pager();
+  std::vector<std::string>& faults = report->faults;
   uint8_t head_bytes[4];
   IndexStatus s = pager.ReadBytes(4, head_bytes, sizeof head_bytes);
   uint32_t free_page = Le32(head_bytes);
@@ -213,6 +236,20 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
   }
   report->live_pages = live.size();
   report->free_pages = seen.size();
+  return s;
+}
+
+}  // namespace
+
+IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
+                       IndexCheckReport* report) {
+  INDEX_RETURN_IF_ERROR(index.LockForRead());
+  std::unordered_set<uint32_t> live = HeaderPages(index);
+  IndexStatus s = CheckDirectory(index, live, report->faults);
+  for (size_t t = 0; s.ok() && t < index.tag_count(); ++t) {
+    s = CheckTag(index, t, record_count, fetch, live, report);
+  }
+  if (s.ok()) s = CheckFreeList(index, live, report);
   index.UnlockRead();
   return s;
 }
