@@ -65,6 +65,105 @@ std::string WithSeparator(std::string dir) {
   return dir;
 }
 
+// The command line's settings, as parsed.
+struct CommandLine {
+  std::string program_dir;
+  std::vector<std::string> maps;
+  std::string on_error = "quit";
+  double lock_wait = 10;
+  tariff::RunOptions run_options;
+};
+
+// The options and their help texts, bound to cmd.
+void AddOptions(CLI::App& cli, CommandLine* cmd) {
+  cli.add_option("--program-dir", cmd->program_dir,
+                 "the program directory (Velmora.ini, tarif2017.dbf, ind_1002017.dbf, "
+                 "XQERROR.LOG); default: the executable's directory");
+  cli.add_option("--map", cmd->maps,
+                 "X:=/path or \\\\server\\share=/path: where a drive letter or UNC prefix "
+                 "of the configuration's Windows paths lives (repeatable)");
+  cli.add_option("--on-error", cmd->on_error,
+                 "how runtime error boxes are answered: ask (prompt; needs a terminal), "
+                 "default, retry or quit")
+      ->check(CLI::IsMember({"ask", "default", "retry", "quit"}));
+  cli.add_flag("--dry-run", cmd->run_options.dry_run,
+               "print the lines a real run would print and change nothing (tables, memos, "
+               "indexes, INI files, locks and journals are only read)");
+  cli.add_option("--report", cmd->run_options.report_path,
+                 "write the change report (CSV) to this file instead of the program "
+                 "directory's Tarif2017-changes.csv; with --dry-run, the rows of what would "
+                 "change go there (and nowhere without it)");
+  cli.add_option("--lock-wait", cmd->lock_wait,
+                 "seconds a step waits for another run that is updating the same practice "
+                 "(default 10); the step then fails")
+      ->check(CLI::Range(0.0, 3600.0));
+}
+
+// The steps below apply one setting; a setting that cannot be used is
+// reported on standard error and the step returns false.
+
+// Every --map: a drive letter or UNC prefix and its native directory.
+bool AddMappings(const std::vector<std::string>& maps) {
+  for (const std::string& m : maps) {
+    size_t eq = m.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
+      return false;
+    }
+    std::string prefix;
+    if (!platform::PathFromNative(m.substr(0, eq), &prefix)) {
+      std::cerr << "--map " << m << ": the prefix has no Windows-1252 form\n";
+      return false;
+    }
+    if (prefix.size() > 1 && prefix.back() == ':' && prefix.size() > 2) prefix.pop_back();
+    platform::AddPathMapping(prefix, m.substr(eq + 1));
+  }
+  return true;
+}
+
+// --program-dir as the working directory ("" keeps the executable's).
+bool SetProgramDir(const std::string& program_dir) {
+  if (program_dir.empty()) return true;
+  std::string dir;
+  if (!platform::PathFromNative(program_dir, &dir)) {
+    std::cerr << "--program-dir " << program_dir
+              << ": a character of this path has no Windows-1252 form\n";
+    return false;
+  }
+  rt::SetWorkDir(WithSeparator(dir));
+  return true;
+}
+
+// --report made absolute, as a Windows path.
+bool ResolveReportPath(tariff::RunOptions* options) {
+  if (options->report_path.empty()) return true;
+  std::error_code ec;
+  std::filesystem::path report = std::filesystem::absolute(options->report_path, ec);
+  std::string path;
+  if (ec || !platform::PathFromNative(report.string(), &path)) {
+    std::cerr << "--report " << options->report_path
+              << ": a character of this path has no Windows-1252 form\n";
+    return false;
+  }
+  options->report_path = path;
+  return true;
+}
+
+// --on-error: error boxes asked on the terminal, or answered by policy.
+bool SetErrorAnswers(const std::string& on_error) {
+  if (on_error == "ask") {
+    if (!isatty(STDIN_FILENO)) {
+      std::cerr << "--on-error ask needs a terminal on standard input\n";
+      return false;
+    }
+    return true;
+  }
+  uint32_t answer = on_error == "default" ? 1 : on_error == "retry" ? 2 : 3;
+  platform::SetErrorBoxPolicy(answer);
+  rt::SetErrorBoxFrontEnd(std::make_shared<PolicyBox>(answer));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,32 +177,8 @@ int main(int argc, char** argv) {
       "end; the error's general code (1 to 41) when an error box was answered with quit; 255 "
       "when start-up failed.\n"
       "Paths are taken in the terminal's encoding (UTF-8) and must have a Windows-1252 form."};
-  std::string program_dir;
-  std::vector<std::string> maps;
-  std::string on_error = "quit";
-  double lock_wait = 10;
-  tariff::RunOptions run_options;
-  cli.add_option("--program-dir", program_dir,
-                 "the program directory (Velmora.ini, tarif2017.dbf, ind_1002017.dbf, "
-                 "XQERROR.LOG); default: the executable's directory");
-  cli.add_option("--map", maps,
-                 "X:=/path or \\\\server\\share=/path: where a drive letter or UNC prefix "
-                 "of the configuration's Windows paths lives (repeatable)");
-  cli.add_option("--on-error", on_error,
-                 "how runtime error boxes are answered: ask (prompt; needs a terminal), "
-                 "default, retry or quit")
-      ->check(CLI::IsMember({"ask", "default", "retry", "quit"}));
-  cli.add_flag("--dry-run", run_options.dry_run,
-               "print the lines a real run would print and change nothing (tables, memos, "
-               "indexes, INI files, locks and journals are only read)");
-  cli.add_option("--report", run_options.report_path,
-                 "write the change report (CSV) to this file instead of the program "
-                 "directory's Tarif2017-changes.csv; with --dry-run, the rows of what would "
-                 "change go there (and nowhere without it)");
-  cli.add_option("--lock-wait", lock_wait,
-                 "seconds a step waits for another run that is updating the same practice "
-                 "(default 10); the step then fails")
-      ->check(CLI::Range(0.0, 3600.0));
+  CommandLine cmd;
+  AddOptions(cli, &cmd);
   try {
     cli.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -111,56 +186,15 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : tariff::kExitUsage;
   }
 
-  for (const std::string& m : maps) {
-    size_t eq = m.find('=');
-    if (eq == std::string::npos || eq == 0) {
-      std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
-      return tariff::kExitUsage;
-    }
-    std::string prefix;
-    if (!platform::PathFromNative(m.substr(0, eq), &prefix)) {
-      std::cerr << "--map " << m << ": the prefix has no Windows-1252 form\n";
-      return tariff::kExitUsage;
-    }
-    if (prefix.size() > 1 && prefix.back() == ':' && prefix.size() > 2) prefix.pop_back();
-    platform::AddPathMapping(prefix, m.substr(eq + 1));
-  }
-  if (!program_dir.empty()) {
-    std::string dir;
-    if (!platform::PathFromNative(program_dir, &dir)) {
-      std::cerr << "--program-dir " << program_dir
-                << ": a character of this path has no Windows-1252 form\n";
-      return tariff::kExitUsage;
-    }
-    rt::SetWorkDir(WithSeparator(dir));
-  }
+  if (!AddMappings(cmd.maps) || !SetProgramDir(cmd.program_dir)) return tariff::kExitUsage;
   tariff::SetUpdateLockPatience(
-      std::chrono::milliseconds(static_cast<int64_t>(lock_wait * 1000)));
+      std::chrono::milliseconds(static_cast<int64_t>(cmd.lock_wait * 1000)));
 #ifdef SIGPIPE
   signal(SIGPIPE, SIG_IGN);
 #endif
-  if (!run_options.report_path.empty()) {
-    std::error_code ec;
-    std::filesystem::path report = std::filesystem::absolute(run_options.report_path, ec);
-    std::string path;
-    if (ec || !platform::PathFromNative(report.string(), &path)) {
-      std::cerr << "--report " << run_options.report_path
-                << ": a character of this path has no Windows-1252 form\n";
-      return tariff::kExitUsage;
-    }
-    run_options.report_path = path;
-  }
-  tariff::SetRunOptions(run_options);
-  if (on_error == "ask") {
-    if (!isatty(STDIN_FILENO)) {
-      std::cerr << "--on-error ask needs a terminal on standard input\n";
-      return tariff::kExitUsage;
-    }
-  } else {
-    uint32_t answer = on_error == "default" ? 1 : on_error == "retry" ? 2 : 3;
-    platform::SetErrorBoxPolicy(answer);
-    rt::SetErrorBoxFrontEnd(std::make_shared<PolicyBox>(answer));
-  }
+  if (!ResolveReportPath(&cmd.run_options)) return tariff::kExitUsage;
+  tariff::SetRunOptions(cmd.run_options);
+  if (!SetErrorAnswers(cmd.on_error)) return tariff::kExitUsage;
 
   std::string failure;
   if (!rt::StartRuntime(app::Tarif2017Program(), &failure)) {
