@@ -28,86 +28,72 @@
 #include "tables/rollback_journal.h"
 #include "tables/table_dump.h"
 
-int main(int argc, char** argv) {
-  CLI::App app("tabletool: dump and check DBF tables with their memo and index files");
-  app.require_subcommand(1);
-  std::string dump_path;
-  std::vector<std::string> check_paths;
-  auto* dump = app.add_subcommand("dump", "write the table's dump (JSON) to stdout");
-  dump->add_option("table", dump_path, "the .dbf file")->required();
-  auto* check = app.add_subcommand("check", "validate tables; exit 1 on any fault");
-  check->add_option("tables", check_paths, "the .dbf files")->required();
-  std::string tree_dir;
-  std::vector<std::string> maps;
-  auto* tree = app.add_subcommand("check-tree", "check every table of an installation; exit 1 unless sound");
-  tree->add_option("progdir", tree_dir, "the program directory (Velmora.ini)")->required();
-  tree->add_option("--map", maps, "X:=/path or \\\\server\\share=/path: where a drive or UNC prefix of the configuration's paths lives (repeatable)");
-  std::string recover_path;
-  bool force = false;
-  auto* recover = app.add_subcommand("recover", "undo an interrupted transaction of a table");
-  recover->add_option("table", recover_path, "the .dbf file")->required();
-  recover->add_flag("--force", force, "undo even when the files changed after the transaction");
-  CLI11_PARSE(app, argc, argv);
-  // Arguments come in the terminal's encoding; the table service takes paths in
-  // the system's own.
-  auto system_path = [](const std::string& arg, std::string* path) {
-    if (platform::PathFromNative(arg, path)) return true;
-    std::cerr << arg << ": a character of this path has no Windows-1252 form\n";
-    return false;
-  };
+namespace {
 
-  if (*tree) {
-    for (const std::string& m : maps) {
-      size_t eq = m.find('=');
-      if (eq == std::string::npos || eq == 0) {
-        std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
-        return 2;
-      }
-      std::string prefix = m.substr(0, eq);
-      if (prefix.size() > 2 && prefix.back() == ':') prefix.pop_back();
-      platform::AddPathMapping(prefix, m.substr(eq + 1));
-    }
-    std::string dir;
-    if (!system_path(tree_dir, &dir)) return 2;
-    return tabletool::CheckTree(dir, std::cout);
-  }
+// Arguments come in the terminal's encoding; the table service takes paths in
+// the system's own.
+bool SystemPath(const std::string& arg, std::string* path) {
+  if (platform::PathFromNative(arg, path)) return true;
+  std::cerr << arg << ": a character of this path has no Windows-1252 form\n";
+  return false;
+}
 
-  if (*recover) {
-    std::string path;
-    if (!system_path(recover_path, &path)) return 2;
-    tables::RecoveryResult result = tables::RecoveryResult::kNone;
-    std::string detail;
-    tables::Status st = tables::DBServer::Recover(path, true, tables::LockSchemeId::kVfp,
-                                                  force, &result, &detail);
-    if (!detail.empty()) std::cout << rt::Ansi2Utf8(detail) << "\n";
-    if (result == tables::RecoveryResult::kNone && st.ok()) {
-      std::cout << recover_path << ": no journal\n";
-    }
-    if (!st.ok()) {
-      std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
-                << st.os_code() << ")\n";
+// Each command below returns the program's exit code.
+
+int CheckTreeCommand(const std::string& tree_dir, const std::vector<std::string>& maps) {
+  for (const std::string& m : maps) {
+    size_t eq = m.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      std::cerr << "--map " << m << ": expected PREFIX=/native/dir\n";
       return 2;
     }
-    return result == tables::RecoveryResult::kLive || result == tables::RecoveryResult::kRefused
-               ? 1 : 0;
+    std::string prefix = m.substr(0, eq);
+    if (prefix.size() > 2 && prefix.back() == ':') prefix.pop_back();
+    platform::AddPathMapping(prefix, m.substr(eq + 1));
   }
+  std::string dir;
+  if (!SystemPath(tree_dir, &dir)) return 2;
+  return tabletool::CheckTree(dir, std::cout);
+}
 
-  if (*dump) {
-    std::string path;
-    if (!system_path(dump_path, &path)) return 2;
-    tables::Status st = tables::DumpTable(path, std::cout);
-    if (!st.ok()) {
-      std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os "
-                << st.os_code() << ")\n";
-      return 2;
-    }
-    return 0;
+int RecoverCommand(const std::string& recover_path, bool force) {
+  std::string path;
+  if (!SystemPath(recover_path, &path)) return 2;
+  tables::RecoveryResult result = tables::RecoveryResult::kNone;
+  std::string detail;
+  tables::Status st =
+      tables::DBServer::Recover(path, true, tables::LockSchemeId::kVfp, force, &result, &detail);
+  if (!detail.empty()) std::cout << rt::Ansi2Utf8(detail) << "\n";
+  if (result == tables::RecoveryResult::kNone && st.ok()) {
+    std::cout << recover_path << ": no journal\n";
   }
+  if (!st.ok()) {
+    std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os " << st.os_code()
+              << ")\n";
+    return 2;
+  }
+  return result == tables::RecoveryResult::kLive || result == tables::RecoveryResult::kRefused ? 1
+                                                                                               : 0;
+}
+
+int DumpCommand(const std::string& dump_path) {
+  std::string path;
+  if (!SystemPath(dump_path, &path)) return 2;
+  tables::Status st = tables::DumpTable(path, std::cout);
+  if (!st.ok()) {
+    std::cerr << rt::Ansi2Utf8(st.text()) << " (code " << st.code() << ", os " << st.os_code()
+              << ")\n";
+    return 2;
+  }
+  return 0;
+}
+
+int CheckCommand(const std::vector<std::string>& check_paths) {
   int rc = 0;
   for (const std::string& arg : check_paths) {
     std::vector<std::string> faults;
     std::string path;
-    if (!system_path(arg, &path)) return 2;
+    if (!SystemPath(arg, &path)) return 2;
     const std::string journal = tables::JournalPath(path);
     if (platform::FileExists(journal)) {
       // Opening would recover it: only a report here.
@@ -124,4 +110,35 @@ int main(int argc, char** argv) {
     if (!faults.empty()) rc = 1;
   }
   return rc;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("tabletool: dump and check DBF tables with their memo and index files");
+  app.require_subcommand(1);
+  std::string dump_path;
+  std::vector<std::string> check_paths;
+  auto* dump = app.add_subcommand("dump", "write the table's dump (JSON) to stdout");
+  dump->add_option("table", dump_path, "the .dbf file")->required();
+  auto* check = app.add_subcommand("check", "validate tables; exit 1 on any fault");
+  check->add_option("tables", check_paths, "the .dbf files")->required();
+  std::string tree_dir;
+  std::vector<std::string> maps;
+  auto* tree =
+      app.add_subcommand("check-tree", "check every table of an installation; exit 1 unless sound");
+  tree->add_option("progdir", tree_dir, "the program directory (Velmora.ini)")->required();
+  tree->add_option("--map", maps,
+                   "X:=/path or \\\\server\\share=/path: where a drive or UNC prefix of the "
+                   "configuration's paths lives (repeatable)");
+  std::string recover_path;
+  bool force = false;
+  auto* recover = app.add_subcommand("recover", "undo an interrupted transaction of a table");
+  recover->add_option("table", recover_path, "the .dbf file")->required();
+  recover->add_flag("--force", force, "undo even when the files changed after the transaction");
+  CLI11_PARSE(app, argc, argv);
+  if (*tree) return CheckTreeCommand(tree_dir, maps);
+  if (*recover) return RecoverCommand(recover_path, force);
+  if (*dump) return DumpCommand(dump_path);
+  return CheckCommand(check_paths);
 }
