@@ -47,7 +47,8 @@ Rgb ColorOf(const Value& v) {
              static_cast<uint8_t>((ref >> 16) & 0xFF)};
 }
 
-void DeclareSupportClasses() {
+// HyperLabel: a name with its caption, description and help context.
+void DeclareHyperLabel() {
   rt::ClassBuilder("HyperLabel")
       .MakeWith(FactoryOf<HyperLabelObject>())
       .Method("Init",
@@ -71,7 +72,10 @@ void DeclareSupportClasses() {
       .Access("HelpContext",
               [](const ObjectRef& self, Args) { return Self<HyperLabelObject>(self).help; })
       .Register();
+}
 
+// ResourceID: a resource named or numbered.
+void DeclareResourceId() {
   rt::ClassBuilder("ResourceID")
       .MakeWith(FactoryOf<ResourceIdObject>())
       .Method("Init",
@@ -81,7 +85,10 @@ void DeclareSupportClasses() {
               })
       .Access("ID", [](const ObjectRef& self, Args) { return Self<ResourceIdObject>(self).id; })
       .Register();
+}
 
+// Font: family, point size and face name.
+void DeclareFont() {
   rt::ClassBuilder("Font")
       .MakeWith(FactoryOf<FontObject>())
       .Method("Init",
@@ -101,7 +108,10 @@ void DeclareSupportClasses() {
                 return Value::String(Self<FontObject>(self).spec.face);
               })
       .Register();
+}
 
+// Color: red, green and blue, each clamped to 0..255.
+void DeclareColor() {
   rt::ClassBuilder("Color")
       .MakeWith(FactoryOf<ColorObject>())
       .Method("Init",
@@ -123,7 +133,10 @@ void DeclareSupportClasses() {
                 return Value::Long(Self<ColorObject>(self).rgb.blue);
               })
       .Register();
+}
 
+// Brush: a solid colour (a Color, a Brush or a COLORREF).
+void DeclareBrush() {
   rt::ClassBuilder("Brush")
       .MakeWith(FactoryOf<BrushObject>())
       .Method("Init",
@@ -132,7 +145,10 @@ void DeclareSupportClasses() {
                 return SelfValue(self);
               })
       .Register();
+}
 
+// Icon: loaded from the program's resources; a missing one raises an error.
+void DeclareIcon() {
   rt::ClassBuilder("Icon")
       .MakeWith(FactoryOf<IconObject>())
       .Method("Init",
@@ -150,6 +166,15 @@ void DeclareSupportClasses() {
       .Method("Handle",
               [](const ObjectRef& self, Args) { return Value::Ptr(Self<IconObject>(self).handle); })
       .Register();
+}
+
+void DeclareSupportClasses() {
+  DeclareHyperLabel();
+  DeclareResourceId();
+  DeclareFont();
+  DeclareColor();
+  DeclareBrush();
+  DeclareIcon();
 }
 
 }  // namespace
