@@ -134,6 +134,30 @@ bool InsertSorted(tables::CdxIndex& index, size_t tag, TagKeys& keys, const std:
   return true;
 }
 
+// Every tag's key of record recno added to keys (key: scratch space).
+bool AddKeys(tables::CdxIndex* index, std::span<const uint8_t> record, uint32_t recno,
+             const std::string& path, std::string* key, std::vector<TagKeys>* keys,
+             std::string* error) {
+  for (size_t t = 0; t < keys->size(); ++t) {
+    TagKeys& tag = (*keys)[t];
+    bool included = false;
+    tables::IndexStatus ist = index->KeyOf(t, record, recno, key, &included);
+    if (!ist.ok()) {
+      *error = path + ": " + ist.text();
+      return false;
+    }
+    if (!included) continue;
+    if (key->size() != tag.length) {
+      *error = path + ": key of record " + std::to_string(recno) + " has " +
+               std::to_string(key->size()) + " bytes";
+      return false;
+    }
+    tag.bytes.insert(tag.bytes.end(), key->begin(), key->end());
+    tag.recnos.push_back(recno);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CreateTable(const std::string& path, const std::vector<FieldSpec>& fields,
@@ -209,22 +233,7 @@ bool CreateFilledTable(const std::string& path, const std::vector<FieldSpec>& fi
       std::memcpy(builder.record_, blank.data(), length);
       make(done + i, builder);
       std::span<const uint8_t> record(builder.record_, length);
-      for (size_t t = 0; t < keys.size(); ++t) {
-        bool included = false;
-        tables::IndexStatus ist = index->KeyOf(t, record, done + i + 1, &key, &included);
-        if (!ist.ok()) {
-          *error = path + ": " + ist.text();
-          return false;
-        }
-        if (!included) continue;
-        if (key.size() != keys[t].length) {
-          *error = path + ": key of record " + std::to_string(done + i + 1) + " has " +
-                   std::to_string(key.size()) + " bytes";
-          return false;
-        }
-        keys[t].bytes.insert(keys[t].bytes.end(), key.begin(), key.end());
-        keys[t].recnos.push_back(done + i + 1);
-      }
+      if (!AddKeys(index.get(), record, done + i + 1, path, &key, &keys, error)) return false;
     }
     uint32_t first = 0;
     st = table->AppendRecords(chunk.data(), n, false, &first);
