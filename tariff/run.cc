@@ -30,6 +30,45 @@ bool InvalidCode(const std::string& code) {
   return false;
 }
 
+// The data root Velmora.ini names: a laptop's server path when it has one,
+// else Commun ("" when neither is set).
+std::string DataRoot(const ini::IniFile& main_ini) {
+  std::string root = main_ini.GetString("Path", "Commun");
+  std::string server_root;
+  if (main_ini.GetString("options", "laptop") == "1") {
+    server_root = main_ini.GetString("Laptop", "pathserver");
+  }
+  if (!server_root.empty()) root = server_root;
+  return root;
+}
+
+// Both steps for one practice, each told by the practice's markers whether it
+// is due, then the separator line; false when a stop was asked for.
+bool UpdatePractice(const std::string& code, const std::string& root,
+                    const std::string& program_dir, const Progress& progress) {
+  Practice p;
+  p.code = code;
+  p.table_dir = root + "Data\\doc" + code + "\\";
+  p.program_dir = program_dir;
+  p.config_path = root + "data\\doc" + code + "\\" + "Velmora.ini";
+  ini::IniFile config(p.config_path);
+  p.config = &config;
+  RT_LINE();
+  const bool coefficients_due = config.GetString("2017", "tarif") != "1";
+  const bool key_letters_due = config.GetString("2017", "index") != "1";
+
+  RT_LINE();
+  CoefficientStep(p, coefficients_due, progress);
+  if (progress.StopRequested()) return false;
+  RT_LINE();
+  KeyLetterStep(p, key_letters_due, progress);
+  if (progress.StopRequested()) return false;
+  progress.Post(text::kSeparator);
+  progress.Pump();
+  progress.ShowLast();
+  return true;
+}
+
 }  // namespace
 
 rt::Value ModTarif06(const rt::Value& dialog) {
@@ -41,12 +80,7 @@ rt::Value ModTarif06(const rt::Value& dialog) {
 
   RT_LINE();
   ini::IniFile main_ini(program_dir + "Velmora.ini");
-  std::string root = main_ini.GetString("Path", "Commun");
-  std::string server_root;
-  if (main_ini.GetString("options", "laptop") == "1") {
-    server_root = main_ini.GetString("Laptop", "pathserver");
-  }
-  if (!server_root.empty()) root = server_root;
+  const std::string root = DataRoot(main_ini);
   if (root.empty()) {
     progress.Pump();
     progress.Post(text::kIniNotFound + program_dir + text::kIniName);
@@ -84,32 +118,10 @@ rt::Value ModTarif06(const rt::Value& dialog) {
       practices.Skip();
       continue;
     }
-    Practice p;
-    p.code = code;
-    p.table_dir = root + "Data\\doc" + code + "\\";
-    p.program_dir = program_dir;
-    p.config_path = root + "data\\doc" + code + "\\" + "Velmora.ini";
-    ini::IniFile config(p.config_path);
-    p.config = &config;
-    RT_LINE();
-    const bool coefficients_due = config.GetString("2017", "tarif") != "1";
-    const bool key_letters_due = config.GetString("2017", "index") != "1";
-
-    RT_LINE();
-    CoefficientStep(p, coefficients_due, progress);
-    if (progress.StopRequested()) {
+    if (!UpdatePractice(code, root, program_dir, progress)) {
       stopped = true;
       break;
     }
-    RT_LINE();
-    KeyLetterStep(p, key_letters_due, progress);
-    if (progress.StopRequested()) {
-      stopped = true;
-      break;
-    }
-    progress.Post(text::kSeparator);
-    progress.Pump();
-    progress.ShowLast();
     RT_LINE();
     practices.Skip();
   }
