@@ -43,71 +43,88 @@ class Parser {
     return IndexStatus::Unsupported("expression \"" + std::string(text_) + "\": " + what);
   }
 
+  bool DigitAt(size_t i) const {
+    return i < text_.size() && std::isdigit(static_cast<unsigned char>(text_[i]));
+  }
+
+  // The next token into tok_ (kEnd at the end of the text).
   IndexStatus Advance() {
     while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
     tok_ = Token();
     if (pos_ >= text_.size()) return IndexStatus::Ok();
     char c = text_[pos_];
-    if (std::isdigit(static_cast<unsigned char>(c)) ||
-        (c == '.' && pos_ + 1 < text_.size() &&
-         std::isdigit(static_cast<unsigned char>(text_[pos_ + 1])))) {
-      size_t start = pos_;
-      while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-      int decimals = 0;
-      if (pos_ < text_.size() && text_[pos_] == '.' && pos_ + 1 < text_.size() &&
-          std::isdigit(static_cast<unsigned char>(text_[pos_ + 1]))) {
+    if (DigitAt(pos_) || (c == '.' && DigitAt(pos_ + 1))) return LexNumber();
+    if (c == '\'' || c == '"' || c == '[') return LexString(c == '[' ? ']' : c);
+    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') return LexName();
+    if (c == '.') return LexDotted();
+    return LexOperator(c);
+  }
+
+  // 12, 12.5 or .5; a point without a digit after it is not the number's.
+  IndexStatus LexNumber() {
+    size_t start = pos_;
+    while (DigitAt(pos_)) ++pos_;
+    int decimals = 0;
+    if (pos_ < text_.size() && text_[pos_] == '.' && DigitAt(pos_ + 1)) {
+      ++pos_;
+      while (DigitAt(pos_)) {
         ++pos_;
-        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) {
-          ++pos_;
-          ++decimals;
-        }
+        ++decimals;
       }
-      tok_.kind = Tok::kNumber;
-      tok_.text = std::string(text_.substr(start, pos_ - start));
-      tok_.number = std::strtod(tok_.text.c_str(), nullptr);
-      tok_.decimals = decimals;
-      return IndexStatus::Ok();
     }
-    if (c == '\'' || c == '"' || c == '[') {
-      char close = c == '[' ? ']' : c;
-      size_t end = text_.find(close, pos_ + 1);
-      if (end == std::string_view::npos) return Error("unterminated string");
-      tok_.kind = Tok::kString;
-      tok_.text = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
-      pos_ = end + 1;
-      return IndexStatus::Ok();
+    tok_.kind = Tok::kNumber;
+    tok_.text = std::string(text_.substr(start, pos_ - start));
+    tok_.number = std::strtod(tok_.text.c_str(), nullptr);
+    tok_.decimals = decimals;
+    return IndexStatus::Ok();
+  }
+
+  // 'text', "text" or [text], up to the first close.
+  IndexStatus LexString(char close) {
+    size_t end = text_.find(close, pos_ + 1);
+    if (end == std::string_view::npos) return Error("unterminated string");
+    tok_.kind = Tok::kString;
+    tok_.text = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
+    pos_ = end + 1;
+    return IndexStatus::Ok();
+  }
+
+  // A field, alias or function name, upper-cased.
+  IndexStatus LexName() {
+    size_t start = pos_;
+    while (pos_ < text_.size() &&
+           (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_')) {
+      ++pos_;
     }
-    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
-      size_t start = pos_;
-      while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) ||
-                                     text_[pos_] == '_')) {
-        ++pos_;
+    tok_.kind = Tok::kName;
+    tok_.text = UpperAscii(text_.substr(start, pos_ - start));
+    return IndexStatus::Ok();
+  }
+
+  // .T. .F. .Y. .N. .AND. .OR. .NOT.
+  IndexStatus LexDotted() {
+    size_t end = text_.find('.', pos_ + 1);
+    if (end != std::string_view::npos) {
+      std::string word = UpperAscii(text_.substr(pos_ + 1, end - pos_ - 1));
+      if (word == "T" || word == "Y" || word == "F" || word == "N") {
+        tok_.kind = Tok::kLogic;
+        tok_.logic = word == "T" || word == "Y";
+        tok_.text = "." + word + ".";
+        pos_ = end + 1;
+        return IndexStatus::Ok();
       }
-      tok_.kind = Tok::kName;
-      tok_.text = UpperAscii(text_.substr(start, pos_ - start));
-      return IndexStatus::Ok();
-    }
-    if (c == '.') {
-      // .T. .F. .Y. .N. .AND. .OR. .NOT.
-      size_t end = text_.find('.', pos_ + 1);
-      if (end != std::string_view::npos) {
-        std::string word = UpperAscii(text_.substr(pos_ + 1, end - pos_ - 1));
-        if (word == "T" || word == "Y" || word == "F" || word == "N") {
-          tok_.kind = Tok::kLogic;
-          tok_.logic = word == "T" || word == "Y";
-          tok_.text = "." + word + ".";
-          pos_ = end + 1;
-          return IndexStatus::Ok();
-        }
-        if (word == "AND" || word == "OR" || word == "NOT") {
-          tok_.kind = Tok::kOp;
-          tok_.text = word;
-          pos_ = end + 1;
-          return IndexStatus::Ok();
-        }
+      if (word == "AND" || word == "OR" || word == "NOT") {
+        tok_.kind = Tok::kOp;
+        tok_.text = word;
+        pos_ = end + 1;
+        return IndexStatus::Ok();
       }
-      return Error("unexpected '.'");
     }
+    return Error("unexpected '.'");
+  }
+
+  // Operators of two characters, then of one, parentheses, comma.
+  IndexStatus LexOperator(char c) {
     static const char* const kTwo[] = {"==", "!=", "<>", "<=", ">=", "->", "**"};
     for (const char* op : kTwo) {
       if (text_.substr(pos_, 2) == op) {
