@@ -47,6 +47,106 @@ std::string CheckWidth(const FieldDesc& f) {
   }
 }
 
+// Field descriptor d read, checked and added to h->fields at offset in the
+// record; *bits is the next free bit of _NullFlags (varchar lengths, nulls).
+Status ReadField(const uint8_t* d, std::string_view file, uint32_t offset, DbfHeader* h,
+                 int* bits) {
+  FieldDesc f;
+  size_t name_len = 0;
+  while (name_len < 10 && d[name_len] != 0) ++name_len;
+  f.name.assign(reinterpret_cast<const char*>(d), name_len);
+  f.type = static_cast<char>(d[11]);
+  f.len_byte = d[16];
+  f.dec_byte = d[17];
+  f.flags = h->vfp() ? d[18] : 0;
+  if (f.type == 'C') {
+    f.length = f.len_byte + 256u * f.dec_byte;
+    f.decimals = 0;
+  } else {
+    f.length = f.len_byte;
+    f.decimals = f.dec_byte;
+  }
+  if (f.name.empty())
+    return Corrupt(file, "field " + std::to_string(h->fields.size() + 1) + " has no name");
+  std::string bad = CheckWidth(f);
+  if (!bad.empty()) return Corrupt(file, "field " + f.name + ": " + bad);
+  f.offset = offset;
+  if (h->vfp() && Le32(d + 12) != offset) {
+    return Corrupt(file, "field " + f.name + ": displacement " + std::to_string(Le32(d + 12)) +
+                             " differs from " + std::to_string(offset));
+  }
+  if (f.type == 'V' || f.type == 'Q') {
+    if (h->vfp()) f.varlen_bit = (*bits)++;
+  }
+  if (h->vfp() && (f.flags & 0x02) && f.type != '0') f.null_bit = (*bits)++;
+  if (f.type == '0') {
+    if (h->null_flags_field >= 0) return Corrupt(file, "two _NullFlags fields");
+    h->null_flags_field = static_cast<int>(h->fields.size());
+  }
+  h->fields.push_back(std::move(f));
+  return Status::Ok();
+}
+
+// The record length is the fields' (record_length: where the last one ends)
+// and _NullFlags holds every bit the fields use.
+Status CheckRecordLayout(const DbfHeader& h, uint32_t record_length, int bits,
+                         std::string_view file) {
+  if (record_length != h.record_length) {
+    return Corrupt(file, "record length " + std::to_string(h.record_length) +
+                             " is not the sum of the field lengths (" +
+                             std::to_string(record_length) + ")");
+  }
+  if (bits > 0) {
+    if (h.null_flags_field < 0)
+      return Corrupt(file, "nullable or varchar fields without _NullFlags");
+    if (static_cast<uint32_t>(bits) > h.fields[h.null_flags_field].length * 8) {
+      return Corrupt(file, "_NullFlags too short for its bits");
+    }
+  }
+  return Status::Ok();
+}
+
+// Field descriptor d written for s at offset in the record.
+Status WriteField(const FieldSpec& s, bool vfp, uint32_t offset, uint8_t* d) {
+  if (s.name.empty() || s.name.size() > 10) {
+    return Status(Status::kArgument, "bad field name '" + s.name + "'");
+  }
+  std::memcpy(d, s.name.data(), s.name.size());
+  d[11] = static_cast<uint8_t>(s.type);
+  FieldDesc probe;
+  probe.type = s.type;
+  probe.length = s.length;
+  probe.decimals = s.decimals;
+  std::string bad = CheckWidth(probe);
+  if (!bad.empty() || (s.type == 'C' && s.length > 0xFFFF)) {
+    return Status(Status::kArgument, "field " + s.name + ": " + (bad.empty() ? "too long" : bad));
+  }
+  if (vfp) PutLe32(d + 12, offset);
+  if (s.type == 'C') {
+    d[16] = static_cast<uint8_t>(s.length & 0xFF);
+    d[17] = static_cast<uint8_t>(s.length >> 8);
+  } else {
+    d[16] = static_cast<uint8_t>(s.length);
+    d[17] = static_cast<uint8_t>(s.type == 'Y' ? 4 : s.decimals);
+  }
+  if (vfp) {
+    uint8_t f = 0;
+    if (s.type == '0') f |= 0x01 | 0x04;
+    if (s.nullable) f |= 0x02;
+    if (s.binary || s.type == 'Q') f |= 0x04;
+    d[18] = f;
+  }
+  return Status::Ok();
+}
+
+// Whether a Visual FoxPro table of these fields has a memo file (flag 0x02).
+bool NeedsMemoFlag(const std::vector<FieldSpec>& specs) {
+  for (const FieldSpec& s : specs) {
+    if (s.type == 'M' || s.type == 'G' || s.type == 'W') return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 char DbfHeader::memo_kind() const {
@@ -97,57 +197,13 @@ Status ParseHeader(std::span<const uint8_t> b, std::string_view file, DbfHeader*
       break;
     }
     if (pos + 32 > h.header_length) return Corrupt(file, "field descriptors overrun the header");
-    const uint8_t* d = &b[pos];
-    FieldDesc f;
-    size_t name_len = 0;
-    while (name_len < 10 && d[name_len] != 0) ++name_len;
-    f.name.assign(reinterpret_cast<const char*>(d), name_len);
-    f.type = static_cast<char>(d[11]);
-    f.len_byte = d[16];
-    f.dec_byte = d[17];
-    f.flags = h.vfp() ? d[18] : 0;
-    if (f.type == 'C') {
-      f.length = f.len_byte + 256u * f.dec_byte;
-      f.decimals = 0;
-    } else {
-      f.length = f.len_byte;
-      f.decimals = f.dec_byte;
-    }
-    if (f.name.empty()) return Corrupt(file, "field " + std::to_string(h.fields.size() + 1) +
-                                                 " has no name");
-    std::string bad = CheckWidth(f);
-    if (!bad.empty()) return Corrupt(file, "field " + f.name + ": " + bad);
-    f.offset = offset;
-    if (h.vfp() && Le32(d + 12) != offset) {
-      return Corrupt(file, "field " + f.name + ": displacement " + std::to_string(Le32(d + 12)) +
-                               " differs from " + std::to_string(offset));
-    }
-    if (f.type == 'V' || f.type == 'Q') {
-      if (h.vfp()) f.varlen_bit = bits++;
-    }
-    if (h.vfp() && (f.flags & 0x02) && f.type != '0') f.null_bit = bits++;
-    if (f.type == '0') {
-      if (h.null_flags_field >= 0) return Corrupt(file, "two _NullFlags fields");
-      h.null_flags_field = static_cast<int>(h.fields.size());
-    }
-    offset += f.length;
-    h.fields.push_back(std::move(f));
+    TABLE_RETURN_IF_ERROR(ReadField(&b[pos], file, offset, &h, &bits));
+    offset += h.fields.back().length;
     pos += 32;
   }
   if (!terminated) return Corrupt(file, "field descriptors not terminated by 0x0D");
   if (h.fields.empty()) return Corrupt(file, "table without fields");
-  if (offset != h.record_length) {
-    return Corrupt(file, "record length " + std::to_string(h.record_length) +
-                             " is not the sum of the field lengths (" + std::to_string(offset) +
-                             ")");
-  }
-  if (bits > 0) {
-    if (h.null_flags_field < 0) return Corrupt(file, "nullable or varchar fields without _NullFlags");
-    if (static_cast<uint32_t>(bits) > h.fields[h.null_flags_field].length * 8) {
-      return Corrupt(file, "_NullFlags too short for its bits");
-    }
-  }
-  return Status::Ok();
+  return CheckRecordLayout(h, offset, bits, file);
 }
 
 Status CreateHeader(uint8_t version, const std::vector<FieldSpec>& specs, uint8_t flags,
@@ -182,47 +238,14 @@ Status CreateHeader(uint8_t version, const std::vector<FieldSpec>& specs, uint8_
   uint32_t offset = 1;
   for (size_t i = 0; i < all.size(); ++i) {
     const FieldSpec& s = all[i];
-    uint8_t* d = h + 32 + 32 * i;
-    if (s.name.empty() || s.name.size() > 10) {
-      return Status(Status::kArgument, "bad field name '" + s.name + "'");
-    }
-    std::memcpy(d, s.name.data(), s.name.size());
-    d[11] = static_cast<uint8_t>(s.type);
-    FieldDesc probe;
-    probe.type = s.type;
-    probe.length = s.length;
-    probe.decimals = s.decimals;
-    std::string bad = CheckWidth(probe);
-    if (!bad.empty() || (s.type == 'C' && s.length > 0xFFFF)) {
-      return Status(Status::kArgument, "field " + s.name + ": " + (bad.empty() ? "too long" : bad));
-    }
-    if (vfp) PutLe32(d + 12, offset);
-    if (s.type == 'C') {
-      d[16] = static_cast<uint8_t>(s.length & 0xFF);
-      d[17] = static_cast<uint8_t>(s.length >> 8);
-    } else {
-      d[16] = static_cast<uint8_t>(s.length);
-      d[17] = static_cast<uint8_t>(s.type == 'Y' ? 4 : s.decimals);
-    }
-    if (vfp) {
-      uint8_t f = 0;
-      if (s.type == '0') f |= 0x01 | 0x04;
-      if (s.nullable) f |= 0x02;
-      if (s.binary || s.type == 'Q') f |= 0x04;
-      d[18] = f;
-    }
+    TABLE_RETURN_IF_ERROR(WriteField(s, vfp, offset, h + 32 + 32 * i));
     offset += s.length;
   }
   if (offset > 0xFFFF) return Status(Status::kArgument, "record longer than 65535 bytes");
   h[32 + 32 * all.size()] = 0x0D;
   PutLe16(h + 8, static_cast<uint32_t>(header_length));
   PutLe16(h + 10, offset);
-  h[28] = static_cast<uint8_t>(flags | (vfp && [&] {
-                                 for (const FieldSpec& s : specs) {
-                                   if (s.type == 'M' || s.type == 'G' || s.type == 'W') return true;
-                                 }
-                                 return false;
-                               }() ? 0x02 : 0));
+  h[28] = static_cast<uint8_t>(flags | (vfp && NeedsMemoFlag(specs) ? 0x02 : 0));
   return Status::Ok();
 }
 
