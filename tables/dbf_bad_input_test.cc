@@ -174,7 +174,9 @@ TEST_F(BadInputTest, FieldEncodings) {
     bool ok;
     double value;
   } nums[] = {{"   -1.50", true, -1.5}, {"********", false, 0}, {"        ", true, 0},
-              {" 1.5E+03", true, 1500}, {"  12.3.4", false, 0}, {"- 1", false, 0}};
+              {" 1.5E+03", true, 1500}, {"  12.3.4", false, 0}, {"- 1", false, 0},
+              {"+.5", true, 0.5},       {"-", false, 0},        {"1e", false, 0},
+              {"1234567890123456", true, 1234567890123456.0}};
   for (const NumCase& c : nums) {
     double v = -7;
     bool blank = false;

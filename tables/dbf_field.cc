@@ -10,47 +10,42 @@
 
 namespace tables {
 
-bool ParseNumeric(std::string_view raw, double* out, bool* blank) {
-  *out = 0;
-  *blank = false;
-  size_t b = 0, e = raw.size();
-  while (b < e && (raw[b] == ' ' || raw[b] == '\0')) ++b;
-  while (e > b && (raw[e - 1] == ' ' || raw[e - 1] == '\0')) --e;
-  if (b == e) {
-    *blank = true;
-    return true;
-  }
-  // Plain decimals with up to 15 digits: one exact integer divided by an
-  // exact power of ten is the correctly rounded value. Anything else: strtod.
-  {
-    size_t i = b;
-    bool negative = false;
-    if (raw[i] == '-' || raw[i] == '+') negative = raw[i++] == '-';
-    uint64_t mantissa = 0;
-    int ndigits = 0, frac = 0;
-    bool dot = false, fast = i < e;
-    for (; i < e; ++i) {
-      char c = raw[i];
-      if (c >= '0' && c <= '9') {
-        mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
-        ++ndigits;
-        if (dot) ++frac;
-      } else if (c == '.' && !dot) {
-        dot = true;
-      } else {
-        fast = false;
-        break;
-      }
-    }
-    if (fast && ndigits > 0 && ndigits <= 15) {
-      static const double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-      double v = static_cast<double>(mantissa) / kPow10[frac];
-      *out = negative ? -v : v;
-      return true;
+namespace {
+
+// Plain decimals with up to 15 digits: one exact integer divided by an exact
+// power of ten is the correctly rounded value. False for anything else.
+bool ParsePlainDecimal(std::string_view s, double* out) {
+  size_t i = 0;
+  bool negative = false;
+  if (s[i] == '-' || s[i] == '+') negative = s[i++] == '-';
+  uint64_t mantissa = 0;
+  int ndigits = 0, frac = 0;
+  bool dot = false;
+  if (i >= s.size()) return false;
+  for (; i < s.size(); ++i) {
+    char c = s[i];
+    if (c >= '0' && c <= '9') {
+      mantissa = mantissa * 10 + static_cast<uint64_t>(c - '0');
+      ++ndigits;
+      if (dot) ++frac;
+    } else if (c == '.' && !dot) {
+      dot = true;
+    } else {
+      return false;
     }
   }
-  std::string t(raw.substr(b, e - b));
+  if (ndigits == 0 || ndigits > 15) return false;
+  static const double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  double v = static_cast<double>(mantissa) / kPow10[frac];
+  *out = negative ? -v : v;
+  return true;
+}
+
+// [sign] digits [. digits] [e [sign] digits], at least one digit before the
+// exponent, finite; read by strtod.
+bool ParseScientific(std::string_view s, double* out) {
+  std::string t(s);
   size_t i = 0;
   if (t[i] == '-' || t[i] == '+') ++i;
   bool digits = false;
@@ -78,6 +73,22 @@ bool ParseNumeric(std::string_view raw, double* out, bool* blank) {
   if (!std::isfinite(v)) return false;
   *out = v;
   return true;
+}
+
+}  // namespace
+
+bool ParseNumeric(std::string_view raw, double* out, bool* blank) {
+  *out = 0;
+  *blank = false;
+  size_t b = 0, e = raw.size();
+  while (b < e && (raw[b] == ' ' || raw[b] == '\0')) ++b;
+  while (e > b && (raw[e - 1] == ' ' || raw[e - 1] == '\0')) --e;
+  if (b == e) {
+    *blank = true;
+    return true;
+  }
+  std::string_view text = raw.substr(b, e - b);
+  return ParsePlainDecimal(text, out) || ParseScientific(text, out);
 }
 
 bool FormatNumeric(double v, uint32_t len, uint32_t dec, char* out) {
