@@ -35,11 +35,9 @@ Rgb ColorOf(const Value& v) {
   return Rgb{};
 }
 
-void DeclareDialogWindow() {
-  rt::ClassBuilder("DialogWindow")
-      .MakeWith([](const rt::Class* cls) -> ObjectRef {
-        return std::make_shared<DialogWindowObject>(cls);
-      })
+// Creation and the modal loop: Init, Show, EndDialog, Result, Handle.
+rt::ClassBuilder& DialogLoopMembers(rt::ClassBuilder& b) {
+  return b
       .Method("Init",
               [](const ObjectRef& self, Args args) {
                 RT_ROUTINE("DIALOGWINDOW:INIT", "Gui");
@@ -71,15 +69,17 @@ void DeclareDialogWindow() {
                 if (d.backend()) d.backend()->End(d.result);
                 return SelfValue(self);
               })
-      .Access("Result",
-              [](const ObjectRef& self, Args) {
-                return Value::Long(Self<DialogWindowObject>(self).result);
-              })
-      .Method("Handle",
-              [](const ObjectRef& self, Args) {
-                DialogBackend* b = DialogOf(self);
-                return Value::Ptr(b ? b->handle() : nullptr);
-              })
+      .Access("Result", [](const ObjectRef& self,
+                           Args) { return Value::Long(Self<DialogWindowObject>(self).result); })
+      .Method("Handle", [](const ObjectRef& self, Args) {
+        DialogBackend* b = DialogOf(self);
+        return Value::Ptr(b ? b->handle() : nullptr);
+      });
+}
+
+// What the dialog shows: caption, hyperlabel and icons.
+rt::ClassBuilder& DialogLookMembers(rt::ClassBuilder& b) {
+  return b
       .Access("Caption",
               [](const ObjectRef& self, Args) {
                 DialogBackend* b = DialogOf(self);
@@ -102,19 +102,27 @@ void DeclareDialogWindow() {
               [](const ObjectRef& self, Args args) {
                 Self<DialogWindowObject>(self).icon = Arg(args, 0);
                 auto icon = rt::ObjectAs<IconObject>(Arg(args, 0));
-                if (DialogBackend* b = DialogOf(self)) b->SetIcon(icon ? icon->handle : nullptr, false);
+                if (DialogBackend* b = DialogOf(self))
+                  b->SetIcon(icon ? icon->handle : nullptr, false);
                 return Arg(args, 0);
               })
       .Access("IconSm",
               [](const ObjectRef& self, Args) { return Self<DialogWindowObject>(self).icon_small; })
-      .Assign("IconSm",
-              [](const ObjectRef& self, Args args) {
-                Self<DialogWindowObject>(self).icon_small = Arg(args, 0);
-                auto icon = rt::ObjectAs<IconObject>(Arg(args, 0));
-                if (DialogBackend* b = DialogOf(self)) b->SetIcon(icon ? icon->handle : nullptr, true);
-                return Arg(args, 0);
-              })
-      .Register();
+      .Assign("IconSm", [](const ObjectRef& self, Args args) {
+        Self<DialogWindowObject>(self).icon_small = Arg(args, 0);
+        auto icon = rt::ObjectAs<IconObject>(Arg(args, 0));
+        if (DialogBackend* b = DialogOf(self)) b->SetIcon(icon ? icon->handle : nullptr, true);
+        return Arg(args, 0);
+      });
+}
+
+void DeclareDialogWindow() {
+  rt::ClassBuilder b("DialogWindow");
+  b.MakeWith(
+      [](const rt::Class* cls) -> ObjectRef { return std::make_shared<DialogWindowObject>(cls); });
+  DialogLoopMembers(b);
+  DialogLookMembers(b);
+  b.Register();
 }
 
 rt::ClassBuilder& ControlMembers(rt::ClassBuilder& b) {
