@@ -1,3 +1,6 @@
+// DBServer: opening (a dead writer's journal undone first, the structural
+// index attached), closing, CloseAll, and the table service's failures as the
+// runtime's error records. The record pointer is in dbserver_cursor.cc.
 #include "tables/dbserver.h"
 
 #include <algorithm>
