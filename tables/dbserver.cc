@@ -6,11 +6,11 @@
 #include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
-#include "tables/cdx_pager.h"
-#include "tables/dbf_field.h"
+#include "tables/cdx/cdx_pager.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbf_value.h"
-#include "tables/fpt_file.h"
-#include "tables/lock_table.h"
+#include "tables/dbf/fpt_file.h"
+#include "tables/dbf/lock_table.h"
 
 namespace tables {
 namespace {

@@ -23,11 +23,11 @@
 
 #include "runtime/error.h"
 #include "runtime/value.h"
-#include "tables/index.h"
-#include "tables/rollback_journal.h"
-#include "tables/status.h"
-#include "tables/table.h"
-#include "tables/table_journal.h"
+#include "tables/cdx/index.h"
+#include "tables/cdx/rollback_journal.h"
+#include "tables/dbf/status.h"
+#include "tables/dbf/table.h"
+#include "tables/cdx/table_journal.h"
 
 namespace tables {
 

@@ -11,10 +11,10 @@
 #include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
-#include "tables/cdx_pager.h"
+#include "tables/cdx/cdx_pager.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/fpt_file.h"
+#include "tables/dbf/fpt_file.h"
 
 namespace tables {
 namespace {

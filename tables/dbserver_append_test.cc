@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "platform/file_faults.h"
-#include "tables/cdx_check.h"
-#include "tables/cdx_pager.h"
+#include "tables/tools/cdx_check.h"
+#include "tables/cdx/cdx_pager.h"
 #include "runtime/settings.h"
-#include "tables/dbf_create.h"
+#include "tables/dbf/dbf_create.h"
 #include "tables/dbserver.h"
-#include "tables/rollback_journal.h"
+#include "tables/cdx/rollback_journal.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {

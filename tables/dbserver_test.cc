@@ -16,7 +16,7 @@
 #include "runtime/convert.h"
 #include "runtime/object.h"
 #include "runtime/settings.h"
-#include "tables/cdx_check.h"
+#include "tables/tools/cdx_check.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {

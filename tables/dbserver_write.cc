@@ -4,7 +4,7 @@
 
 #include "runtime/activation.h"
 #include "runtime/error.h"
-#include "tables/cdx_pager.h"
+#include "tables/cdx/cdx_pager.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
 

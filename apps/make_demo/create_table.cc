@@ -5,12 +5,12 @@
 #include <memory>
 
 #include "platform/file.h"
-#include "tables/cdx_tree.h"
-#include "tables/dbf_create.h"
-#include "tables/dbf_field.h"
-#include "tables/expr.h"
-#include "tables/index.h"
-#include "tables/table.h"
+#include "tables/cdx/cdx_tree.h"
+#include "tables/dbf/dbf_create.h"
+#include "tables/dbf/dbf_field.h"
+#include "tables/expr/expr.h"
+#include "tables/cdx/index.h"
+#include "tables/dbf/table.h"
 
 namespace demo {
 namespace {

@@ -8,8 +8,8 @@
 
 #include "apps/make_demo/big_tables.h"
 #include "apps/make_demo/create_table.h"
-#include "tables/cdx_check.h"
-#include "tables/dbf_field.h"
+#include "tables/tools/cdx_check.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbserver.h"
 
 namespace demo {

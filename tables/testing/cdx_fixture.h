@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "tables/digest.h"
-#include "tables/expr.h"
-#include "tables/index.h"
+#include "tables/tools/digest.h"
+#include "tables/expr/expr.h"
+#include "tables/cdx/index.h"
 
 namespace tables::testing {
 

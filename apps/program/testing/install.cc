@@ -12,9 +12,9 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
-#include "tables/cdx_check.h"
+#include "tables/tools/cdx_check.h"
 #include "tables/dbserver.h"
-#include "tables/table.h"
+#include "tables/dbf/table.h"
 #include "testing/scratch_dir.h"
 
 namespace tariff::testing {
