@@ -21,7 +21,7 @@
 
 #include "platform/file.h"
 #include "tables/dbf/dbf_header.h"
-#include "tables/expr/expr.h"
+#include "tables/dbf/record_layout.h"
 #include "tables/dbf/lock_scheme.h"
 #include "tables/dbf/status.h"
 
@@ -52,7 +52,7 @@ class Table {
   const std::vector<size_t>& visible_fields() const { return visible_; }
   // Index into fields() of the field named name (any case, trailing blanks ignored); -1.
   int FieldIndex(std::string_view name) const;
-  // The layout for key expressions (tables/expr/expr.h).
+  // The layout for key expressions (record_layout.h).
   const std::vector<IndexField>& index_fields() const { return index_fields_; }
   uint32_t record_length() const { return header_.record_length; }
   bool shared() const { return options_.shared; }
