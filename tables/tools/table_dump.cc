@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "platform/cp1252.h"
-#include "runtime/convert.h"
+#include "tables/dbf/key_codec.h"
 #include "tables/tools/cdx_check.h"
 #include "tables/dbf/dbf_field.h"
 #include "tables/dbf_value.h"
@@ -126,7 +126,7 @@ void AddFieldValue(Table& t, size_t fi, const std::vector<uint8_t>& rec,
     (*out)["text"] = Text(head);
     (*out)["truncated"] = text.size() > kMemoHead;
   } else if (v.IsDate()) {
-    (*out)["value"] = v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate());
+    (*out)["value"] = v.GetDate().empty() ? std::string() : DtosFromJulian(v.GetDate().julian);
   } else if (f.type == 'L') {
     int l = ParseLogical(rec[f.offset]);
     (*out)["value"] = l == 1 ? Json(true) : l == 0 ? Json(false) : Json(nullptr);
