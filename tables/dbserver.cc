@@ -41,16 +41,16 @@ uint32_t SubCodeOf(Status::Code code) {
 class TableMemoReader : public MemoReader {
  public:
   explicit TableMemoReader(Table* t) : table_(t) {}
-  IndexStatus ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override {
+  Status ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override {
     out->clear();
     const FieldDesc& f = table_->fields()[field];
     uint32_t block = 0;
-    if (!MemoBlock(f, bytes.data(), &block)) return IndexStatus::Corruption("bad memo pointer");
-    if (block == 0) return IndexStatus::Ok();
-    if (!table_->memo()) return IndexStatus::Corruption("no memo file");
+    if (!MemoBlock(f, bytes.data(), &block)) return Status::Corruption("bad memo pointer");
+    if (block == 0) return Status::Ok();
+    if (!table_->memo()) return Status::Corruption("no memo file");
     Status st = table_->memo()->Read(block, out);
-    if (!st.ok()) return IndexStatus::Corruption(st.text());
-    return IndexStatus::Ok();
+    if (!st.ok()) return Status::Corruption(st.text());
+    return Status::Ok();
   }
 
  private:
@@ -142,8 +142,8 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
     io.lock_offset = lock.offset;
     io.lock_length = lock.length;
     io.memo = s->memo_reader_.get();
-    IndexStatus is = CdxIndex::Open(s->cdx_file_.get(), cdx, t.index_fields(), io, &s->index_);
-    if (!is.ok()) return Status::FromIndex(is, cdx);
+    Status is = CdxIndex::Open(s->cdx_file_.get(), cdx, t.index_fields(), io, &s->index_);
+    if (!is.ok()) return is.WithFile(cdx);
     if (s->index_->tag_count() > 0) s->order_ = 0;
     JournalFile* journalled = s->cdx_file_.get();
     s->index_->pager().set_before_commit(
@@ -258,14 +258,14 @@ Status DBServer::TopOrBottom(bool top) {
       if (!Hidden()) return Status::Ok();
     }
   } else {
-    IndexStatus is = top ? index_->First(order_, &cursor_) : index_->Last(order_, &cursor_);
+    Status is = top ? index_->First(order_, &cursor_) : index_->Last(order_, &cursor_);
     while (is.ok() && cursor_.valid) {
       TABLE_RETURN_IF_ERROR(Load(cursor_.recno));
       cursor_synced_ = true;
       if (!Hidden()) return Status::Ok();
       is = top ? index_->Next(&cursor_) : index_->Prev(&cursor_);
     }
-    if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+    if (!is.ok()) return is.WithFile(index_->file_name());
   }
   GoPhantom();
   bof_ = true;
@@ -275,8 +275,8 @@ Status DBServer::TopOrBottom(bool top) {
 Status DBServer::SyncCursor() {
   if (cursor_synced_ || eof_) return Status::Ok();
   bool found = false;
-  IndexStatus is = index_->Locate(order_, recno_, record_, &cursor_, &found);
-  if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+  Status is = index_->Locate(order_, recno_, record_, &cursor_, &found);
+  if (!is.ok()) return is.WithFile(index_->file_name());
   if (!found) cursor_.valid = false;
   cursor_synced_ = true;
   return Status::Ok();
@@ -309,13 +309,13 @@ Status DBServer::StepNatural(int dir) {
 }
 
 Status DBServer::StepOrdered(int dir) {
-  IndexStatus is;
+  Status is;
   if (dir < 0 && eof_) {
     is = index_->Last(order_, &cursor_);
   } else {
     TABLE_RETURN_IF_ERROR(SyncCursor());
     if (!cursor_.valid) {
-      is = dir > 0 ? IndexStatus::Ok() : index_->First(order_, &cursor_);
+      is = dir > 0 ? Status::Ok() : index_->First(order_, &cursor_);
     } else {
       is = dir > 0 ? index_->Next(&cursor_) : index_->Prev(&cursor_);
     }
@@ -326,7 +326,7 @@ Status DBServer::StepOrdered(int dir) {
     if (!Hidden()) return Status::Ok();
     is = dir > 0 ? index_->Next(&cursor_) : index_->Prev(&cursor_);
   }
-  if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+  if (!is.ok()) return is.WithFile(index_->file_name());
   if (dir > 0) {
     GoPhantom();
     return Status::Ok();
@@ -471,7 +471,7 @@ Status DBServer::DoSeek(const rt::Value& key) {
     return Status(Status::kDataType, "Seek: key of an unusable type", 0, table_->path());
   }
   std::string k;
-  IndexStatus is = index_->SeekKey(order_, ev, &k);
+  Status is = index_->SeekKey(order_, ev, &k);
   bool found = false;
   if (is.ok()) is = index_->Seek(order_, k, &cursor_, &found);
   while (is.ok() && found && cursor_.valid && cursor_.key.compare(0, k.size(), k) == 0) {
@@ -483,7 +483,7 @@ Status DBServer::DoSeek(const rt::Value& key) {
     }
     is = index_->Next(&cursor_);
   }
-  if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+  if (!is.ok()) return is.WithFile(index_->file_name());
   GoPhantom();
   return Status::Ok();
 }

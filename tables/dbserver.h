@@ -159,7 +159,7 @@ class DBServer {
   Status CheckWritable();
   // One index change: all of it or none of it in the pager; the caller
   // undoes the transaction when it fails.
-  Status IndexChange(const std::function<IndexStatus()>& change);
+  Status IndexChange(const std::function<Status()>& change);
 
   // Write transactions (rollback_journal.h). A record transaction begins at
   // the first change of a record (Append, FieldPut, Delete, Recall) and ends

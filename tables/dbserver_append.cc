@@ -121,8 +121,8 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
   if (index_) {
     // The journal saves every index page before it changes: pages may be
     // written before the end of the append.
-    IndexStatus is = index_->BeginUpdate(true);
-    if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
+    Status is = index_->BeginUpdate(true);
+    if (!is.ok()) return undo(is.WithFile(index_->file_name()));
     index_batch = true;
   }
 
@@ -181,16 +181,16 @@ Status DBServer::DoAppendDB(DBServer& source, const AppendSpec& spec) {
         st = dst.AppendRecords(out.data(), built, false, &first);
         if (!st.ok()) return undo(st);
         if (index_) {
-          IndexStatus is = index_->AppendRecords(first, out.data(), built, dst_len);
-          if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
+          Status is = index_->AppendRecords(first, out.data(), built, dst_len);
+          if (!is.ok()) return undo(is.WithFile(index_->file_name()));
         }
       }
       next += got;
     }
     if (index_batch) {
-      IndexStatus is = index_->EndUpdate();
+      Status is = index_->EndUpdate();
       index_batch = false;
-      if (!is.ok()) return undo(Status::FromIndex(is, index_->file_name()));
+      if (!is.ok()) return undo(is.WithFile(index_->file_name()));
     }
   } catch (...) {
     undo(Status::Ok());

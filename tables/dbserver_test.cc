@@ -145,8 +145,8 @@ void ExpectIndexSound(DBServer& db) {
                          [&](uint32_t r, std::vector<uint8_t>* record) {
                            record->resize(db.table().record_length());
                            return db.table().ReadRecord(r, record->data()).ok()
-                                      ? IndexStatus::Ok()
-                                      : IndexStatus::Corruption("unreadable record");
+                                      ? Status::Ok()
+                                      : Status::Corruption("unreadable record");
                          },
                          &report)
                   .ok());

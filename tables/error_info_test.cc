@@ -27,26 +27,26 @@ TEST(ErrorInfoTest, EveryFailureKeepsItsCodesTextFileAndRetryAnswer) {
   const std::string kTable = "C:\\DATA\\IND_100.DBF";
   const Case kCases[] = {
       // Failures of an index, named by the index file.
-      {"index corruption", [&] { return Status::FromIndex(IndexStatus::Corruption("t"), kIndex); },
+      {"index corruption", [&] { return Status::Corruption("t").WithFile(kIndex); },
        rt::kGenCorruption, 1012, 0, false, "C:\\DATA\\IND_100.CDX"},
       {"index lock",
-       [&] { return Status::FromIndex(IndexStatus::Io(IndexStatus::kLock, "t", 0), kIndex); },
+       [&] { return Status::Io(Status::kLock, "t", 0).WithFile(kIndex); },
        rt::kGenLock, 1038, 0, true, "C:\\DATA\\IND_100.CDX"},
       {"index read, sharing violation",
-       [&] { return Status::FromIndex(IndexStatus::Io(IndexStatus::kRead, "t", 32), kIndex); },
+       [&] { return Status::Io(Status::kRead, "t", 32).WithFile(kIndex); },
        rt::kGenRead, 1010, 32, true, "C:\\DATA\\IND_100.CDX"},
       {"index read, lock violation",
-       [&] { return Status::FromIndex(IndexStatus::Io(IndexStatus::kRead, "t", 33), kIndex); },
+       [&] { return Status::Io(Status::kRead, "t", 33).WithFile(kIndex); },
        rt::kGenRead, 1010, 33, true, "C:\\DATA\\IND_100.CDX"},
       {"index write, disk full",
-       [&] { return Status::FromIndex(IndexStatus::Io(IndexStatus::kWrite, "t", 112), kIndex); },
+       [&] { return Status::Io(Status::kWrite, "t", 112).WithFile(kIndex); },
        rt::kGenWrite, 1011, 112, false, "C:\\DATA\\IND_100.CDX"},
       {"index unsupported",
-       [&] { return Status::FromIndex(IndexStatus::Unsupported("t"), kIndex); },
+       [&] { return Status::Unsupported("t").WithFile(kIndex); },
        rt::kGenUnsupported, 0, 0, false, "C:\\DATA\\IND_100.CDX"},
-      {"index data type", [&] { return Status::FromIndex(IndexStatus::DataType("t"), kIndex); },
+      {"index data type", [&] { return Status::DataType("t").WithFile(kIndex); },
        rt::kGenDataType, 1020, 0, false, "C:\\DATA\\IND_100.CDX"},
-      {"index argument", [&] { return Status::FromIndex(IndexStatus::Argument("t"), kIndex); },
+      {"index argument", [&] { return Status::Argument("t").WithFile(kIndex); },
        rt::kGenArg, 0, 0, false, "C:\\DATA\\IND_100.CDX"},
       // Failures of the table.
       {"open refused", [&] { return Status(Status::kOpen, "t", 32, "C:\\DATA\\OTHER.DBF"); },
@@ -83,7 +83,7 @@ TEST(ErrorInfoTest, EveryFailureKeepsItsCodesTextFileAndRetryAnswer) {
     EXPECT_EQ(c.file_name, info.file_name);
   }
   // Success stays success on its way up from an index, naming no file.
-  Status ok = Status::FromIndex(IndexStatus::Ok(), kIndex);
+  Status ok = Status::Ok().WithFile(kIndex);
   EXPECT_TRUE(ok.ok());
   EXPECT_EQ("", ok.file());
   EXPECT_EQ("", ok.text());

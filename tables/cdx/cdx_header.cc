@@ -25,10 +25,10 @@ bool PoolText(const uint8_t* pool, uint32_t pos, uint32_t len, std::string* out)
 
 }  // namespace
 
-IndexStatus ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
+Status ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
                            const std::string& where, TagHeader* out) {
   std::string at = where + ", tag header at offset " + std::to_string(offset);
-  if (bytes.size() < kHeaderSize) return IndexStatus::Corruption(at + ": cut short by end of file");
+  if (bytes.size() < kHeaderSize) return Status::Corruption(at + ": cut short by end of file");
   const uint8_t* p = bytes.data();
   TagHeader& h = *out;
   h = TagHeader();
@@ -48,9 +48,9 @@ IndexStatus ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
   const uint8_t* pool = p + kPoolOffset;
   if (!PoolText(pool, key_pos, key_len, &h.key_expr) ||
       !PoolText(pool, for_pos, for_len, &h.for_expr)) {
-    return IndexStatus::Corruption(at + ": expression outside the header");
+    return Status::Corruption(at + ": expression outside the header");
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 void BuildTagHeader(const TagHeader& h, std::span<uint8_t> bytes) {

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "tables/dbf/index_status.h"
+#include "tables/dbf/status.h"
 
 namespace tables::cdx {
 
@@ -38,7 +38,7 @@ struct TagHeader {
 };
 
 // Parses a header read at `offset`; `where` names the file for error texts.
-IndexStatus ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
+Status ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
                            const std::string& where, TagHeader* out);
 
 // Lays out a header as this engine creates one (expressions in the pool, key

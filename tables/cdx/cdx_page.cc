@@ -62,7 +62,7 @@ std::string Where(const std::string& where, uint32_t offset) {
 // as it goes (counts within the key, key bytes clear of the entry area).
 class LeafReader {
  public:
-  IndexStatus Open(const uint8_t* page, uint32_t n, uint32_t key_length, uint8_t filler,
+  Status Open(const uint8_t* page, uint32_t n, uint32_t key_length, uint8_t filler,
                    const std::string& where, uint32_t offset) {
     p_ = page;
     key_length_ = key_length;
@@ -75,10 +75,10 @@ class LeafReader {
     entry_bytes_ = p_[23];
     if (entry_bytes_ < 1 || entry_bytes_ > 8 || rec_bits_ > 32 || dup_bits_ > 16 ||
         trail_bits > 16 || rec_bits_ + dup_bits_ + trail_bits > 8 * entry_bytes_) {
-      return IndexStatus::Corruption(Where(where, offset) + ": invalid leaf bit widths");
+      return Status::Corruption(Where(where, offset) + ": invalid leaf bit widths");
     }
     if (n * entry_bytes_ > kPageSize - kLeafHeaderSize) {
-      return IndexStatus::Corruption(Where(where, offset) + ": " + std::to_string(n) +
+      return Status::Corruption(Where(where, offset) + ": " + std::to_string(n) +
                                      " keys exceed the page capacity");
     }
     rec_mask_ = rec_bits_ == 32 ? 0xFFFFFFFFull : ((1ull << rec_bits_) - 1);
@@ -86,7 +86,7 @@ class LeafReader {
     trail_mask_ = (1ull << trail_bits) - 1;
     entry_mask_ = entry_bytes_ == 8 ? ~0ull : ((1ull << (8 * entry_bytes_)) - 1);
     entries_end_ = kLeafHeaderSize + n * entry_bytes_;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
   // The next entry as it lies in the page: its record number, the bytes it
@@ -99,17 +99,17 @@ class LeafReader {
   // Expands the next entry into key, whose key_length bytes must hold the
   // previous entry's key (the first entry shares nothing); *shared receives
   // how many leading bytes it kept.
-  IndexStatus Next(char* key, uint32_t* recno, uint32_t* shared = nullptr) {
+  Status Next(char* key, uint32_t* recno, uint32_t* shared = nullptr) {
     Entry entry;
-    INDEX_RETURN_IF_ERROR(Peek(&entry));
+    TABLE_RETURN_IF_ERROR(Peek(&entry));
     Take(entry, key);
     *recno = entry.recno;
     if (shared != nullptr) *shared = entry.dup;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
   // The next entry, checked, without expanding it.
-  IndexStatus Peek(Entry* entry) const {
+  Status Peek(Entry* entry) const {
     const uint8_t* e = p_ + kLeafHeaderSize + i_ * entry_bytes_;
     uint64_t v = 0;
     if (e + 8 <= p_ + kPageSize) {
@@ -122,18 +122,18 @@ class LeafReader {
     uint32_t dup = i_ == 0 ? 0 : static_cast<uint32_t>((v >> rec_bits_) & dup_mask_);
     uint32_t trail = static_cast<uint32_t>((v >> (rec_bits_ + dup_bits_)) & trail_mask_);
     if (dup + trail > key_length_) {
-      return IndexStatus::Corruption(Where(*where_, offset_) + ": entry " + std::to_string(i_) +
+      return Status::Corruption(Where(*where_, offset_) + ": entry " + std::to_string(i_) +
                                      " has counts beyond the key length");
     }
     uint32_t fresh = key_length_ - dup - trail;
     if (suffix_end_ < entries_end_ + fresh) {
-      return IndexStatus::Corruption(Where(*where_, offset_) + ": key bytes overlap the entries");
+      return Status::Corruption(Where(*where_, offset_) + ": key bytes overlap the entries");
     }
     entry->dup = dup;
     entry->fresh = fresh;
     entry->trail = trail;
     entry->bytes = p_ + suffix_end_ - fresh;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
   // Expands the entry Peek gave into key (holding the predecessor's key).
@@ -210,22 +210,22 @@ void Node::SetKey(size_t i, std::string_view key, uint32_t recno) {
 }
 
 // Entries must ascend strictly by (key, record number) within a page.
-IndexStatus CheckOrder(const Node& node, const std::string& where, uint32_t offset) {
+Status CheckOrder(const Node& node, const std::string& where, uint32_t offset) {
   for (size_t i = 1; i < node.size(); ++i) {
     int c = std::memcmp(node.keys.data() + (i - 1) * node.key_length,
                         node.keys.data() + i * node.key_length, node.key_length);
     if (c > 0 || (c == 0 && node.recnos[i - 1] >= node.recnos[i])) {
-      return IndexStatus::Corruption(Where(where, offset) + ": keys out of order at entry " +
+      return Status::Corruption(Where(where, offset) + ": keys out of order at entry " +
                                      std::to_string(i));
     }
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+Status DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                        uint8_t filler, const std::string& where, Node* out) {
   if (page.size() < kPageSize) {
-    return IndexStatus::Corruption(Where(where, offset) + ": page cut short by end of file");
+    return Status::Corruption(Where(where, offset) + ": page cut short by end of file");
   }
   const uint8_t* p = page.data();
   Node& node = *out;
@@ -238,22 +238,22 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
   node.left = Le32(p + 4);
   node.right = Le32(p + 8);
   if (node.attributes > 3) {
-    return IndexStatus::Corruption(Where(where, offset) + ": unknown page attribute " +
+    return Status::Corruption(Where(where, offset) + ": unknown page attribute " +
                                    std::to_string(node.attributes));
   }
   if (key_length == 0 || key_length > kMaxKeyLength) {
-    return IndexStatus::Corruption(Where(where, offset) + ": key length " +
+    return Status::Corruption(Where(where, offset) + ": key length " +
                                    std::to_string(key_length) + " out of range");
   }
   node.keys.reserve(static_cast<size_t>(n) * key_length);
   node.recnos.reserve(n);
   if (!node.leaf()) {
     if (n > InteriorCapacity(key_length)) {
-      return IndexStatus::Corruption(Where(where, offset) + ": " + std::to_string(n) +
+      return Status::Corruption(Where(where, offset) + ": " + std::to_string(n) +
                                      " keys exceed the page capacity");
     }
     if (n == 0) {
-      return IndexStatus::Corruption(Where(where, offset) + ": interior page without keys");
+      return Status::Corruption(Where(where, offset) + ": interior page without keys");
     }
     node.children.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
@@ -266,14 +266,14 @@ IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t 
   }
 
   LeafReader reader;
-  INDEX_RETURN_IF_ERROR(reader.Open(p, n, key_length, filler, where, offset));
+  TABLE_RETURN_IF_ERROR(reader.Open(p, n, key_length, filler, where, offset));
   // Keys are expanded in place: each starts as a copy of its predecessor.
   node.keys.resize(static_cast<size_t>(n) * key_length);
   node.recnos.resize(n);
   char* out_key = node.keys.data();
   for (uint32_t i = 0; i < n; ++i, out_key += key_length) {
     if (i > 0) std::memcpy(out_key, out_key - key_length, key_length);
-    IndexStatus s = reader.Next(out_key, &node.recnos[i]);
+    Status s = reader.Next(out_key, &node.recnos[i]);
     if (!s.ok()) {
       node.keys.clear();
       node.recnos.clear();
@@ -290,26 +290,26 @@ bool EntryAtOrAfter(std::string_view key, uint32_t recno, std::string_view sough
   return c > 0 || (c == 0 && recno >= sought_recno);
 }
 
-IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                      uint8_t filler, const std::string& where, std::string_view key,
                      uint32_t recno, LeafHit* hit) {
   if (page.size() < kPageSize) {
-    return IndexStatus::Corruption(Where(where, offset) + ": page cut short by end of file");
+    return Status::Corruption(Where(where, offset) + ": page cut short by end of file");
   }
   const uint8_t* p = page.data();
   hit->attributes = Le16(p);
   hit->size = Le16(p + 2);
   hit->right = Le32(p + 8);
   if (hit->attributes > 3 || !(hit->attributes & kAttrLeaf)) {
-    return IndexStatus::Corruption(Where(where, offset) + ": not a leaf page (attribute " +
+    return Status::Corruption(Where(where, offset) + ": not a leaf page (attribute " +
                                    std::to_string(hit->attributes) + ")");
   }
   if (key_length == 0 || key_length > kMaxKeyLength) {
-    return IndexStatus::Corruption(Where(where, offset) + ": key length " +
+    return Status::Corruption(Where(where, offset) + ": key length " +
                                    std::to_string(key_length) + " out of range");
   }
   LeafReader reader;
-  INDEX_RETURN_IF_ERROR(reader.Open(p, hit->size, key_length, filler, where, offset));
+  TABLE_RETURN_IF_ERROR(reader.Open(p, hit->size, key_length, filler, where, offset));
   // The key is expanded in place, each entry over its predecessor. `matched`
   // counts the leading bytes the predecessor shares with the sought key while
   // it sorts before it: an entry that keeps more bytes than that from its
@@ -321,7 +321,7 @@ IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t ke
   uint32_t previous_recno = 0;
   for (uint32_t i = 0; i < hit->size; ++i) {
     LeafReader::Entry e;
-    INDEX_RETURN_IF_ERROR(reader.Peek(&e));
+    TABLE_RETURN_IF_ERROR(reader.Peek(&e));
     if (i > 0) {
       // Against the predecessor's bytes from the first one this entry changes.
       int order = 0;
@@ -332,7 +332,7 @@ IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t ke
         order = int{filler} - int{static_cast<uint8_t>(current[e.dup + e.fresh + j])};
       }
       if (order < 0 || (order == 0 && previous_recno >= e.recno)) {
-        return IndexStatus::Corruption(Where(where, offset) + ": keys out of order at entry " +
+        return Status::Corruption(Where(where, offset) + ": keys out of order at entry " +
                                        std::to_string(i));
       }
     }
@@ -357,12 +357,12 @@ IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t ke
       hit->index = i;
       hit->key.assign(current, key_length);
       hit->recno = e.recno;
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     previous_recno = e.recno;
   }
   hit->index = hit->size;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 bool NodeFits(const Node& node, uint8_t filler) {

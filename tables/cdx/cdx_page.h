@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tables/dbf/byte_order.h"
-#include "tables/dbf/index_status.h"
+#include "tables/dbf/status.h"
 
 namespace tables::cdx {
 
@@ -66,7 +66,7 @@ inline uint32_t InteriorCapacity(uint32_t key_length) {
 }
 
 // Decodes a page; `where` names the tag and file for error texts.
-IndexStatus DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+Status DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                        uint8_t filler, const std::string& where, Node* out);
 
 // True when the entry (key, recno) sorts at or after (sought, sought_recno):
@@ -87,7 +87,7 @@ struct LeafHit {
   std::string key;           // the entry's key and record number (index < size)
   uint32_t recno = 0;
 };
-IndexStatus ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
+Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
                      uint8_t filler, const std::string& where, std::string_view key,
                      uint32_t recno, LeafHit* hit);
 

@@ -30,7 +30,7 @@ TEST(CdxPageTest, DecodesTheWorkedNumericLeaf) {
   const uint8_t suffix[] = {0xc0, 0x40, 0x0f, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
   std::copy(std::begin(suffix), std::end(suffix), page.end() - 9);
   Node node;
-  IndexStatus s = DecodeNode(page, 4096, 8, 0x00, "t.cdx, tag N", &node);
+  Status s = DecodeNode(page, 4096, 8, 0x00, "t.cdx, tag N", &node);
   ASSERT_TRUE(s.ok()) << s.text();
   ASSERT_EQ(node.size(), 2u);
   EXPECT_EQ(node.recnos[0], 2u);
@@ -72,7 +72,7 @@ TEST(CdxPageTest, LeafRoundTripsAcrossKeyLengthsAndRecordNumbers) {
       std::array<uint8_t, kPageSize> page;
       EncodeNode(node, ' ', page);
       Node back;
-      IndexStatus s = DecodeNode(page, 2048, key_length, ' ', "x", &back);
+      Status s = DecodeNode(page, 2048, key_length, ' ', "x", &back);
       ASSERT_TRUE(s.ok()) << s.text();
       EXPECT_EQ(back.keys, node.keys);
       EXPECT_EQ(back.recnos, node.recnos);
@@ -128,8 +128,8 @@ TEST(CdxPageTest, SearchingALeafFindsEntriesOutOfOrder) {
   LeafHit hit;
   ASSERT_TRUE(ScanLeaf(page, 4096, 4, ' ', "t.cdx, tag X", "ABD", 0, &hit).ok());
   EXPECT_EQ(hit.index, 1u);  // found before the damage
-  IndexStatus s = ScanLeaf(page, 4096, 4, ' ', "t.cdx, tag X", "ZZZZ", 0, &hit);
-  EXPECT_EQ(s.code(), IndexStatus::kCorruption);
+  Status s = ScanLeaf(page, 4096, 4, ' ', "t.cdx, tag X", "ZZZZ", 0, &hit);
+  EXPECT_EQ(s.code(), Status::kCorruption);
   EXPECT_NE(s.text().find("t.cdx, tag X, page at offset 4096"), std::string::npos) << s.text();
   EXPECT_NE(s.text().find("out of order"), std::string::npos) << s.text();
 }
@@ -175,9 +175,9 @@ TEST(CdxPageTest, DamagedPagesAreCorruptionNamingThePage) {
     std::array<uint8_t, kPageSize> page = good;
     page[c.at] = c.value;
     Node out;
-    IndexStatus s = DecodeNode(page, 3584, 10, ' ', "t.cdx, tag CODE", &out);
+    Status s = DecodeNode(page, 3584, 10, ' ', "t.cdx, tag CODE", &out);
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.code(), IndexStatus::kCorruption);
+    EXPECT_EQ(s.code(), Status::kCorruption);
     EXPECT_NE(s.text().find("tag CODE, page at offset 3584"), std::string::npos) << s.text();
   }
 }

@@ -35,12 +35,12 @@ constexpr size_t kSpillPages = 512;
 constexpr size_t kMaxRunPages = 256;
 constexpr uint32_t kMaxGapPages = 2;
 
-IndexStatus ReadError(const std::string& file, uint32_t os_code) {
-  return IndexStatus::Io(IndexStatus::kRead, file + ": read error", os_code);
+Status ReadError(const std::string& file, uint32_t os_code) {
+  return Status::Io(Status::kRead, file + ": read error", os_code);
 }
 
-IndexStatus WriteError(const std::string& file, uint32_t os_code) {
-  return IndexStatus::Io(IndexStatus::kWrite, file + ": write error", os_code);
+Status WriteError(const std::string& file, uint32_t os_code) {
+  return Status::Io(Status::kWrite, file + ": write error", os_code);
 }
 
 }  // namespace
@@ -61,24 +61,24 @@ void Pager::SetCacheLimits(size_t decoded_pages, size_t raw_pages) {
   max_raw_ = std::max<size_t>(raw_pages, 1);
 }
 
-IndexStatus Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
+Status Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
   if (cache_only_) {
-    return IndexStatus::Io(IndexStatus::kRead,
+    return Status::Io(Status::kRead,
                            file_name_ + ": offset " + std::to_string(offset) + " is not cached", 0);
   }
   size_t got = 0;
   platform::OsStatus s = file_->ReadAt(offset, buffer, n, &got);
   if (!s.ok()) return ReadError(file_name_, s.code());
   if (got != n) {
-    return IndexStatus::Corruption(file_name_ + ": offset " + std::to_string(offset) +
+    return Status::Corruption(file_name_ + ": offset " + std::to_string(offset) +
                                    " lies beyond the end of the file");
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::Revalidate(bool for_write) {
+Status Pager::Revalidate(bool for_write) {
   uint8_t bytes[8];
-  INDEX_RETURN_IF_ERROR(ReadBytes(4, bytes, sizeof bytes));
+  TABLE_RETURN_IF_ERROR(ReadBytes(4, bytes, sizeof bytes));
   uint32_t free_head = Le32(bytes);
   uint32_t counter = Be32(bytes + 4);
   bool moved = !header_known_ || free_head != free_head_ || counter != counter_;
@@ -97,19 +97,19 @@ IndexStatus Pager::Revalidate(bool for_write) {
   header_known_ = true;
   file_size_ = size;
   alloc_end_ = size;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::Unchanged(bool* same) {
+Status Pager::Unchanged(bool* same) {
   *same = false;
-  if (!header_known_ || changed_) return IndexStatus::Ok();
+  if (!header_known_ || changed_) return Status::Ok();
   uint8_t bytes[8];
   size_t got = 0;
   platform::OsStatus s = file_->ReadAt(4, bytes, sizeof bytes, &got);
   if (!s.ok()) return ReadError(file_name_, s.code());
   *same = got == sizeof bytes && Le32(bytes) == free_head_ && Be32(bytes + 4) == counter_;
   if (*same) ++stats_.reads_without_lock;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 void Pager::DropCache() {
@@ -132,45 +132,45 @@ void Pager::DropCache() {
   ++generation_;
 }
 
-IndexStatus Pager::CheckPageOffset(uint32_t offset, const std::string& where) const {
+Status Pager::CheckPageOffset(uint32_t offset, const std::string& where) const {
   if (offset % kPageSize != 0 || offset < kHeaderSize ||
       static_cast<uint64_t>(offset) + kPageSize > alloc_end_) {
-    return IndexStatus::Corruption(where + ": page pointer " + std::to_string(offset) +
+    return Status::Corruption(where + ": page pointer " + std::to_string(offset) +
                                    " lies outside the file");
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
+Status Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
                        const std::string& where, Node** out) {
   auto it = cache_.find(offset);
   if (it != cache_.end()) {
     *out = &it->second->node;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
-  INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+  TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
   if (freed_.count(offset)) {
-    return IndexStatus::Corruption(where + ": page at offset " + std::to_string(offset) +
+    return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
                                    " is on the free list");
   }
   std::array<uint8_t, kPageSize> page;
   const uint8_t* bytes = RawPage(offset);
   if (bytes == nullptr && read_ahead_ > 1) {
-    INDEX_RETURN_IF_ERROR(ReadAhead(offset));
+    TABLE_RETURN_IF_ERROR(ReadAhead(offset));
     bytes = RawPage(offset);
   }
   if (bytes == nullptr) {
-    INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+    TABLE_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
     bytes = page.data();
   }
   auto entry = std::make_unique<Entry>();
-  INDEX_RETURN_IF_ERROR(DecodeNode(std::span<const uint8_t>(bytes, kPageSize), offset, key_length,
+  TABLE_RETURN_IF_ERROR(DecodeNode(std::span<const uint8_t>(bytes, kPageSize), offset, key_length,
                                    filler, where, &entry->node));
   if (bytes == page.data()) KeepRaw(offset, bytes);
   entry->filler = filler;
   *out = &entry->node;
   cache_.emplace(offset, std::move(entry));
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 Node* Pager::Cached(uint32_t offset) {
@@ -178,49 +178,49 @@ Node* Pager::Cached(uint32_t offset) {
   return it == cache_.end() ? nullptr : &it->second->node;
 }
 
-IndexStatus Pager::Bytes(uint32_t offset, const std::string& where, const uint8_t** out) {
-  if ((*out = RawPage(offset)) != nullptr) return IndexStatus::Ok();
-  INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+Status Pager::Bytes(uint32_t offset, const std::string& where, const uint8_t** out) {
+  if ((*out = RawPage(offset)) != nullptr) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
   if (freed_.count(offset)) {
-    return IndexStatus::Corruption(where + ": page at offset " + std::to_string(offset) +
+    return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
                                    " is on the free list");
   }
   std::array<uint8_t, kPageSize> page;
-  INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+  TABLE_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
   KeepRaw(offset, page.data());
   *out = RawPage(offset);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::LookupBytes(uint32_t offset, const std::string& where, const uint8_t** out) {
-  if ((*out = RawPage(offset)) != nullptr) return IndexStatus::Ok();
+Status Pager::LookupBytes(uint32_t offset, const std::string& where, const uint8_t** out) {
+  if ((*out = RawPage(offset)) != nullptr) return Status::Ok();
   bool in_order = false;
   for (uint32_t head : lookup_heads_) {
     in_order = in_order || (head != 0 && offset > head && offset - head <= kLookupGap * kPageSize);
   }
   uint32_t last = offset;
   if (!in_order || changed_ || cache_only_) {
-    INDEX_RETURN_IF_ERROR(Bytes(offset, where, out));
+    TABLE_RETURN_IF_ERROR(Bytes(offset, where, out));
   } else {
-    INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
-    INDEX_RETURN_IF_ERROR(ReadRun(offset, kLookupRun, true));
-    if ((*out = RawPage(offset)) == nullptr) INDEX_RETURN_IF_ERROR(Bytes(offset, where, out));
+    TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+    TABLE_RETURN_IF_ERROR(ReadRun(offset, kLookupRun, true));
+    if ((*out = RawPage(offset)) == nullptr) TABLE_RETURN_IF_ERROR(Bytes(offset, where, out));
     while (last - offset < (kLookupRun - 1) * kPageSize && RawPage(last + kPageSize) != nullptr) {
       last += kPageSize;
     }
   }
   lookup_heads_[lookup_next_head_] = last;
   lookup_next_head_ = (lookup_next_head_ + 1) % lookup_heads_.size();
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::ReadRun(uint32_t offset, uint32_t n, bool passing) {
+Status Pager::ReadRun(uint32_t offset, uint32_t n, bool passing) {
   uint64_t in_file = alloc_end_ > offset ? (alloc_end_ - offset) / kPageSize : 0;
   n = static_cast<uint32_t>(std::min<uint64_t>(
       {n, in_file, passing ? kPassingPages / 2 : std::max<size_t>(max_raw_ / 2, 1)}));
-  if (n == 0) return IndexStatus::Ok();
+  if (n == 0) return Status::Ok();
   run_bytes_.resize(size_t{n} * kPageSize);
-  INDEX_RETURN_IF_ERROR(ReadBytes(offset, run_bytes_.data(), run_bytes_.size()));
+  TABLE_RETURN_IF_ERROR(ReadBytes(offset, run_bytes_.data(), run_bytes_.size()));
   for (uint32_t k = 0; k < n; ++k) {
     uint32_t at = offset + k * kPageSize;
     if (RawPage(at) != nullptr || cache_.count(at) != 0 || freed_.count(at) != 0) continue;
@@ -232,13 +232,13 @@ IndexStatus Pager::ReadRun(uint32_t offset, uint32_t n, bool passing) {
   }
   // Only a lookup run's buffer is kept between reads.
   if (run_bytes_.capacity() > kLookupRun * kPageSize) run_bytes_ = std::vector<uint8_t>();
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::Preload() {
-  if (preloaded_ || changed_ || cache_only_ || !header_known_) return IndexStatus::Ok();
+Status Pager::Preload() {
+  if (preloaded_ || changed_ || cache_only_ || !header_known_) return Status::Ok();
   preloaded_ = true;
-  if (alloc_end_ > kPreloadBytes || alloc_end_ <= kHeaderSize) return IndexStatus::Ok();
+  if (alloc_end_ > kPreloadBytes || alloc_end_ <= kHeaderSize) return Status::Ok();
   return ReadRun(kHeaderSize, static_cast<uint32_t>((alloc_end_ - kHeaderSize) / kPageSize), false);
 }
 
@@ -251,7 +251,7 @@ void Pager::MarkDirty(Node* node) {
   }
 }
 
-IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
+Status Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
                             const std::string& where, Node** out) {
   uint32_t offset;
   if (free_head_ != 0 && free_head_ != kNoPage) {
@@ -261,20 +261,20 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
       free_head_ = f->second;
       freed_.erase(f);
     } else {
-      INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, file_name_ + ", free list"));
+      TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, file_name_ + ", free list"));
       if (cache_.count(offset)) {
-        return IndexStatus::Corruption(file_name_ + ": free list holds the page in use at offset " +
+        return Status::Corruption(file_name_ + ": free list holds the page in use at offset " +
                                        std::to_string(offset));
       }
       uint8_t next[4];
-      INDEX_RETURN_IF_ERROR(ReadBytes(offset, next, sizeof next));
+      TABLE_RETURN_IF_ERROR(ReadBytes(offset, next, sizeof next));
       free_head_ = Le32(next);
     }
     ++stats_.pages_reused;
   } else {
     if (alloc_end_ % kPageSize != 0) alloc_end_ += kPageSize - alloc_end_ % kPageSize;
     if (alloc_end_ + kPageSize > 0xFFFFFE00ull) {
-      return IndexStatus::Unsupported(where + ": index file would pass 4 GB");
+      return Status::Unsupported(where + ": index file would pass 4 GB");
     }
     offset = static_cast<uint32_t>(alloc_end_);
     alloc_end_ += kPageSize;
@@ -292,7 +292,7 @@ IndexStatus Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attrib
   cache_[offset] = std::move(entry);
   dirty_.push_back(offset);
   changed_ = true;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 uint8_t* Pager::SlotBytes(uint32_t slot) {
@@ -375,22 +375,22 @@ void Pager::Free(uint32_t offset) {
   changed_ = true;
 }
 
-IndexStatus Pager::Root(uint32_t header_offset, uint32_t* root) {
+Status Pager::Root(uint32_t header_offset, uint32_t* root) {
   auto pending = roots_.find(header_offset);
   if (pending != roots_.end()) {
     *root = pending->second;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
   auto cached = root_cache_.find(header_offset);
   if (cached != root_cache_.end()) {
     *root = cached->second;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
   uint8_t bytes[4];
-  INDEX_RETURN_IF_ERROR(ReadBytes(header_offset, bytes, sizeof bytes));
+  TABLE_RETURN_IF_ERROR(ReadBytes(header_offset, bytes, sizeof bytes));
   *root = Le32(bytes);
   root_cache_[header_offset] = *root;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 void Pager::SetRoot(uint32_t header_offset, uint32_t root) {
@@ -401,7 +401,7 @@ void Pager::SetRoot(uint32_t header_offset, uint32_t root) {
 
 bool Pager::has_changes() const { return changed_; }
 
-IndexStatus Pager::WritePages(bool freed, bool header) {
+Status Pager::WritePages(bool freed, bool header) {
   // What goes out: changed cached pages and, at Commit, freed pages. A page
   // freed after it changed is no longer cached and is written as free.
   struct Out {
@@ -451,7 +451,7 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
     runs.push_back({i, i + 1, offset, 1});
   }
 
-  IndexStatus status;
+  Status status;
   if (before_commit_) {
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
     ranges.reserve(runs.size() + roots_.size() + 1);
@@ -463,10 +463,10 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
     platform::OsStatus s = before_commit_(ranges);
     if (!s.ok()) return WriteError(file_name_, s.code());
   }
-  auto write = [&](uint64_t offset, const uint8_t* data, size_t n) -> IndexStatus {
+  auto write = [&](uint64_t offset, const uint8_t* data, size_t n) -> Status {
     platform::OsStatus s = file_->WriteAt(offset, data, n);
     if (!s.ok()) return WriteError(file_name_, s.code());
-    return IndexStatus::Ok();
+    return Status::Ok();
   };
   for (const Run& r : runs) {
     run_.assign(size_t{r.pages} * kPageSize, 0);
@@ -486,7 +486,7 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
         std::copy(held, held + kPageSize, page.begin());
       }
     }
-    INDEX_RETURN_IF_ERROR(write(r.start, run_.data(), run_.size()));
+    TABLE_RETURN_IF_ERROR(write(r.start, run_.data(), run_.size()));
     ++stats_.page_writes;
     spilled_end_ = std::max<uint64_t>(spilled_end_, r.start + run_.size());
     for (size_t i = r.first; i < r.last; ++i) {
@@ -514,9 +514,9 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
   return status;
 }
 
-IndexStatus Pager::Commit() {
-  if (!changed_) return IndexStatus::Ok();
-  IndexStatus status = WritePages(true, true);
+Status Pager::Commit() {
+  if (!changed_) return Status::Ok();
+  Status status = WritePages(true, true);
   if (!status.ok()) {
     Discard();
     header_known_ = false;
@@ -529,12 +529,12 @@ IndexStatus Pager::Commit() {
   freed_.clear();
   roots_.clear();
   changed_ = false;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::Spill() {
-  if (dirty_.empty()) return IndexStatus::Ok();
-  IndexStatus status = WritePages(false, false);
+Status Pager::Spill() {
+  if (dirty_.empty()) return Status::Ok();
+  Status status = WritePages(false, false);
   if (!status.ok()) {
     Discard();
     header_known_ = false;
@@ -544,13 +544,13 @@ IndexStatus Pager::Spill() {
   ++stats_.spills;
   // Pages written past the old end can be read ahead again.
   file_size_ = std::max(file_size_, spilled_end_);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Pager::Relieve() {
-  if (dirty_.size() >= spill_limit_) INDEX_RETURN_IF_ERROR(Spill());
+Status Pager::Relieve() {
+  if (dirty_.size() >= spill_limit_) TABLE_RETURN_IF_ERROR(Spill());
   TrimClean();
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 void Pager::TrimClean() {
@@ -570,16 +570,16 @@ void Pager::TrimClean() {
   trim_floor_ = clean();
 }
 
-IndexStatus Pager::ReadAhead(uint32_t offset) {
+Status Pager::ReadAhead(uint32_t offset) {
   // Up to read_ahead_ pages from offset, stopping before the first page
   // already held and at the end of the file as last seen. Never in a read
   // without the lock: there the miss sends the read back under the lock.
-  if (cache_only_) return IndexStatus::Ok();
+  if (cache_only_) return Status::Ok();
   uint64_t in_file = file_size_ > offset ? (file_size_ - offset) / kPageSize : 0;
   uint32_t n = static_cast<uint32_t>(
       std::min<uint64_t>({read_ahead_, in_file,
                           std::max<size_t>(std::min(max_raw_, kReadAheadRawPages) / 2, 1)}));
-  if (n <= 1) return IndexStatus::Ok();
+  if (n <= 1) return Status::Ok();
   for (uint32_t k = 1; k < n; ++k) {
     uint32_t at = offset + k * kPageSize;
     if (RawPage(at) != nullptr || cache_.count(at) != 0) {
@@ -596,7 +596,7 @@ IndexStatus Pager::ReadAhead(uint32_t offset) {
     if (k > 0 && (cache_.count(at) != 0 || freed_.count(at) != 0)) continue;
     KeepRaw(at, run_.data() + size_t{k} * kPageSize);
   }
-  return IndexStatus::Ok();  // a short read leaves the page missing: Get reads it alone
+  return Status::Ok();  // a short read leaves the page missing: Get reads it alone
 }
 
 void Pager::Discard() {

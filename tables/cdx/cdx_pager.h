@@ -31,7 +31,7 @@
 
 #include "platform/file.h"
 #include "tables/cdx/cdx_page.h"
-#include "tables/dbf/index_status.h"
+#include "tables/dbf/status.h"
 
 namespace tables::cdx {
 
@@ -46,17 +46,17 @@ class Pager {
   uint64_t generation() const { return generation_; }
 
   // Reads exactly n bytes at offset (corruption when the file is shorter).
-  IndexStatus ReadBytes(uint64_t offset, uint8_t* buffer, size_t n);
+  Status ReadBytes(uint64_t offset, uint8_t* buffer, size_t n);
 
   // Re-reads the bag's free-list head and change counter (and, for writers,
   // the file size); drops the cache when another writer changed the file
   // since we last looked. Any writer moves the counter, so readers need not
   // look at the size.
-  IndexStatus Revalidate(bool for_write = true);
+  Status Revalidate(bool for_write = true);
   // Without the lock: reads the free-list head and change counter once and
   // tells whether they are those the cache was built under (false when the
   // header was never read or was forgotten).
-  IndexStatus Unchanged(bool* same);
+  Status Unchanged(bool* same);
   // While set, nothing is read from the file: a page or root not cached
   // fails the call with a read error. Pages already held (decoded or as
   // bytes) are used as usual.
@@ -65,31 +65,31 @@ class Pager {
 
   // The decoded page at offset (from the cache when present). `where` names the
   // tag in error texts.
-  IndexStatus Get(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
+  Status Get(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
                   Node** out);
   // The decoded page at offset when the cache holds it, else nullptr.
   Node* Cached(uint32_t offset);
   // The bytes of the page at offset, from the kept copies or read (and kept);
   // valid until the next call into the pager.
-  IndexStatus Bytes(uint32_t offset, const std::string& where, const uint8_t** out);
+  Status Bytes(uint32_t offset, const std::string& where, const uint8_t** out);
   // Bytes for a lookup (Seek): a page missed just after a page an earlier
   // lookup missed is taken as a walk in key order over leaves laid out in
   // key order, and the pages that follow it are read with it in one go;
   // a lookup elsewhere reads its page alone.
-  IndexStatus LookupBytes(uint32_t offset, const std::string& where, const uint8_t** out);
+  Status LookupBytes(uint32_t offset, const std::string& where, const uint8_t** out);
   // Reads a small bag whole on the first call after the cache was dropped,
   // so that its reads find every page cached. Under the lock, no changes
   // pending.
-  IndexStatus Preload();
+  Status Preload();
   // Records that a cached page changed; it is written at Commit.
   void MarkDirty(Node* node);
   // A new empty page of the given kind, from the free list or the end of file.
-  IndexStatus Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
+  Status Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
                        const std::string& where, Node** out);
   // Returns a page to the free list.
   void Free(uint32_t offset);
   // The root page of the tag whose header is at header_offset.
-  IndexStatus Root(uint32_t header_offset, uint32_t* root);
+  Status Root(uint32_t header_offset, uint32_t* root);
   // A tag's new root, written into its header at Commit.
   void SetRoot(uint32_t header_offset, uint32_t root);
   // False until the bag header was read, and again after Discard.
@@ -102,18 +102,18 @@ class Pager {
       std::function<platform::OsStatus(const std::vector<std::pair<uint64_t, uint64_t>>&)>;
   void set_before_commit(WriteNotice notice) { before_commit_ = std::move(notice); }
   // Writes every change, then the free-list head and the advanced counter.
-  IndexStatus Commit();
+  Status Commit();
   // Pages changed and not yet written.
   size_t dirty_pages() const { return dirty_.size(); }
   // Writes the changed pages now (their old bytes announced first, as at
   // Commit) and drops them from the decoded cache; what Commit writes besides
   // pages (freed pages, roots, free-list head, counter) stays pending. Only
   // for callers that can put the file back when the update fails.
-  IndexStatus Spill();
+  Status Spill();
   // Spills when the changed pages reached the bound, and drops clean decoded
   // pages (an update in key order does not come back to them). Between tree
   // operations only: it invalidates every Node pointer handed out.
-  IndexStatus Relieve();
+  Status Relieve();
   // Pages changed in one update before Relieve spills (default 512, 256 KB).
   void set_spill_limit(size_t pages) { spill_limit_ = std::max<size_t>(pages, 1); }
   // Pages read in one go on a miss (0 or 1: the page alone). For updates that
@@ -146,10 +146,10 @@ class Pager {
     uint8_t filler = 0x20;
     bool dirty = false;
   };
-  IndexStatus CheckPageOffset(uint32_t offset, const std::string& where) const;
+  Status CheckPageOffset(uint32_t offset, const std::string& where) const;
   // Reads n pages from offset into the raw copies (n limited to the file),
   // keeping the copies and the decoded pages already held.
-  IndexStatus ReadRun(uint32_t offset, uint32_t n, bool passing);
+  Status ReadRun(uint32_t offset, uint32_t n, bool passing);
   void DropCache();
   // The raw copy of a page, or nullptr.
   const uint8_t* RawPage(uint32_t offset) const;
@@ -165,12 +165,12 @@ class Pager {
   // Writes the changed cached pages, and with freed also the freed pages, in
   // file order, neighbours (and gaps of a page or two whose bytes we hold) in
   // one write; announces every range first.
-  IndexStatus WritePages(bool freed, bool header);
+  Status WritePages(bool freed, bool header);
   // Drops clean decoded pages during an update: leaves first, interior
   // pages past a quarter of the bound.
   void TrimClean();
   // Reads the pages from offset on in one call into the raw cache.
-  IndexStatus ReadAhead(uint32_t offset);
+  Status ReadAhead(uint32_t offset);
 
   platform::File* file_;
   std::string file_name_;

@@ -41,185 +41,185 @@ std::string Tree::PageText(uint32_t offset) const {
   return info_.where + ", page at offset " + std::to_string(offset);
 }
 
-IndexStatus Tree::Load(uint32_t offset, Node** node) {
+Status Tree::Load(uint32_t offset, Node** node) {
   return pager_->Get(offset, info_.key_length, info_.filler, info_.where, node);
 }
 
 template <class Pred>
-IndexStatus Tree::Descend(Pred at_or_after, bool checked, std::vector<Step>* path) {
+Status Tree::Descend(Pred at_or_after, bool checked, std::vector<Step>* path) {
   path->clear();
   uint32_t offset;
-  INDEX_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &offset));
+  TABLE_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &offset));
   for (int depth = 0; depth < kMaxDepth; ++depth) {
     Node* n;
-    INDEX_RETURN_IF_ERROR(Load(offset, &n));
+    TABLE_RETURN_IF_ERROR(Load(offset, &n));
     if (depth > 0 && n->root()) {
-      return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
+      return Status::Corruption(PageText(offset) + ": root page found below the root");
     }
     uint32_t lo = FirstAtOrAfter(*n, at_or_after);
     if (n->leaf()) {
       path->push_back({n, lo});
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     uint32_t idx = lo == n->size() ? lo - 1 : lo;
     path->push_back({n, idx});
     uint32_t child_offset = n->children[idx];
     if (checked) {
       Node* child;
-      INDEX_RETURN_IF_ERROR(Load(child_offset, &child));
+      TABLE_RETURN_IF_ERROR(Load(child_offset, &child));
       if (child->size() == 0 || !SameEntry(*n, idx, *child, child->size() - 1)) {
-        return IndexStatus::Corruption(PageText(offset) + ": interior key " + std::to_string(idx) +
+        return Status::Corruption(PageText(offset) + ": interior key " + std::to_string(idx) +
                                        " differs from the last key of its child page at offset " +
                                        std::to_string(child_offset));
       }
     }
     offset = child_offset;
   }
-  return IndexStatus::Corruption(info_.where + ": tree deeper than " + std::to_string(kMaxDepth) +
+  return Status::Corruption(info_.where + ": tree deeper than " + std::to_string(kMaxDepth) +
                                  " levels (page loop)");
 }
 
-IndexStatus Tree::SkipEmptyForward(Position* pos) {
+Status Tree::SkipEmptyForward(Position* pos) {
   uint64_t limit = pager_->file_size() / kPageSize + 2;
   while (pos->valid()) {
     Node* n;
-    INDEX_RETURN_IF_ERROR(Load(pos->page, &n));
-    if (!n->leaf()) return IndexStatus::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
-    if (pos->index < n->size()) return IndexStatus::Ok();
-    if (limit-- == 0) return IndexStatus::Corruption(info_.where + ": right sibling chain loops");
+    TABLE_RETURN_IF_ERROR(Load(pos->page, &n));
+    if (!n->leaf()) return Status::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
+    if (pos->index < n->size()) return Status::Ok();
+    if (limit-- == 0) return Status::Corruption(info_.where + ": right sibling chain loops");
     if (n->right != kNoPage) {
       // A right sibling must point back; anything else is a broken or looping chain.
       Node* r;
-      INDEX_RETURN_IF_ERROR(Load(n->right, &r));
+      TABLE_RETURN_IF_ERROR(Load(n->right, &r));
       if (r->left != n->offset) {
-        return IndexStatus::Corruption(PageText(n->offset) + ": right sibling at offset " +
+        return Status::Corruption(PageText(n->offset) + ": right sibling at offset " +
                                        std::to_string(n->right) + " does not point back");
       }
     }
     *pos = Position{n->right, 0};
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::CheckLeftLink(Node* n) {
-  if (n->left == kNoPage) return IndexStatus::Ok();
+Status Tree::CheckLeftLink(Node* n) {
+  if (n->left == kNoPage) return Status::Ok();
   Node* l;
-  INDEX_RETURN_IF_ERROR(Load(n->left, &l));
+  TABLE_RETURN_IF_ERROR(Load(n->left, &l));
   if (l->right != n->offset) {
-    return IndexStatus::Corruption(PageText(n->offset) + ": left sibling at offset " +
+    return Status::Corruption(PageText(n->offset) + ": left sibling at offset " +
                                    std::to_string(n->left) + " does not point back");
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::SkipEmptyBackward(Position* pos) {
+Status Tree::SkipEmptyBackward(Position* pos) {
   uint64_t limit = pager_->file_size() / kPageSize + 2;
   while (pos->valid()) {
     Node* n;
-    INDEX_RETURN_IF_ERROR(Load(pos->page, &n));
-    if (!n->leaf()) return IndexStatus::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
+    TABLE_RETURN_IF_ERROR(Load(pos->page, &n));
+    if (!n->leaf()) return Status::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
     if (n->size() > 0) {
       if (pos->index >= n->size()) pos->index = static_cast<uint32_t>(n->size() - 1);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
-    if (limit-- == 0) return IndexStatus::Corruption(info_.where + ": left sibling chain loops");
-    INDEX_RETURN_IF_ERROR(CheckLeftLink(n));
+    if (limit-- == 0) return Status::Corruption(info_.where + ": left sibling chain loops");
+    TABLE_RETURN_IF_ERROR(CheckLeftLink(n));
     *pos = Position{n->left, 0xFFFFFFFFu};
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::First(Position* pos) {
+Status Tree::First(Position* pos) {
   std::vector<Step> path;
-  INDEX_RETURN_IF_ERROR(Descend([](std::string_view, uint32_t) { return true; }, false, &path));
+  TABLE_RETURN_IF_ERROR(Descend([](std::string_view, uint32_t) { return true; }, false, &path));
   *pos = Position{path.back().node->offset, 0};
   return SkipEmptyForward(pos);
 }
 
-IndexStatus Tree::Last(Position* pos) {
+Status Tree::Last(Position* pos) {
   std::vector<Step> path;
-  INDEX_RETURN_IF_ERROR(Descend([](std::string_view, uint32_t) { return false; }, false, &path));
+  TABLE_RETURN_IF_ERROR(Descend([](std::string_view, uint32_t) { return false; }, false, &path));
   *pos = Position{path.back().node->offset, 0xFFFFFFFFu};
   return SkipEmptyBackward(pos);
 }
 
-IndexStatus Tree::Next(Position* pos) {
-  if (!pos->valid()) return IndexStatus::Ok();
+Status Tree::Next(Position* pos) {
+  if (!pos->valid()) return Status::Ok();
   ++pos->index;
   return SkipEmptyForward(pos);
 }
 
-IndexStatus Tree::Prev(Position* pos) {
-  if (!pos->valid()) return IndexStatus::Ok();
+Status Tree::Prev(Position* pos) {
+  if (!pos->valid()) return Status::Ok();
   if (pos->index > 0) {
     Node* n;
-    INDEX_RETURN_IF_ERROR(Load(pos->page, &n));
+    TABLE_RETURN_IF_ERROR(Load(pos->page, &n));
     if (pos->index > n->size()) pos->index = static_cast<uint32_t>(n->size());
     if (pos->index > 0) {
       --pos->index;
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
   }
   Node* n;
-  INDEX_RETURN_IF_ERROR(Load(pos->page, &n));
-  INDEX_RETURN_IF_ERROR(CheckLeftLink(n));
+  TABLE_RETURN_IF_ERROR(Load(pos->page, &n));
+  TABLE_RETURN_IF_ERROR(CheckLeftLink(n));
   *pos = Position{n->left, 0xFFFFFFFFu};
   return SkipEmptyBackward(pos);
 }
 
-IndexStatus Tree::At(const Position& pos, std::string_view* key, uint32_t* recno) {
+Status Tree::At(const Position& pos, std::string_view* key, uint32_t* recno) {
   Node* n;
-  INDEX_RETURN_IF_ERROR(Load(pos.page, &n));
-  if (pos.index >= n->size()) return IndexStatus::Argument(PageText(pos.page) + ": no entry here");
+  TABLE_RETURN_IF_ERROR(Load(pos.page, &n));
+  if (pos.index >= n->size()) return Status::Argument(PageText(pos.page) + ": no entry here");
   *key = n->key(pos.index);
   *recno = n->recnos[pos.index];
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos) {
+Status Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos) {
   std::vector<Step>& path = scratch_;
-  INDEX_RETURN_IF_ERROR(
+  TABLE_RETURN_IF_ERROR(
       Descend([&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); },
               false, &path));
   *pos = Position{path.back().node->offset, path.back().index};
   return SkipEmptyForward(pos);
 }
 
-IndexStatus Tree::Find(std::string_view key, uint32_t recno, Position* pos,
+Status Tree::Find(std::string_view key, uint32_t recno, Position* pos,
                        std::string* found_key, uint32_t* found_recno) {
   uint32_t offset;
-  INDEX_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &offset));
+  TABLE_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &offset));
   int depth = 0;
   for (;; ++depth) {
     if (depth == kMaxDepth) {
-      return IndexStatus::Corruption(info_.where + ": tree deeper than " +
+      return Status::Corruption(info_.where + ": tree deeper than " +
                                      std::to_string(kMaxDepth) + " levels (page loop)");
     }
     Node* n = pager_->Cached(offset);
     if (n == nullptr) {
       const uint8_t* bytes;
-      INDEX_RETURN_IF_ERROR(pager_->LookupBytes(offset, info_.where, &bytes));
+      TABLE_RETURN_IF_ERROR(pager_->LookupBytes(offset, info_.where, &bytes));
       uint16_t attributes = Le16(bytes);
       if ((attributes & kAttrLeaf) && attributes <= 3) {
         if (depth > 0 && (attributes & kAttrRoot)) {
-          return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
+          return Status::Corruption(PageText(offset) + ": root page found below the root");
         }
         LeafHit hit;
-        INDEX_RETURN_IF_ERROR(ScanLeaf(std::span<const uint8_t>(bytes, kPageSize), offset,
+        TABLE_RETURN_IF_ERROR(ScanLeaf(std::span<const uint8_t>(bytes, kPageSize), offset,
                                        info_.key_length, info_.filler, info_.where, key, recno,
                                        &hit));
         *pos = Position{offset, hit.index};
         if (hit.index < hit.size) {
           *found_key = std::move(hit.key);
           *found_recno = hit.recno;
-          return IndexStatus::Ok();
+          return Status::Ok();
         }
         break;  // every entry of the page comes before: the answer lies further right
       }
-      INDEX_RETURN_IF_ERROR(Load(offset, &n));
+      TABLE_RETURN_IF_ERROR(Load(offset, &n));
     }
     if (depth > 0 && n->root()) {
-      return IndexStatus::Corruption(PageText(offset) + ": root page found below the root");
+      return Status::Corruption(PageText(offset) + ": root page found below the root");
     }
     uint32_t lo = FirstAtOrAfter(
         *n, [&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); });
@@ -229,17 +229,17 @@ IndexStatus Tree::Find(std::string_view key, uint32_t recno, Position* pos,
     }
     offset = n->children[lo == n->size() ? lo - 1 : lo];
   }
-  INDEX_RETURN_IF_ERROR(SkipEmptyForward(pos));
-  if (!pos->valid()) return IndexStatus::Ok();
+  TABLE_RETURN_IF_ERROR(SkipEmptyForward(pos));
+  if (!pos->valid()) return Status::Ok();
   std::string_view k;
-  INDEX_RETURN_IF_ERROR(At(*pos, &k, found_recno));
+  TABLE_RETURN_IF_ERROR(At(*pos, &k, found_recno));
   found_key->assign(k);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::PrefixEnd(std::string_view prefix, Position* pos) {
+Status Tree::PrefixEnd(std::string_view prefix, Position* pos) {
   std::vector<Step>& path = scratch_;
-  INDEX_RETURN_IF_ERROR(Descend(
+  TABLE_RETURN_IF_ERROR(Descend(
       [&](std::string_view k, uint32_t) {
         return CompareKeys(k.substr(0, prefix.size()), prefix) > 0;
       },
@@ -248,27 +248,27 @@ IndexStatus Tree::PrefixEnd(std::string_view prefix, Position* pos) {
   return SkipEmptyForward(pos);
 }
 
-IndexStatus Tree::FixParents(std::vector<Step>& path, size_t level) {
+Status Tree::FixParents(std::vector<Step>& path, size_t level) {
   for (size_t l = level; l > 0; --l) {
     Node* child = path[l].node;
     Step& up = path[l - 1];
     size_t last = child->size() - 1;
-    if (SameEntry(*up.node, up.index, *child, last)) return IndexStatus::Ok();
+    if (SameEntry(*up.node, up.index, *child, last)) return Status::Ok();
     up.node->SetKey(up.index, child->key(last), child->recnos[last]);
     pager_->MarkDirty(up.node);
-    if (up.index + 1 != up.node->size()) return IndexStatus::Ok();
+    if (up.index + 1 != up.node->size()) return Status::Ok();
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended) {
+Status Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended) {
   while (true) {
     Node* n = path[level].node;
     if (NodeFits(*n, info_.filler)) return FixParents(path, level);
     // Appends at the end of the tree leave full pages behind; other inserts split in half.
     size_t mid = appended ? n->size() - 1 : n->size() / 2;
     Node* right;
-    INDEX_RETURN_IF_ERROR(pager_->Allocate(info_.key_length, info_.filler,
+    TABLE_RETURN_IF_ERROR(pager_->Allocate(info_.key_length, info_.filler,
                                            static_cast<uint16_t>(n->attributes & ~kAttrRoot),
                                            info_.where, &right));
     MoveTail(n, mid, right);
@@ -286,7 +286,7 @@ IndexStatus Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended
     right->right = n->right;
     if (n->right != kNoPage) {
       Node* far;
-      INDEX_RETURN_IF_ERROR(Load(n->right, &far));
+      TABLE_RETURN_IF_ERROR(Load(n->right, &far));
       far->left = right->offset;
       pager_->MarkDirty(far);
     }
@@ -295,12 +295,12 @@ IndexStatus Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended
     pager_->MarkDirty(right);
     if (was_root || level == 0) {
       Node* root;
-      INDEX_RETURN_IF_ERROR(
+      TABLE_RETURN_IF_ERROR(
           pager_->Allocate(info_.key_length, info_.filler, kAttrRoot, info_.where, &root));
       root->Insert(0, n->key(n->size() - 1), n->recnos.back(), n->offset);
       root->Insert(1, right->key(right->size() - 1), right->recnos.back(), right->offset);
       pager_->SetRoot(info_.header_offset, root->offset);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     Step& up = path[level - 1];
     up.node->SetKey(up.index, n->key(n->size() - 1), n->recnos.back());
@@ -311,26 +311,26 @@ IndexStatus Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended
   }
 }
 
-IndexStatus Tree::Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted) {
+Status Tree::Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted) {
   *inserted = false;
   if (unique) {
     Position p;
-    INDEX_RETURN_IF_ERROR(LowerBound(key, 0, &p));
+    TABLE_RETURN_IF_ERROR(LowerBound(key, 0, &p));
     if (p.valid()) {
       std::string_view k;
       uint32_t r;
-      INDEX_RETURN_IF_ERROR(At(p, &k, &r));
-      if (k == key) return IndexStatus::Ok();
+      TABLE_RETURN_IF_ERROR(At(p, &k, &r));
+      if (k == key) return Status::Ok();
     }
   }
   std::vector<Step> path;
-  INDEX_RETURN_IF_ERROR(
+  TABLE_RETURN_IF_ERROR(
       Descend([&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); },
               true, &path));
   Step& leaf = path.back();
   if (leaf.index < leaf.node->size() && leaf.node->recnos[leaf.index] == recno &&
       leaf.node->key(leaf.index) == key) {
-    return IndexStatus::Ok();  // already there
+    return Status::Ok();  // already there
   }
   bool appended = leaf.index == leaf.node->size() && leaf.node->right == kNoPage;
   leaf.node->Insert(leaf.index, key, recno);
@@ -339,11 +339,11 @@ IndexStatus Tree::Insert(std::string_view key, uint32_t recno, bool unique, bool
   return Rebalance(path, path.size() - 1, appended);
 }
 
-IndexStatus Tree::Shrink(std::vector<Step>& path, size_t level) {
+Status Tree::Shrink(std::vector<Step>& path, size_t level) {
   while (true) {
     Node* n = path[level].node;
     if (n->size() > 0) {
-      INDEX_RETURN_IF_ERROR(FixParents(path, level));
+      TABLE_RETURN_IF_ERROR(FixParents(path, level));
       break;
     }
     if (level == 0) {
@@ -351,17 +351,17 @@ IndexStatus Tree::Shrink(std::vector<Step>& path, size_t level) {
       n->children.clear();
       n->left = n->right = kNoPage;
       pager_->MarkDirty(n);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     if (n->left != kNoPage) {
       Node* l;
-      INDEX_RETURN_IF_ERROR(Load(n->left, &l));
+      TABLE_RETURN_IF_ERROR(Load(n->left, &l));
       l->right = n->right;
       pager_->MarkDirty(l);
     }
     if (n->right != kNoPage) {
       Node* r;
-      INDEX_RETURN_IF_ERROR(Load(n->right, &r));
+      TABLE_RETURN_IF_ERROR(Load(n->right, &r));
       r->left = n->left;
       pager_->MarkDirty(r);
     }
@@ -375,7 +375,7 @@ IndexStatus Tree::Shrink(std::vector<Step>& path, size_t level) {
   Node* root = path[0].node;
   while (!root->leaf() && root->size() == 1) {
     Node* child;
-    INDEX_RETURN_IF_ERROR(Load(root->children[0], &child));
+    TABLE_RETURN_IF_ERROR(Load(root->children[0], &child));
     child->attributes = static_cast<uint16_t>(child->attributes | kAttrRoot);
     child->left = child->right = kNoPage;
     pager_->MarkDirty(child);
@@ -383,19 +383,19 @@ IndexStatus Tree::Shrink(std::vector<Step>& path, size_t level) {
     pager_->Free(root->offset);
     root = child;
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Tree::Erase(std::string_view key, uint32_t recno, bool* found) {
+Status Tree::Erase(std::string_view key, uint32_t recno, bool* found) {
   *found = false;
   std::vector<Step> path;
-  INDEX_RETURN_IF_ERROR(
+  TABLE_RETURN_IF_ERROR(
       Descend([&](std::string_view k, uint32_t r) { return EntryAtOrAfter(k, r, key, recno); },
               true, &path));
   Step& leaf = path.back();
   if (leaf.index >= leaf.node->size() || leaf.node->recnos[leaf.index] != recno ||
       leaf.node->key(leaf.index) != key) {
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
   leaf.node->Erase(leaf.index);
   pager_->MarkDirty(leaf.node);

@@ -36,29 +36,29 @@ class Tree {
   Tree(Pager* pager, TreeInfo info) : pager_(pager), info_(std::move(info)) {}
   const TreeInfo& info() const { return info_; }
 
-  IndexStatus First(Position* pos);
-  IndexStatus Last(Position* pos);
-  IndexStatus Next(Position* pos);
-  IndexStatus Prev(Position* pos);
+  Status First(Position* pos);
+  Status Last(Position* pos);
+  Status Next(Position* pos);
+  Status Prev(Position* pos);
   // Key and record number at pos; the key stays valid until the next call.
-  IndexStatus At(const Position& pos, std::string_view* key, uint32_t* recno);
+  Status At(const Position& pos, std::string_view* key, uint32_t* recno);
 
   // First entry at or after (key, recno); a key shorter than the key length
   // compares as a prefix that sorts before every key it begins.
-  IndexStatus LowerBound(std::string_view key, uint32_t recno, Position* pos);
+  Status LowerBound(std::string_view key, uint32_t recno, Position* pos);
   // LowerBound for a read that wants the entry found and nothing else: a leaf
   // missing from the decoded cache is searched as it lies in the file, not
   // decoded. *found_key and *found_recno are the entry's (pos invalid: none).
-  IndexStatus Find(std::string_view key, uint32_t recno, Position* pos, std::string* found_key,
+  Status Find(std::string_view key, uint32_t recno, Position* pos, std::string* found_key,
                    uint32_t* found_recno);
   // First entry whose first prefix.size() bytes sort after prefix.
-  IndexStatus PrefixEnd(std::string_view prefix, Position* pos);
+  Status PrefixEnd(std::string_view prefix, Position* pos);
 
   // Inserts (key, recno); with unique set, an existing equal key keeps its
   // place and nothing is inserted.
-  IndexStatus Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted);
+  Status Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted);
   // Removes (key, recno) when present.
-  IndexStatus Erase(std::string_view key, uint32_t recno, bool* found);
+  Status Erase(std::string_view key, uint32_t recno, bool* found);
 
  private:
   struct Step {
@@ -66,14 +66,14 @@ class Tree {
     uint32_t index;
   };
   template <class Pred>
-  IndexStatus Descend(Pred at_or_after, bool checked, std::vector<Step>* path);
-  IndexStatus Load(uint32_t offset, Node** node);
-  IndexStatus SkipEmptyForward(Position* pos);
-  IndexStatus SkipEmptyBackward(Position* pos);
-  IndexStatus CheckLeftLink(Node* n);
-  IndexStatus FixParents(std::vector<Step>& path, size_t level);
-  IndexStatus Rebalance(std::vector<Step>& path, size_t level, bool appended);
-  IndexStatus Shrink(std::vector<Step>& path, size_t level);
+  Status Descend(Pred at_or_after, bool checked, std::vector<Step>* path);
+  Status Load(uint32_t offset, Node** node);
+  Status SkipEmptyForward(Position* pos);
+  Status SkipEmptyBackward(Position* pos);
+  Status CheckLeftLink(Node* n);
+  Status FixParents(std::vector<Step>& path, size_t level);
+  Status Rebalance(std::vector<Step>& path, size_t level, bool appended);
+  Status Shrink(std::vector<Step>& path, size_t level);
   std::string PageText(uint32_t offset) const;
 
   Pager* pager_;

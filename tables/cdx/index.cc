@@ -19,9 +19,9 @@ constexpr uint32_t kReadAheadPages = 64;
 
 class BlankMemo : public MemoReader {
  public:
-  IndexStatus ReadMemo(size_t, std::span<const uint8_t>, std::string* out) override {
+  Status ReadMemo(size_t, std::span<const uint8_t>, std::string* out) override {
     out->clear();
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 };
 
@@ -71,7 +71,7 @@ int CdxIndex::FindTag(std::string_view name) const {
   return -1;
 }
 
-IndexStatus CdxIndex::Open(platform::File* file, std::string file_name,
+Status CdxIndex::Open(platform::File* file, std::string file_name,
                            std::vector<IndexField> fields, IndexOptions options,
                            std::unique_ptr<CdxIndex>* out) {
   std::unique_ptr<CdxIndex> index(new CdxIndex());
@@ -80,38 +80,38 @@ IndexStatus CdxIndex::Open(platform::File* file, std::string file_name,
   index->fields_ = std::move(fields);
   index->options_ = options;
   index->pager_ = std::make_unique<cdx::Pager>(file, index->file_name_);
-  INDEX_RETURN_IF_ERROR(index->LockForRead());
-  IndexStatus status = index->LoadTags();
+  TABLE_RETURN_IF_ERROR(index->LockForRead());
+  Status status = index->LoadTags();
   index->UnlockRead();
-  INDEX_RETURN_IF_ERROR(status);
+  TABLE_RETURN_IF_ERROR(status);
   *out = std::move(index);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::LoadTags() {
+Status CdxIndex::LoadTags() {
   std::array<uint8_t, cdx::kHeaderSize> bytes;
-  INDEX_RETURN_IF_ERROR(pager_->ReadBytes(0, bytes.data(), bytes.size()));
+  TABLE_RETURN_IF_ERROR(pager_->ReadBytes(0, bytes.data(), bytes.size()));
   cdx::TagHeader bag;
-  INDEX_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, 0, file_name_, &bag));
+  TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, 0, file_name_, &bag));
   if (bag.key_length == 0 || bag.key_length > cdx::kMaxKeyLength) {
-    return IndexStatus::Corruption(file_name_ + ": not a compound index (tag directory key length " +
+    return Status::Corruption(file_name_ + ": not a compound index (tag directory key length " +
                                    std::to_string(bag.key_length) + ")");
   }
   // The directory lists tags by name; creation order is the order of their headers.
   cdx::Tree directory(pager_.get(), {0, bag.key_length, 0x20, file_name_ + ", tag directory"});
   std::vector<std::pair<uint32_t, std::string>> found;
   Position pos;
-  INDEX_RETURN_IF_ERROR(directory.First(&pos));
+  TABLE_RETURN_IF_ERROR(directory.First(&pos));
   uint64_t limit = pager_->file_size() / cdx::kPageSize * 64 + 64;
   while (pos.valid()) {
     std::string_view key;
     uint32_t offset;
-    INDEX_RETURN_IF_ERROR(directory.At(pos, &key, &offset));
+    TABLE_RETURN_IF_ERROR(directory.At(pos, &key, &offset));
     std::string name(key);
     name.erase(name.find_last_not_of(std::string(" \0", 2)) + 1);
     found.emplace_back(offset, name);
-    if (limit-- == 0) return IndexStatus::Corruption(file_name_ + ": tag directory loops");
-    INDEX_RETURN_IF_ERROR(directory.Next(&pos));
+    if (limit-- == 0) return Status::Corruption(file_name_ + ": tag directory loops");
+    TABLE_RETURN_IF_ERROR(directory.Next(&pos));
   }
   std::sort(found.begin(), found.end());
   tags_.clear();
@@ -119,11 +119,11 @@ IndexStatus CdxIndex::LoadTags() {
   for (auto& [offset, name] : found) {
     if (offset % cdx::kPageSize != 0 || offset < cdx::kHeaderSize ||
         offset + static_cast<uint64_t>(cdx::kHeaderSize) > pager_->file_size()) {
-      return IndexStatus::Corruption(file_name_ + ": tag " + name + " has its header outside the file");
+      return Status::Corruption(file_name_ + ": tag " + name + " has its header outside the file");
     }
-    INDEX_RETURN_IF_ERROR(pager_->ReadBytes(offset, bytes.data(), bytes.size()));
+    TABLE_RETURN_IF_ERROR(pager_->ReadBytes(offset, bytes.data(), bytes.size()));
     cdx::TagHeader h;
-    INDEX_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, offset, file_name_ + ", tag " + name, &h));
+    TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, offset, file_name_ + ", tag " + name, &h));
     Tag tag;
     tag.info.name = name;
     tag.info.key_expr = h.key_expr;
@@ -134,7 +134,7 @@ IndexStatus CdxIndex::LoadTags() {
     tag.info.options = h.options;
     tag.info.header_offset = offset;
     if (h.key_length == 0 || h.key_length > cdx::kMaxKeyLength) {
-      return IndexStatus::Corruption(file_name_ + ", tag " + name + ": key length " +
+      return Status::Corruption(file_name_ + ", tag " + name + ": key length " +
                                      std::to_string(h.key_length) + " out of range");
     }
     JudgeTag(&tag);
@@ -146,21 +146,21 @@ IndexStatus CdxIndex::LoadTags() {
                                     file_name_ + ", tag " + name});
     tags_.push_back(std::move(tag));
   }
-  writable_ = IndexStatus::Ok();
+  writable_ = Status::Ok();
   for (const Tag& t : tags_) {
     if (!t.info.refusal.empty()) {
-      writable_ = IndexStatus::Unsupported(file_name_ + ", tag " + t.info.name + ": " +
+      writable_ = Status::Unsupported(file_name_ + ", tag " + t.info.name + ": " +
                                            t.info.refusal + "; the table cannot be written");
       break;
     }
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 void CdxIndex::JudgeTag(Tag* tag) {
   TagInfo& info = tag->info;
   constexpr uint8_t kKnown = cdx::kOptUnique | cdx::kOptFor | cdx::kOptCompact | cdx::kOptCompound;
-  IndexStatus s = Expr::Compile(info.key_expr, fields_, &tag->key);
+  Status s = Expr::Compile(info.key_expr, fields_, &tag->key);
   if (!s.ok()) {
     info.refusal = s.text();
     return;
@@ -211,73 +211,73 @@ void CdxIndex::JudgeTag(Tag* tag) {
   }
 }
 
-IndexStatus CdxIndex::KeyOf(size_t tag_no, std::span<const uint8_t> record, uint32_t recno,
+Status CdxIndex::KeyOf(size_t tag_no, std::span<const uint8_t> record, uint32_t recno,
                             std::string* key, bool* included) {
   Tag& tag = tags_[tag_no];
-  if (!tag.key) return IndexStatus::Unsupported(file_name_ + ", tag " + tag.info.name + ": " + tag.info.refusal);
+  if (!tag.key) return Status::Unsupported(file_name_ + ", tag " + tag.info.name + ": " + tag.info.refusal);
   ExprRecord rec{record, recno, options_.memo};
   *included = true;
   if (tag.condition) {
     ExprValue c;
-    INDEX_RETURN_IF_ERROR(tag.condition->Eval(rec, &c));
+    TABLE_RETURN_IF_ERROR(tag.condition->Eval(rec, &c));
     if (c.kind != ExprValue::Kind::kLogic) {
-      return IndexStatus::DataType(file_name_ + ", tag " + tag.info.name + ": FOR is not a logical");
+      return Status::DataType(file_name_ + ", tag " + tag.info.name + ": FOR is not a logical");
     }
     *included = c.logic;
   }
   ExprValue v;
-  INDEX_RETURN_IF_ERROR(tag.key->Eval(rec, &v));
+  TABLE_RETURN_IF_ERROR(tag.key->Eval(rec, &v));
   if (KeyTypeOf(v.kind) != tag.info.key_type) {
-    return IndexStatus::DataType(file_name_ + ", tag " + tag.info.name + ": key of type " +
+    return Status::DataType(file_name_ + ", tag " + tag.info.name + ": key of type " +
                                  KindName(v.kind) + " in a tag of type " +
                                  std::string(1, static_cast<char>(tag.info.key_type)));
   }
-  INDEX_RETURN_IF_ERROR(SeekKey(tag_no, v, key));
+  TABLE_RETURN_IF_ERROR(SeekKey(tag_no, v, key));
   if (key->size() < tag.info.key_length) key->resize(tag.info.key_length, ' ');
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::SeekKey(size_t tag_no, const ExprValue& v, std::string* key) const {
+Status CdxIndex::SeekKey(size_t tag_no, const ExprValue& v, std::string* key) const {
   const TagInfo& info = tags_[tag_no].info;
   switch (v.kind) {
     case ExprValue::Kind::kChar:
       if (info.key_type != KeyType::kChar) break;
       *key = v.str;
       if (key->size() > info.key_length) key->resize(info.key_length);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprValue::Kind::kNumber:
       if (info.key_type != KeyType::kNumber) break;
       *key = EncodeNumberKey(v.num);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprValue::Kind::kDate:
       if (info.key_type != KeyType::kDate) break;
       *key = EncodeNumberKey(v.date);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprValue::Kind::kTime:
       if (info.key_type != KeyType::kTime) break;
       *key = EncodeNumberKey(v.num);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprValue::Kind::kLogic:
       if (info.key_type != KeyType::kLogic) break;
       *key = v.logic ? "T" : "F";
-      return IndexStatus::Ok();
+      return Status::Ok();
     default:
       break;
   }
-  return IndexStatus::DataType(file_name_ + ", tag " + info.name + ": a " + KindName(v.kind) +
+  return Status::DataType(file_name_ + ", tag " + info.name + ": a " + KindName(v.kind) +
                                " value cannot be sought in a tag of type " +
                                std::string(1, static_cast<char>(info.key_type)));
 }
 
-IndexStatus CdxIndex::CheckWritable() const {
-  if (options_.read_only) return IndexStatus::Unsupported(file_name_ + ": opened read-only");
+Status CdxIndex::CheckWritable() const {
+  if (options_.read_only) return Status::Unsupported(file_name_ + ": opened read-only");
   return writable_;
 }
 
-IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
+Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
                                     size_t record_length) {
-  INDEX_RETURN_IF_ERROR(CheckWritable());
-  if (n == 0 || tags_.empty()) return IndexStatus::Ok();
+  TABLE_RETURN_IF_ERROR(CheckWritable());
+  if (n == 0 || tags_.empty()) return Status::Ok();
   // Every key first: an expression that fails on a record changes nothing.
   struct TagKeys {
     std::string keys;            // n * key_length bytes, record i at i * key_length
@@ -292,7 +292,7 @@ IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records
     tk.order.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
       bool included;
-      INDEX_RETURN_IF_ERROR(KeyOf(
+      TABLE_RETURN_IF_ERROR(KeyOf(
           t, std::span<const uint8_t>(records + size_t{i} * record_length, record_length),
           first_recno + i, &key, &included));
       if (!included) continue;
@@ -305,9 +305,9 @@ IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records
       return std::memcmp(base + size_t{a} * length, base + size_t{b} * length, length) < 0;
     });
   }
-  INDEX_RETURN_IF_ERROR(BeginUpdate());
+  TABLE_RETURN_IF_ERROR(BeginUpdate());
   pager_->set_read_ahead(kReadAheadPages);
-  IndexStatus status;
+  Status status;
   for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
     const size_t length = tags_[t].info.key_length;
     cdx::Tree& tree = *tags_[t].tree;

@@ -22,7 +22,7 @@
 
 #include "platform/file.h"
 #include "tables/expr/expr.h"
-#include "tables/dbf/index_status.h"
+#include "tables/dbf/status.h"
 #include "tables/dbf/key_codec.h"
 
 namespace tables {
@@ -83,12 +83,12 @@ class CdxIndex {
 
   // Opens an existing bag over `file` (owned by the table; it must outlive the
   // index). `fields` is the table's record layout.
-  static IndexStatus Open(platform::File* file, std::string file_name,
+  static Status Open(platform::File* file, std::string file_name,
                           std::vector<IndexField> fields, IndexOptions options,
                           std::unique_ptr<CdxIndex>* out);
   // Writes a new bag with the given tags into an empty file; keys of existing
   // records are added afterwards with Append (or BuildFromRecords).
-  static IndexStatus Create(platform::File* file, std::string file_name,
+  static Status Create(platform::File* file, std::string file_name,
                             std::vector<IndexField> fields, const std::vector<TagSpec>& tags,
                             IndexOptions options, std::unique_ptr<CdxIndex>* out);
 
@@ -99,28 +99,28 @@ class CdxIndex {
   const std::string& file_name() const { return file_name_; }
 
   // The key of a record in a tag, and whether the record belongs there (FOR).
-  IndexStatus KeyOf(size_t tag, std::span<const uint8_t> record, uint32_t recno,
+  Status KeyOf(size_t tag, std::span<const uint8_t> record, uint32_t recno,
                     std::string* key, bool* included);
   // The key bytes for a value given to Seek: texts as they are (a prefix),
   // numbers, dates and logicals encoded as the tag stores them.
-  IndexStatus SeekKey(size_t tag, const ExprValue& value, std::string* key) const;
+  Status SeekKey(size_t tag, const ExprValue& value, std::string* key) const;
 
   // Navigation in the tag's order (descending tags walk their tree backwards).
-  IndexStatus First(size_t tag, IndexCursor* cursor);
-  IndexStatus Last(size_t tag, IndexCursor* cursor);
-  IndexStatus Next(IndexCursor* cursor);
-  IndexStatus Prev(IndexCursor* cursor);
+  Status First(size_t tag, IndexCursor* cursor);
+  Status Last(size_t tag, IndexCursor* cursor);
+  Status Next(IndexCursor* cursor);
+  Status Prev(IndexCursor* cursor);
   // The first entry in order whose key begins with `key` (found), else the
   // cursor rests where the key would be (soft seek) and found is false.
-  IndexStatus Seek(size_t tag, std::string_view key, IndexCursor* cursor, bool* found);
+  Status Seek(size_t tag, std::string_view key, IndexCursor* cursor, bool* found);
   // Positions on the entry of this record (its key computed from its bytes);
   // found is false when the record has no entry in the tag.
-  IndexStatus Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record,
+  Status Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record,
                      IndexCursor* cursor, bool* found);
 
   // OK when every tag can be maintained exactly; otherwise the reason, and
   // every write below fails with it.
-  IndexStatus CheckWritable() const;
+  Status CheckWritable() const;
 
   // Holds the index write lock across several record changes (AppendDB);
   // without it every change takes and releases the lock itself. EndUpdate
@@ -130,21 +130,21 @@ class CdxIndex {
   // may then be written before EndUpdate, so that a long update keeps little
   // in memory (other programs still see the change counter move only at
   // EndUpdate, and the lock keeps them out until then).
-  IndexStatus BeginUpdate(bool undoable = false);
-  IndexStatus EndUpdate();
+  Status BeginUpdate(bool undoable = false);
+  Status EndUpdate();
   void AbortUpdate();
 
   // Maintenance: the keys of a new record, or of a changed one (field writes,
   // Delete and Recall: old and new record bytes, deletion flag included).
-  IndexStatus Append(uint32_t recno, std::span<const uint8_t> record);
-  IndexStatus Update(uint32_t recno, std::span<const uint8_t> old_record,
+  Status Append(uint32_t recno, std::span<const uint8_t> record);
+  Status Update(uint32_t recno, std::span<const uint8_t> old_record,
                      std::span<const uint8_t> new_record);
   // The keys of n new records numbered from first_recno (record_length bytes
   // each, one after the other), the same entries as n Appends: every key is
   // computed first, then each tag gets its keys in (key, record number)
   // order, so that each leaf is changed once and leaves are met in the order
   // a tree built in key order lays them out in the file.
-  IndexStatus AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
+  Status AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
                             size_t record_length);
 
   // For the checker: tree access and the layout the keys are computed from.
@@ -152,7 +152,7 @@ class CdxIndex {
   cdx::Pager& pager() { return *pager_; }
   const std::vector<IndexField>& fields() const { return fields_; }
   // Takes the shared index lock and revalidates the cache (no-op unless shared).
-  IndexStatus LockForRead();
+  Status LockForRead();
   void UnlockRead();
 
  private:
@@ -163,7 +163,7 @@ class CdxIndex {
     std::unique_ptr<cdx::Tree> tree;
   };
   CdxIndex() = default;
-  IndexStatus LoadTags();
+  Status LoadTags();
   void JudgeTag(Tag* tag);
   // Runs a read step op(&work) on a copy of *cursor and keeps the copy on
   // success. In shared mode it first runs from the cached pages alone with no
@@ -171,21 +171,21 @@ class CdxIndex {
   // lock, shows no write since the pages were read; a page not cached or a
   // moved counter runs it again from the start under the shared lock.
   template <class Op>
-  IndexStatus Read(IndexCursor* cursor, Op op);
+  Status Read(IndexCursor* cursor, Op op);
   bool CanReadWithoutLock() const;
-  IndexStatus LockForWrite();
-  IndexStatus FinishWrite(IndexStatus status);
-  IndexStatus Fill(IndexCursor* cursor, uint32_t page, uint32_t index, bool valid);
-  IndexStatus StepPhysical(IndexCursor* cursor, bool forward);
+  Status LockForWrite();
+  Status FinishWrite(Status status);
+  Status Fill(IndexCursor* cursor, uint32_t page, uint32_t index, bool valid);
+  Status StepPhysical(IndexCursor* cursor, bool forward);
   // The tags whose entry for the record moves between the two images.
   struct KeyChange {
     size_t tag = 0;
     std::string old_key, new_key;
     bool old_in = false, new_in = false;
   };
-  IndexStatus KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
+  Status KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
                          std::span<const uint8_t> new_record, std::vector<KeyChange>* changes);
-  IndexStatus ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes);
+  Status ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes);
 
   platform::File* file_ = nullptr;
   std::string file_name_;
@@ -193,7 +193,7 @@ class CdxIndex {
   IndexOptions options_;
   std::unique_ptr<cdx::Pager> pager_;
   std::vector<Tag> tags_;
-  IndexStatus writable_;
+  Status writable_;
   int update_depth_ = 0;
   bool undoable_ = false;  // the current update may write pages before EndUpdate
   int read_depth_ = 0;

@@ -57,18 +57,18 @@ struct Bag {
     file = testing::OpenForTest(dir.path() + "/b.cdx", true);
     IndexOptions options;
     options.shared = shared;
-    IndexStatus s = CdxIndex::Create(file.get(), "b.cdx", kFields, kTags, options, &index);
+    Status s = CdxIndex::Create(file.get(), "b.cdx", kFields, kTags, options, &index);
     EXPECT_TRUE(s.ok()) << s.text();
   }
   void AppendOne(const std::vector<uint8_t>& rec) {
     records.push_back(rec);
-    IndexStatus s = index->Append(static_cast<uint32_t>(records.size()), rec);
+    Status s = index->Append(static_cast<uint32_t>(records.size()), rec);
     ASSERT_TRUE(s.ok()) << s.text();
   }
   Entries Tag(size_t t) {
     Entries out;
     IndexCursor c;
-    IndexStatus s = index->First(t, &c);
+    Status s = index->First(t, &c);
     while (s.ok() && c.valid) {
       out.emplace_back(c.key, c.recno);
       s = index->Next(&c);
@@ -78,11 +78,11 @@ struct Bag {
   }
   void Check() {
     IndexCheckReport report;
-    IndexStatus s = CheckIndex(
+    Status s = CheckIndex(
         *index, static_cast<uint32_t>(records.size()),
         [&](uint32_t r, std::vector<uint8_t>* out) {
           *out = records[r - 1];
-          return IndexStatus::Ok();
+          return Status::Ok();
         },
         &report);
     ASSERT_TRUE(s.ok()) << s.text();
@@ -133,7 +133,7 @@ TEST(IndexBatchTest, ABatchGivesTheEntriesOfSingleAppends) {
       for (size_t i = from; i < from + n; ++i) flat.insert(flat.end(), batch[i].begin(), batch[i].end());
       uint32_t first = static_cast<uint32_t>(many.records.size() + 1);
       for (size_t i = from; i < from + n; ++i) many.records.push_back(batch[i]);
-      IndexStatus s = many.index->AppendRecords(first, flat.data(), static_cast<uint32_t>(n), 24);
+      Status s = many.index->AppendRecords(first, flat.data(), static_cast<uint32_t>(n), 24);
       ASSERT_TRUE(s.ok()) << s.text();
     }
     ASSERT_TRUE(many.index->EndUpdate().ok());

@@ -24,7 +24,7 @@ struct Walked {
 std::vector<Walked> WalkTag(CdxIndex& index, size_t tag) {
   std::vector<Walked> out;
   IndexCursor c;
-  IndexStatus s = index.First(tag, &c);
+  Status s = index.First(tag, &c);
   EXPECT_TRUE(s.ok()) << s.text();
   while (s.ok() && c.valid) {
     out.push_back({c.recno, c.key});
@@ -51,7 +51,7 @@ TEST_P(FixtureTest, EveryTagMatchesTheDump) {
   options.read_only = true;
   options.memo = memo.get();
   std::unique_ptr<CdxIndex> index;
-  IndexStatus s = CdxIndex::Open(file.get(), name + ".cdx", dbf.fields, options, &index);
+  Status s = CdxIndex::Open(file.get(), name + ".cdx", dbf.fields, options, &index);
   ASSERT_TRUE(s.ok()) << s.text();
 
   const auto& tags = dump["tags"];

@@ -18,8 +18,8 @@ bool HasPrefix(std::string_view key, std::string_view prefix) {
 
 }  // namespace
 
-IndexStatus CdxIndex::LockForRead() {
-  if (update_depth_ > 0 || read_depth_++ > 0) return IndexStatus::Ok();
+Status CdxIndex::LockForRead() {
+  if (update_depth_ > 0 || read_depth_++ > 0) return Status::Ok();
   pager_->Trim();
   if (options_.shared) {
     platform::OsStatus s =
@@ -27,17 +27,17 @@ IndexStatus CdxIndex::LockForRead() {
                              platform::LockKind::kShared, platform::LockPatience());
     if (!s.ok()) {
       --read_depth_;
-      return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
+      return Status::Io(Status::kLock, file_name_ + ": index lock not granted", s.code());
     }
   }
   if (options_.shared || !pager_->header_known()) {
-    IndexStatus st = pager_->Revalidate(false);
+    Status st = pager_->Revalidate(false);
     if (!st.ok()) {
       UnlockRead();
       return st;
     }
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 void CdxIndex::UnlockRead() {
@@ -47,28 +47,28 @@ void CdxIndex::UnlockRead() {
   }
 }
 
-IndexStatus CdxIndex::LockForWrite() {
-  INDEX_RETURN_IF_ERROR(CheckWritable());
+Status CdxIndex::LockForWrite() {
+  TABLE_RETURN_IF_ERROR(CheckWritable());
   pager_->Trim();
   if (options_.shared) {
     platform::OsStatus s = platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
                                                 platform::LockKind::kExclusive,
                                                 platform::LockPatience());
     if (!s.ok()) {
-      return IndexStatus::Io(IndexStatus::kLock, file_name_ + ": index lock not granted", s.code());
+      return Status::Io(Status::kLock, file_name_ + ": index lock not granted", s.code());
     }
   }
   if (options_.shared || !pager_->header_known()) {
-    IndexStatus st = pager_->Revalidate();
+    Status st = pager_->Revalidate();
     if (!st.ok()) {
       if (options_.shared) file_->Unlock(options_.lock_offset, options_.lock_length);
       return st;
     }
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::FinishWrite(IndexStatus status) {
+Status CdxIndex::FinishWrite(Status status) {
   if (status.ok()) {
     status = pager_->Commit();
   } else {
@@ -78,32 +78,32 @@ IndexStatus CdxIndex::FinishWrite(IndexStatus status) {
   return status;
 }
 
-IndexStatus CdxIndex::BeginUpdate(bool undoable) {
+Status CdxIndex::BeginUpdate(bool undoable) {
   if (update_depth_ == 0) {
-    INDEX_RETURN_IF_ERROR(LockForWrite());
+    TABLE_RETURN_IF_ERROR(LockForWrite());
     undoable_ = undoable;
   }
   ++update_depth_;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::EndUpdate() {
-  if (update_depth_ == 0) return IndexStatus::Ok();
-  if (--update_depth_ > 0) return IndexStatus::Ok();
+Status CdxIndex::EndUpdate() {
+  if (update_depth_ == 0) return Status::Ok();
+  if (--update_depth_ > 0) return Status::Ok();
   undoable_ = false;
-  return FinishWrite(IndexStatus::Ok());
+  return FinishWrite(Status::Ok());
 }
 
 void CdxIndex::AbortUpdate() {
   if (update_depth_ == 0) return;
   update_depth_ = 0;
   undoable_ = false;
-  FinishWrite(IndexStatus::Argument("aborted"));
+  FinishWrite(Status::Argument("aborted"));
 }
 
 // Every key is evaluated before anything is written, so that an expression
 // failing on this record changes nothing.
-IndexStatus CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
+Status CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
                                  std::span<const uint8_t> new_record,
                                  std::vector<KeyChange>* changes) {
   changes->clear();
@@ -112,44 +112,44 @@ IndexStatus CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_re
     c.tag = t;
     c.old_in = false;
     if (!old_record.empty()) {
-      INDEX_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &c.old_key, &c.old_in));
+      TABLE_RETURN_IF_ERROR(KeyOf(t, old_record, recno, &c.old_key, &c.old_in));
     }
-    INDEX_RETURN_IF_ERROR(KeyOf(t, new_record, recno, &c.new_key, &c.new_in));
+    TABLE_RETURN_IF_ERROR(KeyOf(t, new_record, recno, &c.new_key, &c.new_in));
     if (c.old_in == c.new_in && (!c.new_in || c.old_key == c.new_key)) continue;
     changes->push_back(c);
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes) {
+Status CdxIndex::ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes) {
   for (const KeyChange& c : changes) {
     cdx::Tree& tree = *tags_[c.tag].tree;
     if (c.old_in) {
       bool found;
-      INDEX_RETURN_IF_ERROR(tree.Erase(c.old_key, recno, &found));
+      TABLE_RETURN_IF_ERROR(tree.Erase(c.old_key, recno, &found));
     }
     if (c.new_in) {
       bool inserted;
-      INDEX_RETURN_IF_ERROR(tree.Insert(c.new_key, recno, tags_[c.tag].info.unique, &inserted));
+      TABLE_RETURN_IF_ERROR(tree.Insert(c.new_key, recno, tags_[c.tag].info.unique, &inserted));
     }
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::Append(uint32_t recno, std::span<const uint8_t> record) {
+Status CdxIndex::Append(uint32_t recno, std::span<const uint8_t> record) {
   return Update(recno, {}, record);
 }
 
-IndexStatus CdxIndex::Update(uint32_t recno, std::span<const uint8_t> old_record,
+Status CdxIndex::Update(uint32_t recno, std::span<const uint8_t> old_record,
                              std::span<const uint8_t> new_record) {
-  INDEX_RETURN_IF_ERROR(CheckWritable());
+  TABLE_RETURN_IF_ERROR(CheckWritable());
   std::vector<KeyChange>& changes = change_scratch_;
-  INDEX_RETURN_IF_ERROR(KeyChanges(recno, old_record, new_record, &changes));
+  TABLE_RETURN_IF_ERROR(KeyChanges(recno, old_record, new_record, &changes));
   // A write that moves no key (a changed value outside every key) needs
   // neither the index lock nor a new change counter.
-  if (changes.empty()) return IndexStatus::Ok();
-  INDEX_RETURN_IF_ERROR(BeginUpdate());
-  IndexStatus status = ApplyChanges(recno, changes);
+  if (changes.empty()) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(BeginUpdate());
+  Status status = ApplyChanges(recno, changes);
   if (!status.ok()) {
     // Half-made changes of a batch cannot be kept: the whole update is dropped.
     AbortUpdate();
@@ -160,16 +160,16 @@ IndexStatus CdxIndex::Update(uint32_t recno, std::span<const uint8_t> old_record
 
 // ---- navigation ----------------------------------------------------------
 
-IndexStatus CdxIndex::Fill(IndexCursor* cursor, uint32_t page, uint32_t index, bool valid) {
+Status CdxIndex::Fill(IndexCursor* cursor, uint32_t page, uint32_t index, bool valid) {
   cursor->valid = valid;
   cursor->page = page;
   cursor->index = index;
   cursor->generation = pager_->generation();
-  if (!valid) return IndexStatus::Ok();
+  if (!valid) return Status::Ok();
   std::string_view key;
-  INDEX_RETURN_IF_ERROR(tags_[cursor->tag].tree->At(Position{page, index}, &key, &cursor->recno));
+  TABLE_RETURN_IF_ERROR(tags_[cursor->tag].tree->At(Position{page, index}, &key, &cursor->recno));
   cursor->key.assign(key);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 bool CdxIndex::CanReadWithoutLock() const {
@@ -178,14 +178,14 @@ bool CdxIndex::CanReadWithoutLock() const {
 }
 
 template <class Op>
-IndexStatus CdxIndex::Read(IndexCursor* cursor, Op op) {
+Status CdxIndex::Read(IndexCursor* cursor, Op op) {
   if (CanReadWithoutLock()) {
     // Whatever goes wrong here (a page not cached above all) is left to the
     // run under the lock, which starts afresh from the cursor as it was.
     IndexCursor work = *cursor;
     pager_->Trim();
     pager_->set_cache_only(true);
-    IndexStatus s = op(&work);
+    Status s = op(&work);
     pager_->set_cache_only(false);
     bool same = false;
     if (s.ok() && pager_->Unchanged(&same).ok() && same) {
@@ -193,117 +193,117 @@ IndexStatus CdxIndex::Read(IndexCursor* cursor, Op op) {
       return s;
     }
   }
-  INDEX_RETURN_IF_ERROR(LockForRead());
-  IndexStatus s = pager_->Preload();
+  TABLE_RETURN_IF_ERROR(LockForRead());
+  Status s = pager_->Preload();
   if (s.ok()) s = op(cursor);
   UnlockRead();
   return s;
 }
 
-IndexStatus CdxIndex::First(size_t tag, IndexCursor* cursor) {
+Status CdxIndex::First(size_t tag, IndexCursor* cursor) {
   return Read(cursor, [&](IndexCursor* c) {
     c->tag = tag;
     Position pos;
     cdx::Tree& tree = *tags_[tag].tree;
-    INDEX_RETURN_IF_ERROR(tags_[tag].info.descending ? tree.Last(&pos) : tree.First(&pos));
+    TABLE_RETURN_IF_ERROR(tags_[tag].info.descending ? tree.Last(&pos) : tree.First(&pos));
     return Fill(c, pos.page, pos.index, pos.valid());
   });
 }
 
-IndexStatus CdxIndex::Last(size_t tag, IndexCursor* cursor) {
+Status CdxIndex::Last(size_t tag, IndexCursor* cursor) {
   return Read(cursor, [&](IndexCursor* c) {
     c->tag = tag;
     Position pos;
     cdx::Tree& tree = *tags_[tag].tree;
-    INDEX_RETURN_IF_ERROR(tags_[tag].info.descending ? tree.First(&pos) : tree.Last(&pos));
+    TABLE_RETURN_IF_ERROR(tags_[tag].info.descending ? tree.First(&pos) : tree.Last(&pos));
     return Fill(c, pos.page, pos.index, pos.valid());
   });
 }
 
-IndexStatus CdxIndex::StepPhysical(IndexCursor* cursor, bool forward) {
+Status CdxIndex::StepPhysical(IndexCursor* cursor, bool forward) {
   cdx::Tree& tree = *tags_[cursor->tag].tree;
   Position pos{cursor->page, cursor->index};
   bool exact = true;
   if (cursor->generation != pager_->generation()) {
     // Pages were dropped: find the entry again by its key and record number.
-    INDEX_RETURN_IF_ERROR(tree.LowerBound(cursor->key, cursor->recno, &pos));
+    TABLE_RETURN_IF_ERROR(tree.LowerBound(cursor->key, cursor->recno, &pos));
     exact = false;
     if (pos.valid()) {
       std::string_view k;
       uint32_t r;
-      INDEX_RETURN_IF_ERROR(tree.At(pos, &k, &r));
+      TABLE_RETURN_IF_ERROR(tree.At(pos, &k, &r));
       exact = k == cursor->key && r == cursor->recno;
     }
     if (!exact && !forward) {
       if (pos.valid()) {
-        INDEX_RETURN_IF_ERROR(tree.Prev(&pos));
+        TABLE_RETURN_IF_ERROR(tree.Prev(&pos));
       } else {
-        INDEX_RETURN_IF_ERROR(tree.Last(&pos));
+        TABLE_RETURN_IF_ERROR(tree.Last(&pos));
       }
     }
   }
-  if (exact) INDEX_RETURN_IF_ERROR(forward ? tree.Next(&pos) : tree.Prev(&pos));
+  if (exact) TABLE_RETURN_IF_ERROR(forward ? tree.Next(&pos) : tree.Prev(&pos));
   return Fill(cursor, pos.page, pos.index, pos.valid());
 }
 
-IndexStatus CdxIndex::Next(IndexCursor* cursor) {
-  if (!cursor->valid) return IndexStatus::Ok();
+Status CdxIndex::Next(IndexCursor* cursor) {
+  if (!cursor->valid) return Status::Ok();
   bool forward = !tags_[cursor->tag].info.descending;
   return Read(cursor, [&](IndexCursor* c) { return StepPhysical(c, forward); });
 }
 
-IndexStatus CdxIndex::Prev(IndexCursor* cursor) {
-  if (!cursor->valid) return IndexStatus::Ok();
+Status CdxIndex::Prev(IndexCursor* cursor) {
+  if (!cursor->valid) return Status::Ok();
   bool forward = tags_[cursor->tag].info.descending;
   return Read(cursor, [&](IndexCursor* c) { return StepPhysical(c, forward); });
 }
 
-IndexStatus CdxIndex::Seek(size_t tag, std::string_view key, IndexCursor* cursor, bool* found) {
+Status CdxIndex::Seek(size_t tag, std::string_view key, IndexCursor* cursor, bool* found) {
   *found = false;
   cursor->tag = tag;
   if (key.size() > tags_[tag].info.key_length) key = key.substr(0, tags_[tag].info.key_length);
   cdx::Tree& tree = *tags_[tag].tree;
   bool descending = tags_[tag].info.descending;
-  INDEX_RETURN_IF_ERROR(Read(cursor, [&](IndexCursor* c) {
+  TABLE_RETURN_IF_ERROR(Read(cursor, [&](IndexCursor* c) {
     Position pos;
     if (!descending) {
-      INDEX_RETURN_IF_ERROR(tree.Find(key, 0, &pos, &c->key, &c->recno));
+      TABLE_RETURN_IF_ERROR(tree.Find(key, 0, &pos, &c->key, &c->recno));
       c->valid = pos.valid();
       c->page = pos.page;
       c->index = pos.index;
       c->generation = pager_->generation();
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     // In descending order the first match is the last one stored.
-    INDEX_RETURN_IF_ERROR(tree.PrefixEnd(key, &pos));
-    INDEX_RETURN_IF_ERROR(pos.valid() ? tree.Prev(&pos) : tree.Last(&pos));
+    TABLE_RETURN_IF_ERROR(tree.PrefixEnd(key, &pos));
+    TABLE_RETURN_IF_ERROR(pos.valid() ? tree.Prev(&pos) : tree.Last(&pos));
     return Fill(c, pos.page, pos.index, pos.valid());
   }));
   *found = cursor->valid && HasPrefix(cursor->key, key);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus CdxIndex::Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record,
+Status CdxIndex::Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record,
                              IndexCursor* cursor, bool* found) {
   *found = false;
   cursor->tag = tag;
   cursor->valid = false;
   std::string key;
   bool included;
-  INDEX_RETURN_IF_ERROR(KeyOf(tag, record, recno, &key, &included));
-  if (!included) return IndexStatus::Ok();
-  INDEX_RETURN_IF_ERROR(Read(cursor, [&](IndexCursor* c) {
+  TABLE_RETURN_IF_ERROR(KeyOf(tag, record, recno, &key, &included));
+  if (!included) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(Read(cursor, [&](IndexCursor* c) {
     Position pos;
-    INDEX_RETURN_IF_ERROR(tags_[tag].tree->LowerBound(key, recno, &pos));
+    TABLE_RETURN_IF_ERROR(tags_[tag].tree->LowerBound(key, recno, &pos));
     return Fill(c, pos.page, pos.index, pos.valid());
   }));
   *found = cursor->valid && cursor->recno == recno && cursor->key == key;
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 // ---- creation ------------------------------------------------------------
 
-IndexStatus CdxIndex::Create(platform::File* file, std::string file_name,
+Status CdxIndex::Create(platform::File* file, std::string file_name,
                              std::vector<IndexField> fields, const std::vector<TagSpec>& specs,
                              IndexOptions options, std::unique_ptr<CdxIndex>* out) {
   // Layout as other writers make it: bag header, directory leaf, then per tag
@@ -323,10 +323,10 @@ IndexStatus CdxIndex::Create(platform::File* file, std::string file_name,
   for (const IndexField& f : fields) blank.resize(std::max<size_t>(blank.size(), f.offset + f.length), ' ');
   for (const TagSpec& spec : specs) {
     std::unique_ptr<Expr> key;
-    INDEX_RETURN_IF_ERROR(Expr::Compile(spec.key_expr, fields, &key));
+    TABLE_RETURN_IF_ERROR(Expr::Compile(spec.key_expr, fields, &key));
     ExprValue v;
     ExprRecord rec{blank, 0, nullptr};
-    INDEX_RETURN_IF_ERROR(key->Eval(rec, &v));
+    TABLE_RETURN_IF_ERROR(key->Eval(rec, &v));
     uint32_t offset = static_cast<uint32_t>(image.size());
     image.resize(image.size() + cdx::kHeaderSize + cdx::kPageSize, 0);
     cdx::TagHeader h;
@@ -334,7 +334,7 @@ IndexStatus CdxIndex::Create(platform::File* file, std::string file_name,
     h.key_length = static_cast<uint16_t>(
         v.kind == ExprValue::Kind::kChar ? v.str.size() : (v.kind == ExprValue::Kind::kLogic ? 1 : 8));
     if (h.key_length == 0 || h.key_length > cdx::kMaxKeyLength) {
-      return IndexStatus::Unsupported(file_name + ": key of tag " + spec.name + " has length " +
+      return Status::Unsupported(file_name + ": key of tag " + spec.name + " has length " +
                                       std::to_string(h.key_length));
     }
     h.options = cdx::kOptCompact | cdx::kOptCompound | (spec.unique ? cdx::kOptUnique : 0) |
@@ -356,11 +356,11 @@ IndexStatus CdxIndex::Create(platform::File* file, std::string file_name,
   }
   std::sort(names.begin(), names.end());
   for (auto& [name, offset] : names) directory.Insert(directory.size(), name, offset);
-  if (!cdx::NodeFits(directory, 0x20)) return IndexStatus::Unsupported(file_name + ": too many tags");
+  if (!cdx::NodeFits(directory, 0x20)) return Status::Unsupported(file_name + ": too many tags");
   cdx::EncodeNode(directory, 0x20, std::span<uint8_t>(image.data() + cdx::kHeaderSize, cdx::kPageSize));
   platform::OsStatus s = file->Truncate(0);
   if (s.ok()) s = file->WriteAt(0, image.data(), image.size());
-  if (!s.ok()) return IndexStatus::Io(IndexStatus::kWrite, file_name + ": write error", s.code());
+  if (!s.ok()) return Status::Io(Status::kWrite, file_name + ": write error", s.code());
   return Open(file, std::move(file_name), std::move(fields), options, out);
 }
 

@@ -44,7 +44,7 @@ class Model {
   void Append(const std::vector<uint8_t>& rec) {
     records_.push_back(rec);
     uint32_t recno = count();
-    IndexStatus s = index_.Append(recno, rec);
+    Status s = index_.Append(recno, rec);
     ASSERT_TRUE(s.ok()) << s.text();
     Apply(recno, {}, rec);
   }
@@ -52,7 +52,7 @@ class Model {
   void Write(uint32_t recno, const std::vector<uint8_t>& rec) {
     std::vector<uint8_t> old = records_[recno - 1];
     records_[recno - 1] = rec;
-    IndexStatus s = index_.Update(recno, old, rec);
+    Status s = index_.Update(recno, old, rec);
     ASSERT_TRUE(s.ok()) << s.text();
     Apply(recno, old, rec);
   }
@@ -86,11 +86,11 @@ class Model {
       }
     }
     IndexCheckReport report;
-    IndexStatus s = CheckIndex(
+    Status s = CheckIndex(
         index_, count(),
         [&](uint32_t r, std::vector<uint8_t>* out) {
           *out = records_[r - 1];
-          return IndexStatus::Ok();
+          return Status::Ok();
         },
         &report);
     ASSERT_TRUE(s.ok()) << s.text();
@@ -342,7 +342,7 @@ TEST(IndexPropertyTest, CreatedBagWithDeletedForAndDescendKeys) {
                                 {"UQTY", "QTY", "", true, false},
                                 {"DESC", "DESCEND(NAME)", "OK .AND. QTY > 10", false, false},
                                 {"OKS", "OK", "", false, false}};
-  IndexStatus s = CdxIndex::Create(file.get(), "made.cdx", fields, specs, IndexOptions(), &index);
+  Status s = CdxIndex::Create(file.get(), "made.cdx", fields, specs, IndexOptions(), &index);
   ASSERT_TRUE(s.ok()) << s.text();
   ASSERT_EQ(index->tag_count(), 6u);
   EXPECT_EQ(index->tag(0).name, "NAME");  // creation order, not name order

@@ -17,7 +17,7 @@ struct Opened {
   testing::DbfImage dbf;
   std::unique_ptr<platform::File> file;
   std::unique_ptr<CdxIndex> index;
-  IndexStatus open_status;
+  Status open_status;
 };
 
 // Copies a fixture bag, lets `damage` change its bytes, and opens it shared.
@@ -47,14 +47,14 @@ void SetKeyExpr(std::vector<uint8_t>& b, uint32_t header, const std::string& exp
 
 void ExpectWritesRefused(Opened& o, const std::string& path, const std::string& says) {
   std::vector<uint8_t> before = testing::ReadAll(path);
-  IndexStatus s = o.index->CheckWritable();
+  Status s = o.index->CheckWritable();
   ASSERT_FALSE(s.ok());
   EXPECT_NE(s.text().find(says), std::string::npos) << s.text();
   auto rec = o.dbf.Record(1);
   std::vector<uint8_t> changed(rec.begin(), rec.end());
   changed[0] = '*';
-  IndexStatus a = o.index->Append(o.dbf.count + 1, rec);
-  IndexStatus u = o.index->Update(1, rec, changed);
+  Status a = o.index->Append(o.dbf.count + 1, rec);
+  Status u = o.index->Update(1, rec, changed);
   EXPECT_FALSE(a.ok());
   EXPECT_FALSE(u.ok());
   EXPECT_NE(u.text().find(says), std::string::npos) << u.text();
@@ -147,18 +147,18 @@ TEST(IndexRefusalTest, DamagedPagesAreCorruptionNamingTagAndPage) {
     ASSERT_TRUE(o.open_status.ok()) << o.open_status.text();
     // A full walk of the tag meets the damage.
     IndexCursor cur;
-    IndexStatus s = o.index->First(0, &cur);
+    Status s = o.index->First(0, &cur);
     while (s.ok() && cur.valid) s = o.index->Next(&cur);
     if (c.walk_meets_it) {
       EXPECT_FALSE(s.ok());
-      EXPECT_EQ(s.code(), IndexStatus::kCorruption);
+      EXPECT_EQ(s.code(), Status::kCorruption);
       EXPECT_NE(s.text().find(c.says), std::string::npos) << s.text();
     }
     if (!c.write_meets_it) continue;
     // So does maintenance somewhere in the key range; the refused write
     // leaves the file as it was (earlier writes elsewhere went through).
     std::vector<uint8_t> before;
-    s = IndexStatus::Ok();
+    s = Status::Ok();
     // Record 7904 holds the first key of the tag; then a spread of others.
     for (uint32_t r = 7904; s.ok() && r <= o.dbf.count; r += 4999) {
       before = testing::ReadAll(path);
@@ -168,7 +168,7 @@ TEST(IndexRefusalTest, DamagedPagesAreCorruptionNamingTagAndPage) {
       s = o.index->Update(r, rec, changed);
     }
     ASSERT_FALSE(s.ok());
-    EXPECT_EQ(s.code(), IndexStatus::kCorruption);
+    EXPECT_EQ(s.code(), Status::kCorruption);
     EXPECT_NE(s.text().find(c.says), std::string::npos) << s.text();
     EXPECT_NE(s.text().find("t_big.cdx, tag ID"), std::string::npos) << s.text();
     EXPECT_EQ(testing::ReadAll(path), before);

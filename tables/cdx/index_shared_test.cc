@@ -40,19 +40,19 @@ std::vector<uint8_t> MakeRecord(uint32_t recno, int version) {
 constexpr uint32_t kEach = 1500;
 
 // Appends records first, first+2, ... (count of them), then rewrites each once.
-IndexStatus Work(const std::string& path, uint32_t first, uint32_t count) {
+Status Work(const std::string& path, uint32_t first, uint32_t count) {
   auto file = testing::OpenForTest(path, true);
   std::unique_ptr<CdxIndex> index;
-  INDEX_RETURN_IF_ERROR(CdxIndex::Open(file.get(), "shared.cdx", kFields, IndexOptions(), &index));
+  TABLE_RETURN_IF_ERROR(CdxIndex::Open(file.get(), "shared.cdx", kFields, IndexOptions(), &index));
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t r = first + 2 * i;
-    INDEX_RETURN_IF_ERROR(index->Append(r, MakeRecord(r, 0)));
+    TABLE_RETURN_IF_ERROR(index->Append(r, MakeRecord(r, 0)));
   }
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t r = first + 2 * i;
-    INDEX_RETURN_IF_ERROR(index->Update(r, MakeRecord(r, 0), MakeRecord(r, 1)));
+    TABLE_RETURN_IF_ERROR(index->Update(r, MakeRecord(r, 0), MakeRecord(r, 1)));
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 // The other program is this test binary started again, working on the odd
@@ -68,7 +68,7 @@ TEST(IndexSharedTest, TwoProcessesAppendAndUpdateTheSameBag) {
   }
   dbftest::OtherProcess child;
   ASSERT_TRUE(child.Start("IndexSharedChild.Work", "TABLES_CHILD_BAG", path));
-  IndexStatus s = Work(path, 2, kEach);
+  Status s = Work(path, 2, kEach);
   ASSERT_EQ(child.Wait(), 0);
   ASSERT_TRUE(s.ok()) << s.text();
 
@@ -80,7 +80,7 @@ TEST(IndexSharedTest, TwoProcessesAppendAndUpdateTheSameBag) {
       *index, 2 * kEach,
       [](uint32_t r, std::vector<uint8_t>* out) {
         *out = MakeRecord(r, 1);
-        return IndexStatus::Ok();
+        return Status::Ok();
       },
       &report);
   ASSERT_TRUE(s.ok()) << s.text();
@@ -144,24 +144,24 @@ int VersionAfter(uint32_t recno, int round) {
 }
 std::string SignalName(const char* what, int round) { return what + std::to_string(round); }
 
-IndexStatus Write(const std::string& path, const std::string& dir) {
+Status Write(const std::string& path, const std::string& dir) {
   auto file = testing::OpenForTest(path, true);
   std::unique_ptr<CdxIndex> index;
-  INDEX_RETURN_IF_ERROR(CdxIndex::Open(file.get(), "read.cdx", kFields, IndexOptions(), &index));
+  TABLE_RETURN_IF_ERROR(CdxIndex::Open(file.get(), "read.cdx", kFields, IndexOptions(), &index));
   for (int round = 1; round <= kRounds; ++round) {
     if (!dbftest::AwaitSignal(dir, SignalName("checked-", round - 1))) {
-      return IndexStatus::Argument("the reader went quiet");
+      return Status::Argument("the reader went quiet");
     }
     for (uint32_t r = 1; r <= RecordsAfter(round - 1); ++r) {
       if (!Rewrites(round, r)) continue;
-      INDEX_RETURN_IF_ERROR(index->Update(r, Record(r, VersionAfter(r, round - 1)), Record(r, round)));
+      TABLE_RETURN_IF_ERROR(index->Update(r, Record(r, VersionAfter(r, round - 1)), Record(r, round)));
     }
     for (uint32_t r = RecordsAfter(round - 1) + 1; r <= RecordsAfter(round); ++r) {
-      INDEX_RETURN_IF_ERROR(index->Append(r, Record(r, round)));
+      TABLE_RETURN_IF_ERROR(index->Append(r, Record(r, round)));
     }
     dbftest::Signal(dir, SignalName("written-", round));
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 // Seeks every record there after `round` rounds in both orders, and steps
@@ -184,7 +184,7 @@ void CheckAll(CdxIndex& index, int round, std::mt19937& rng, std::vector<std::st
     size_t tag = recno % 2;
     IndexCursor c;
     bool found = false;
-    IndexStatus s = index.Seek(tag, Prefix(recno), &c, &found);
+    Status s = index.Seek(tag, Prefix(recno), &c, &found);
     if (!s.ok() || !found || c.recno != recno) {
       faults->push_back("seek of record " + std::to_string(recno) + " after round " +
                         std::to_string(round) + ": " + (s.ok() ? "found " + c.key : s.text()));
@@ -354,7 +354,7 @@ TEST(IndexSharedTest, RewriteMovingNoKeyLeavesTheBagUntouched) {
   IndexCheckReport report;
   auto fetch = [&](uint32_t recno, std::vector<uint8_t>* record) {
     *record = with_note(recno, recno == 7 ? 1 : 0, "bbbbb");
-    return IndexStatus::Ok();
+    return Status::Ok();
   };
   ASSERT_TRUE(CheckIndex(*index, 200, fetch, &report).ok());
   EXPECT_TRUE(report.ok()) << report.faults.front();

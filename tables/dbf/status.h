@@ -12,8 +12,6 @@
 #include <string>
 #include <utility>
 
-#include "tables/dbf/index_status.h"
-
 namespace tables {
 
 class Status {
@@ -61,8 +59,6 @@ class Status {
     if (ok()) return *this;
     return Status(code_, text_, os_code_, std::move(file));
   }
-  // An index failure, in table terms.
-  static Status FromIndex(const IndexStatus& s, std::string file = {});
 
   bool ok() const { return code_ == kOk; }
   Code code() const { return code_; }

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tables/dbf/index_status.h"
+#include "tables/dbf/status.h"
 #include "tables/dbf/record_layout.h"
 #include "tables/expr/expr_value.h"
 
@@ -25,7 +25,7 @@ class MemoReader {
  public:
   virtual ~MemoReader() = default;
   // field: index into the layout; bytes: the field's bytes in the record.
-  virtual IndexStatus ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) = 0;
+  virtual Status ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) = 0;
 };
 
 struct ExprRecord {
@@ -38,9 +38,9 @@ class Expr {
  public:
   struct Node;
   ~Expr();
-  static IndexStatus Compile(std::string_view text, const std::vector<IndexField>& fields,
+  static Status Compile(std::string_view text, const std::vector<IndexField>& fields,
                              std::unique_ptr<Expr>* out);
-  IndexStatus Eval(const ExprRecord& record, ExprValue* out) const;
+  Status Eval(const ExprRecord& record, ExprValue* out) const;
   const std::string& text() const { return text_; }
 
  private:
@@ -51,7 +51,7 @@ class Expr {
 };
 
 // The value of field i of a record, decoded as expressions see it.
-IndexStatus DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRecord& record,
+Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRecord& record,
                         ExprValue* out);
 
 // STR(n, width, decimals) as xBase formats it: rounded, right-aligned, stars on

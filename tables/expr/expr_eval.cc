@@ -12,20 +12,20 @@
 namespace tables {
 namespace {
 
-IndexStatus TypeError(const char* op, const ExprValue& a, const ExprValue& b) {
-  return IndexStatus::DataType(std::string("argument error: ") + KindName(a.kind) + " " + op + " " +
+Status TypeError(const char* op, const ExprValue& a, const ExprValue& b) {
+  return Status::DataType(std::string("argument error: ") + KindName(a.kind) + " " + op + " " +
                                KindName(b.kind));
 }
 
 // A date moved by a number of days (the fraction dropped); a result beyond
 // the range of day numbers is an error, not a wrapped number.
-IndexStatus ShiftDate(int32_t date, double days, ExprValue* out) {
+Status ShiftDate(int32_t date, double days, ExprValue* out) {
   double moved = static_cast<double>(date) + std::trunc(days);
   if (!(moved >= INT32_MIN && moved <= INT32_MAX)) {
-    return IndexStatus::DataType("date arithmetic out of range");
+    return Status::DataType("date arithmetic out of range");
   }
   *out = ExprValue::Date(static_cast<int32_t>(moved));
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 int64_t LeInt(const uint8_t* p, size_t n) {
@@ -83,14 +83,14 @@ int CompareStrings(const std::string& a, const std::string& b, bool exact) {
   return CompareKeys(a, b);
 }
 
-IndexStatus Compare(ExprOp op, const ExprValue& a, const ExprValue& b, bool* result) {
+Status Compare(ExprOp op, const ExprValue& a, const ExprValue& b, bool* result) {
   int c;
   if (a.kind != b.kind) return TypeError("compared with", a, b);
   switch (a.kind) {
     case ExprValue::Kind::kChar:
       if (op == ExprOp::kContains) {
         *result = b.str.find(a.str) != std::string::npos;
-        return IndexStatus::Ok();
+        return Status::Ok();
       }
       c = CompareStrings(a.str, b.str, op == ExprOp::kExactEq);
       break;
@@ -116,10 +116,10 @@ IndexStatus Compare(ExprOp op, const ExprValue& a, const ExprValue& b, bool* res
     case ExprOp::kGt: *result = c > 0; break;
     default: *result = c >= 0; break;
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprValue* out) {
+Status Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprValue* out) {
   using K = ExprValue::Kind;
   if (op == ExprOp::kAdd || op == ExprOp::kSub) {
     if (a.kind == K::kChar && b.kind == K::kChar) {
@@ -131,7 +131,7 @@ IndexStatus Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprVa
         std::string head = end == std::string::npos ? "" : a.str.substr(0, end + 1);
         *out = ExprValue::Char(head + b.str + std::string(a.str.size() - head.size(), ' '));
       }
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     if (a.kind == K::kDate && b.kind == K::kNumber) {
       return ShiftDate(a.date, op == ExprOp::kAdd ? b.num : -b.num, out);
@@ -141,7 +141,7 @@ IndexStatus Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprVa
     }
     if (a.kind == K::kDate && b.kind == K::kDate && op == ExprOp::kSub) {
       *out = ExprValue::Number(a.date - b.date);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
   }
   if (a.kind != K::kNumber || b.kind != K::kNumber) return TypeError("arithmetic on", a, b);
@@ -153,16 +153,16 @@ IndexStatus Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprVa
       *out = ExprValue::Number(a.num * b.num, -1, std::max(0, a.decimals) + std::max(0, b.decimals));
       break;
     case ExprOp::kDiv:
-      if (b.num == 0) return IndexStatus::DataType("zero divisor");
+      if (b.num == 0) return Status::DataType("zero divisor");
       *out = ExprValue::Number(a.num / b.num);
       break;
     case ExprOp::kMod:
-      if (b.num == 0) return IndexStatus::DataType("zero divisor");
+      if (b.num == 0) return Status::DataType("zero divisor");
       *out = ExprValue::Number(std::fmod(a.num, b.num), -1, decimals);
       break;
     default: *out = ExprValue::Number(std::pow(a.num, b.num)); break;
   }
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 }  // namespace
@@ -178,32 +178,32 @@ const char* KindName(ExprValue::Kind kind) {
   }
 }
 
-IndexStatus DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRecord& record,
+Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRecord& record,
                         ExprValue* out) {
   const IndexField& f = fields[i];
   if (static_cast<uint64_t>(f.offset) + f.length > record.bytes.size()) {
-    return IndexStatus::Corruption("field " + f.name + " lies outside the record");
+    return Status::Corruption("field " + f.name + " lies outside the record");
   }
   const uint8_t* p = record.bytes.data() + f.offset;
   std::string_view text(reinterpret_cast<const char*>(p), f.length);
   switch (f.type) {
     case 'C':
       *out = ExprValue::Char(std::string(text));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'N': case 'F':
       *out = ExprValue::Number(ParseNumber(text), static_cast<int>(f.length),
                                static_cast<int>(f.decimals));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'D':
       *out = ExprValue::Date(JulianFromDtos(text));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'L':
       *out = ExprValue::Logic(text[0] == 'T' || text[0] == 't' || text[0] == 'Y' || text[0] == 'y');
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'I':
       if (f.length > 8) break;
       *out = ExprValue::Number(static_cast<double>(LeInt(p, f.length)), f.length == 8 ? 20 : 11, 0);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'B':
       if (f.length != 8) break;
       {
@@ -212,46 +212,46 @@ IndexStatus DecodeField(const std::vector<IndexField>& fields, size_t i, const E
         std::memcpy(&d, &bits, 8);
         *out = ExprValue::Number(d, 20, static_cast<int>(f.decimals));
       }
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'Y':
       if (f.length != 8) break;
       *out = ExprValue::Number(static_cast<double>(LeInt(p, 8)) / 10000.0, 20, 4);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'T':
       if (f.length != 8) break;
       {
         int64_t day = LeInt(p, 4), ms = LeInt(p + 4, 4);
         *out = ExprValue::Time(day == 0 && ms == 0 ? 0.0 : day + ms / 86400000.0);
       }
-      return IndexStatus::Ok();
+      return Status::Ok();
     case 'V': case 'Q': {
       size_t len = f.length;
       if (NullFlagBit(fields, i, false, record.bytes) && f.length > 0) {
         len = std::min<size_t>(p[f.length - 1], f.length);
       }
       *out = ExprValue::Char(std::string(text.substr(0, len)));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case 'M': case 'G': case 'P': case 'W': {
-      if (!record.memo) return IndexStatus::Unsupported("memo field " + f.name + " cannot be read here");
+      if (!record.memo) return Status::Unsupported("memo field " + f.name + " cannot be read here");
       std::string memo;
-      INDEX_RETURN_IF_ERROR(record.memo->ReadMemo(i, std::span<const uint8_t>(p, f.length), &memo));
+      TABLE_RETURN_IF_ERROR(record.memo->ReadMemo(i, std::span<const uint8_t>(p, f.length), &memo));
       *out = ExprValue::Char(std::move(memo));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     default:
       break;
   }
-  return IndexStatus::Unsupported("field " + f.name + " of type " + std::string(1, f.type) +
+  return Status::Unsupported("field " + f.name + " of type " + std::string(1, f.type) +
                                   " cannot be used in an index expression");
 }
 
-IndexStatus EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& fields,
+Status EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& fields,
                          const ExprRecord& record, ExprValue* out) {
   switch (node.op) {
     case ExprOp::kLiteral:
       *out = node.literal;
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprOp::kField:
       return DecodeField(fields, node.field, record, out);
     case ExprOp::kCall:
@@ -260,42 +260,42 @@ IndexStatus EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& 
       break;
   }
   ExprValue a, b;
-  INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[0], fields, record, &a));
+  TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[0], fields, record, &a));
   switch (node.op) {
     case ExprOp::kNeg:
       if (a.kind != ExprValue::Kind::kNumber) return TypeError("-", a, a);
       *out = ExprValue::Number(-a.num, a.width, a.decimals);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprOp::kNot:
       if (a.kind != ExprValue::Kind::kLogic) return TypeError(".NOT.", a, a);
       *out = ExprValue::Logic(!a.logic);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprOp::kAnd:
     case ExprOp::kOr: {
       if (a.kind != ExprValue::Kind::kLogic) return TypeError(".AND./.OR.", a, a);
       bool is_and = node.op == ExprOp::kAnd;
       if (a.logic != is_and) {  // short circuit
         *out = ExprValue::Logic(a.logic);
-        return IndexStatus::Ok();
+        return Status::Ok();
       }
-      INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[1], fields, record, &b));
+      TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[1], fields, record, &b));
       if (b.kind != ExprValue::Kind::kLogic) return TypeError(".AND./.OR.", b, b);
       *out = ExprValue::Logic(b.logic);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     default:
       break;
   }
-  INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[1], fields, record, &b));
+  TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[1], fields, record, &b));
   switch (node.op) {
     case ExprOp::kAdd: case ExprOp::kSub: case ExprOp::kMul: case ExprOp::kDiv:
     case ExprOp::kMod: case ExprOp::kPow:
       return Arithmetic(node.op, a, b, out);
     default: {
       bool result = false;
-      INDEX_RETURN_IF_ERROR(Compare(node.op, a, b, &result));
+      TABLE_RETURN_IF_ERROR(Compare(node.op, a, b, &result));
       *out = ExprValue::Logic(result);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
   }
 }

@@ -38,8 +38,8 @@ constexpr FuncDef kFuncs[] = {
     {"MAX", ExprFunc::kMax, 2, 2},
 };
 
-IndexStatus ArgError(const char* func, const ExprValue& v) {
-  return IndexStatus::DataType(std::string("argument error: ") + func + "() given " +
+Status ArgError(const char* func, const ExprValue& v) {
+  return Status::DataType(std::string("argument error: ") + func + "() given " +
                                KindName(v.kind));
 }
 
@@ -101,49 +101,49 @@ bool LookupExprFunc(std::string_view name, ExprFunc* func, int* min_args, int* m
   return false;
 }
 
-IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& fields,
+Status EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& fields,
                          const ExprRecord& record, ExprValue* out) {
   if (node.func == ExprFunc::kIif) {
     ExprValue cond;
-    INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[0], fields, record, &cond));
+    TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[0], fields, record, &cond));
     if (cond.kind != K::kLogic) return ArgError("IIF", cond);
     return EvalExprNode(*node.args[cond.logic ? 1 : 2], fields, record, out);
   }
   ExprValue a[3];
   for (size_t i = 0; i < node.args.size() && i < 3; ++i) {
-    INDEX_RETURN_IF_ERROR(EvalExprNode(*node.args[i], fields, record, &a[i]));
+    TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[i], fields, record, &a[i]));
   }
   const size_t argc = node.args.size();
-  auto need = [&](size_t i, K kind, const char* name) -> IndexStatus {
+  auto need = [&](size_t i, K kind, const char* name) -> Status {
     if (a[i].kind != kind) return ArgError(name, a[i]);
-    return IndexStatus::Ok();
+    return Status::Ok();
   };
   switch (node.func) {
     case ExprFunc::kUpper:
     case ExprFunc::kLower: {
       bool up = node.func == ExprFunc::kUpper;
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, up ? "UPPER" : "LOWER"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, up ? "UPPER" : "LOWER"));
       std::string s = a[0].str;
       for (char& c : s) {
         if (up && c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
         if (!up && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
       }
       *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kLeft:
     case ExprFunc::kRight: {
       const char* name = node.func == ExprFunc::kLeft ? "LEFT" : "RIGHT";
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, name));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, name));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, name));
+      TABLE_RETURN_IF_ERROR(need(1, K::kNumber, name));
       size_t n = std::min(Count(a[1].num), a[0].str.size());
       *out = ExprValue::Char(node.func == ExprFunc::kLeft ? a[0].str.substr(0, n)
                                                           : a[0].str.substr(a[0].str.size() - n));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kSubstr: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "SUBSTR"));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "SUBSTR"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, "SUBSTR"));
+      TABLE_RETURN_IF_ERROR(need(1, K::kNumber, "SUBSTR"));
       const std::string& s = a[0].str;
       double start = std::trunc(a[1].num);
       size_t from;
@@ -157,16 +157,16 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
       }
       size_t n = s.size() - from;
       if (argc > 2) {
-        INDEX_RETURN_IF_ERROR(need(2, K::kNumber, "SUBSTR"));
+        TABLE_RETURN_IF_ERROR(need(2, K::kNumber, "SUBSTR"));
         n = std::min(n, Count(a[2].num));
       }
       *out = ExprValue::Char(s.substr(from, n));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kTrim:
     case ExprFunc::kLTrim:
     case ExprFunc::kAllTrim: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "TRIM"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, "TRIM"));
       std::string s = a[0].str;
       if (node.func != ExprFunc::kLTrim) {
         size_t end = s.find_last_not_of(' ');
@@ -174,38 +174,38 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
       }
       if (node.func != ExprFunc::kTrim) s.erase(0, std::min(s.find_first_not_of(' '), s.size()));
       *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kPadL:
     case ExprFunc::kPadR:
     case ExprFunc::kPadC: {
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "PAD"));
+      TABLE_RETURN_IF_ERROR(need(1, K::kNumber, "PAD"));
       char fill = ' ';
       if (argc > 2) {
-        INDEX_RETURN_IF_ERROR(need(2, K::kChar, "PAD"));
+        TABLE_RETURN_IF_ERROR(need(2, K::kChar, "PAD"));
         if (!a[2].str.empty()) fill = a[2].str[0];
       }
       int where = node.func == ExprFunc::kPadL ? -1 : (node.func == ExprFunc::kPadR ? 1 : 0);
       *out = ExprValue::Char(Pad(AsText(a[0]), Count(a[1].num), fill, where));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kSpace:
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "SPACE"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kNumber, "SPACE"));
       *out = ExprValue::Char(std::string(Count(a[0].num), ' '));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kReplicate: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "REPLICATE"));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "REPLICATE"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, "REPLICATE"));
+      TABLE_RETURN_IF_ERROR(need(1, K::kNumber, "REPLICATE"));
       size_t times = Count(a[1].num);
-      if (a[0].str.size() * times > 65535) return IndexStatus::DataType("REPLICATE() result too long");
+      if (a[0].str.size() * times > 65535) return Status::DataType("REPLICATE() result too long");
       std::string s;
       for (size_t i = 0; i < times; ++i) s += a[0].str;
       *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kStr:
     case ExprFunc::kStrZero: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "STR"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kNumber, "STR"));
       int width = a[0].width > 0 ? a[0].width : 10;
       int decimals = a[0].width > 0 ? std::max(0, a[0].decimals) : 0;
       if (a[0].width <= 0 && a[0].decimals > 0) {
@@ -213,12 +213,12 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
         width = 11 + decimals;
       }
       if (argc > 1) {
-        INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "STR"));
+        TABLE_RETURN_IF_ERROR(need(1, K::kNumber, "STR"));
         width = static_cast<int>(std::min<size_t>(Count(a[1].num), 255));
         decimals = 0;
       }
       if (argc > 2) {
-        INDEX_RETURN_IF_ERROR(need(2, K::kNumber, "STR"));
+        TABLE_RETURN_IF_ERROR(need(2, K::kNumber, "STR"));
         decimals = static_cast<int>(std::min<size_t>(Count(a[2].num), 64));
       }
       std::string s = FormatStr(a[0].num, width, decimals);
@@ -230,10 +230,10 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
         if (negative) s[0] = '-';
       }
       *out = ExprValue::Char(std::move(s));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kVal: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "VAL"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, "VAL"));
       const std::string& s = a[0].str;
       size_t dot = s.find('.');
       int decimals = 0;
@@ -244,72 +244,72 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
         }
       }
       *out = ExprValue::Number(std::strtod(s.c_str(), nullptr), -1, decimals);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kLen:
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "LEN"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, "LEN"));
       *out = ExprValue::Number(static_cast<double>(a[0].str.size()));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kEmpty:
       *out = ExprValue::Logic(IsEmpty(a[0]));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kDtos:
-      INDEX_RETURN_IF_ERROR(need(0, K::kDate, "DTOS"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kDate, "DTOS"));
       *out = ExprValue::Char(DtosFromJulian(a[0].date));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kDtoc:
-      INDEX_RETURN_IF_ERROR(need(0, K::kDate, "DTOC"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kDate, "DTOC"));
       *out = ExprValue::Char(DtocAmerican(a[0].date));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kStod:
-      INDEX_RETURN_IF_ERROR(need(0, K::kChar, "STOD"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kChar, "STOD"));
       *out = ExprValue::Date(JulianFromDtos(a[0].str));
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kYear:
     case ExprFunc::kMonth:
     case ExprFunc::kDay: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kDate, "YEAR"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kDate, "YEAR"));
       int y, m, d;
       JulianToDate(a[0].date, &y, &m, &d);
       int v = node.func == ExprFunc::kYear ? y : (node.func == ExprFunc::kMonth ? m : d);
       *out = ExprValue::Number(v, node.func == ExprFunc::kYear ? 5 : 3, 0);
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kDeleted:
       *out = ExprValue::Logic(!record.bytes.empty() && record.bytes[0] == '*');
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kRecno:
       *out = ExprValue::Number(record.recno, 7, 0);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kDescend:
       switch (a[0].kind) {
         case K::kChar: {
           std::string s = a[0].str;
           for (char& c : s) c = static_cast<char>(256 - static_cast<uint8_t>(c));
           *out = ExprValue::Char(std::move(s));
-          return IndexStatus::Ok();
+          return Status::Ok();
         }
-        case K::kNumber: *out = ExprValue::Number(-a[0].num); return IndexStatus::Ok();
-        case K::kDate: *out = ExprValue::Number(-static_cast<double>(a[0].date)); return IndexStatus::Ok();
-        case K::kTime: *out = ExprValue::Number(-a[0].num); return IndexStatus::Ok();
-        case K::kLogic: *out = ExprValue::Logic(!a[0].logic); return IndexStatus::Ok();
+        case K::kNumber: *out = ExprValue::Number(-a[0].num); return Status::Ok();
+        case K::kDate: *out = ExprValue::Number(-static_cast<double>(a[0].date)); return Status::Ok();
+        case K::kTime: *out = ExprValue::Number(-a[0].num); return Status::Ok();
+        case K::kLogic: *out = ExprValue::Logic(!a[0].logic); return Status::Ok();
         default: return ArgError("DESCEND", a[0]);
       }
     case ExprFunc::kAbs:
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "ABS"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kNumber, "ABS"));
       *out = ExprValue::Number(std::fabs(a[0].num), a[0].width, a[0].decimals);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kInt:
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "INT"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kNumber, "INT"));
       *out = ExprValue::Number(std::trunc(a[0].num), -1, 0);
-      return IndexStatus::Ok();
+      return Status::Ok();
     case ExprFunc::kRound: {
-      INDEX_RETURN_IF_ERROR(need(0, K::kNumber, "ROUND"));
-      INDEX_RETURN_IF_ERROR(need(1, K::kNumber, "ROUND"));
+      TABLE_RETURN_IF_ERROR(need(0, K::kNumber, "ROUND"));
+      TABLE_RETURN_IF_ERROR(need(1, K::kNumber, "ROUND"));
       double scale = std::pow(10.0, std::trunc(a[1].num));
       *out = ExprValue::Number(std::round(a[0].num * scale) / scale, -1,
                                static_cast<int>(std::min<size_t>(Count(a[1].num), 64)));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     case ExprFunc::kMin:
     case ExprFunc::kMax: {
@@ -317,10 +317,10 @@ IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& 
       bool less = a[0].kind == K::kDate ? a[0].date < a[1].date : a[0].num < a[1].num;
       if (a[0].kind != K::kDate && a[0].kind != K::kNumber) return ArgError("MIN/MAX", a[0]);
       *out = (node.func == ExprFunc::kMin) == less ? a[0] : a[1];
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     default:
-      return IndexStatus::Unsupported("function not available");
+      return Status::Unsupported("function not available");
   }
 }
 

@@ -35,10 +35,10 @@ struct Expr::Node {
 bool LookupExprFunc(std::string_view name, ExprFunc* func, int* min_args, int* max_args);
 
 // Evaluates a function call node.
-IndexStatus EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& fields,
+Status EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& fields,
                          const ExprRecord& record, ExprValue* out);
 // Evaluates any node.
-IndexStatus EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& fields,
+Status EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& fields,
                          const ExprRecord& record, ExprValue* out);
 
 }  // namespace tables

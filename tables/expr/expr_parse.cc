@@ -31,22 +31,22 @@ class Parser {
   Parser(std::string_view text, const std::vector<IndexField>& fields)
       : text_(text), fields_(fields) {}
 
-  IndexStatus Parse(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(Advance());
-    INDEX_RETURN_IF_ERROR(ParseOr(out));
+  Status Parse(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(Advance());
+    TABLE_RETURN_IF_ERROR(ParseOr(out));
     if (tok_.kind != Tok::kEnd) return Error("unexpected '" + tok_.text + "'");
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
  private:
-  IndexStatus Error(const std::string& what) const {
-    return IndexStatus::Unsupported("expression \"" + std::string(text_) + "\": " + what);
+  Status Error(const std::string& what) const {
+    return Status::Unsupported("expression \"" + std::string(text_) + "\": " + what);
   }
 
-  IndexStatus Advance() {
+  Status Advance() {
     while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t')) ++pos_;
     tok_ = Token();
-    if (pos_ >= text_.size()) return IndexStatus::Ok();
+    if (pos_ >= text_.size()) return Status::Ok();
     char c = text_[pos_];
     if (std::isdigit(static_cast<unsigned char>(c)) ||
         (c == '.' && pos_ + 1 < text_.size() &&
@@ -66,7 +66,7 @@ class Parser {
       tok_.text = std::string(text_.substr(start, pos_ - start));
       tok_.number = std::strtod(tok_.text.c_str(), nullptr);
       tok_.decimals = decimals;
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     if (c == '\'' || c == '"' || c == '[') {
       char close = c == '[' ? ']' : c;
@@ -75,7 +75,7 @@ class Parser {
       tok_.kind = Tok::kString;
       tok_.text = std::string(text_.substr(pos_ + 1, end - pos_ - 1));
       pos_ = end + 1;
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
       size_t start = pos_;
@@ -85,7 +85,7 @@ class Parser {
       }
       tok_.kind = Tok::kName;
       tok_.text = UpperAscii(text_.substr(start, pos_ - start));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     if (c == '.') {
       // .T. .F. .Y. .N. .AND. .OR. .NOT.
@@ -97,13 +97,13 @@ class Parser {
           tok_.logic = word == "T" || word == "Y";
           tok_.text = "." + word + ".";
           pos_ = end + 1;
-          return IndexStatus::Ok();
+          return Status::Ok();
         }
         if (word == "AND" || word == "OR" || word == "NOT") {
           tok_.kind = Tok::kOp;
           tok_.text = word;
           pos_ = end + 1;
-          return IndexStatus::Ok();
+          return Status::Ok();
         }
       }
       return Error("unexpected '.'");
@@ -114,19 +114,19 @@ class Parser {
         pos_ += 2;
         tok_.kind = std::string_view(op) == "->" ? Tok::kArrow : Tok::kOp;
         tok_.text = op;
-        return IndexStatus::Ok();
+        return Status::Ok();
       }
     }
     ++pos_;
     tok_.text = std::string(1, c);
     switch (c) {
-      case '(': tok_.kind = Tok::kLParen; return IndexStatus::Ok();
-      case ')': tok_.kind = Tok::kRParen; return IndexStatus::Ok();
-      case ',': tok_.kind = Tok::kComma; return IndexStatus::Ok();
+      case '(': tok_.kind = Tok::kLParen; return Status::Ok();
+      case ')': tok_.kind = Tok::kRParen; return Status::Ok();
+      case ',': tok_.kind = Tok::kComma; return Status::Ok();
       case '+': case '-': case '*': case '/': case '%': case '^': case '=': case '<':
       case '>': case '#': case '$': case '!':
         tok_.kind = Tok::kOp;
-        return IndexStatus::Ok();
+        return Status::Ok();
       default:
         return Error("unexpected character '" + tok_.text + "'");
     }
@@ -143,43 +143,43 @@ class Parser {
     return n;
   }
 
-  IndexStatus ParseOr(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(ParseAnd(out));
+  Status ParseOr(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(ParseAnd(out));
     while (IsOp("OR")) {
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
-      INDEX_RETURN_IF_ERROR(ParseAnd(&rhs));
+      TABLE_RETURN_IF_ERROR(ParseAnd(&rhs));
       *out = Make(ExprOp::kOr, std::move(*out), std::move(rhs));
     }
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
-  IndexStatus ParseAnd(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(ParseNot(out));
+  Status ParseAnd(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(ParseNot(out));
     while (IsOp("AND")) {
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
-      INDEX_RETURN_IF_ERROR(ParseNot(&rhs));
+      TABLE_RETURN_IF_ERROR(ParseNot(&rhs));
       *out = Make(ExprOp::kAnd, std::move(*out), std::move(rhs));
     }
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
-  IndexStatus ParseNot(std::unique_ptr<Expr::Node>* out) {
+  Status ParseNot(std::unique_ptr<Expr::Node>* out) {
     if (IsOp("NOT") || IsOp("!")) {
       if (++depth_ > kMaxDepth) return Error("nested too deeply");
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> operand;
-      INDEX_RETURN_IF_ERROR(ParseNot(&operand));
+      TABLE_RETURN_IF_ERROR(ParseNot(&operand));
       --depth_;
       *out = Make(ExprOp::kNot, std::move(operand));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     return ParseCompare(out);
   }
 
-  IndexStatus ParseCompare(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(ParseSum(out));
+  Status ParseCompare(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(ParseSum(out));
     while (tok_.kind == Tok::kOp) {
       ExprOp op;
       const std::string& t = tok_.text;
@@ -192,63 +192,63 @@ class Parser {
       else if (t == ">=") op = ExprOp::kGe;
       else if (t == "$") op = ExprOp::kContains;
       else break;
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
-      INDEX_RETURN_IF_ERROR(ParseSum(&rhs));
+      TABLE_RETURN_IF_ERROR(ParseSum(&rhs));
       *out = Make(op, std::move(*out), std::move(rhs));
     }
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
-  IndexStatus ParseSum(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(ParseProduct(out));
+  Status ParseSum(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(ParseProduct(out));
     while (IsOp("+") || IsOp("-")) {
       ExprOp op = IsOp("+") ? ExprOp::kAdd : ExprOp::kSub;
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
-      INDEX_RETURN_IF_ERROR(ParseProduct(&rhs));
+      TABLE_RETURN_IF_ERROR(ParseProduct(&rhs));
       *out = Make(op, std::move(*out), std::move(rhs));
     }
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
-  IndexStatus ParseProduct(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(ParsePower(out));
+  Status ParseProduct(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(ParsePower(out));
     while (IsOp("*") || IsOp("/") || IsOp("%")) {
       ExprOp op = IsOp("*") ? ExprOp::kMul : (IsOp("/") ? ExprOp::kDiv : ExprOp::kMod);
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
-      INDEX_RETURN_IF_ERROR(ParsePower(&rhs));
+      TABLE_RETURN_IF_ERROR(ParsePower(&rhs));
       *out = Make(op, std::move(*out), std::move(rhs));
     }
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
-  IndexStatus ParsePower(std::unique_ptr<Expr::Node>* out) {
-    INDEX_RETURN_IF_ERROR(ParseUnary(out));
+  Status ParsePower(std::unique_ptr<Expr::Node>* out) {
+    TABLE_RETURN_IF_ERROR(ParseUnary(out));
     while (IsOp("**") || IsOp("^")) {
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
-      INDEX_RETURN_IF_ERROR(ParseUnary(&rhs));
+      TABLE_RETURN_IF_ERROR(ParseUnary(&rhs));
       *out = Make(ExprOp::kPow, std::move(*out), std::move(rhs));
     }
-    return IndexStatus::Ok();
+    return Status::Ok();
   }
 
-  IndexStatus ParseUnary(std::unique_ptr<Expr::Node>* out) {
+  Status ParseUnary(std::unique_ptr<Expr::Node>* out) {
     if (IsOp("-") || IsOp("+")) {
       bool neg = IsOp("-");
       if (++depth_ > kMaxDepth) return Error("nested too deeply");
-      INDEX_RETURN_IF_ERROR(Advance());
-      INDEX_RETURN_IF_ERROR(ParseUnary(out));
+      TABLE_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(ParseUnary(out));
       --depth_;
       if (neg) *out = Make(ExprOp::kNeg, std::move(*out));
-      return IndexStatus::Ok();
+      return Status::Ok();
     }
     return ParsePrimary(out);
   }
 
-  IndexStatus ParsePrimary(std::unique_ptr<Expr::Node>* out) {
+  Status ParsePrimary(std::unique_ptr<Expr::Node>* out) {
     auto node = std::make_unique<Expr::Node>();
     switch (tok_.kind) {
       case Tok::kNumber:
@@ -262,8 +262,8 @@ class Parser {
         break;
       case Tok::kLParen: {
         if (++depth_ > kMaxDepth) return Error("nested too deeply");
-        INDEX_RETURN_IF_ERROR(Advance());
-        INDEX_RETURN_IF_ERROR(ParseOr(out));
+        TABLE_RETURN_IF_ERROR(Advance());
+        TABLE_RETURN_IF_ERROR(ParseOr(out));
         --depth_;
         if (tok_.kind != Tok::kRParen) return Error("')' expected");
         return Advance();
@@ -277,15 +277,15 @@ class Parser {
     return Advance();
   }
 
-  IndexStatus ParseName(std::unique_ptr<Expr::Node>* out) {
+  Status ParseName(std::unique_ptr<Expr::Node>* out) {
     std::string name = tok_.text;
-    INDEX_RETURN_IF_ERROR(Advance());
+    TABLE_RETURN_IF_ERROR(Advance());
     if (tok_.kind == Tok::kArrow) {
       if (name != "FIELD" && name != "_FIELD") return Error("alias " + name + " not supported");
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       if (tok_.kind != Tok::kName) return Error("field name expected after ->");
       name = tok_.text;
-      INDEX_RETURN_IF_ERROR(Advance());
+      TABLE_RETURN_IF_ERROR(Advance());
       return FieldNode(name, out);
     }
     if (tok_.kind != Tok::kLParen) return FieldNode(name, out);
@@ -296,14 +296,14 @@ class Parser {
       return Error("unknown function " + name + "()");
     }
     if (++depth_ > kMaxDepth) return Error("nested too deeply");
-    INDEX_RETURN_IF_ERROR(Advance());
+    TABLE_RETURN_IF_ERROR(Advance());
     if (tok_.kind != Tok::kRParen) {
       while (true) {
         std::unique_ptr<Expr::Node> arg;
-        INDEX_RETURN_IF_ERROR(ParseOr(&arg));
+        TABLE_RETURN_IF_ERROR(ParseOr(&arg));
         node->args.push_back(std::move(arg));
         if (tok_.kind != Tok::kComma) break;
-        INDEX_RETURN_IF_ERROR(Advance());
+        TABLE_RETURN_IF_ERROR(Advance());
       }
     }
     --depth_;
@@ -316,14 +316,14 @@ class Parser {
     return Advance();
   }
 
-  IndexStatus FieldNode(const std::string& name, std::unique_ptr<Expr::Node>* out) {
+  Status FieldNode(const std::string& name, std::unique_ptr<Expr::Node>* out) {
     for (size_t i = 0; i < fields_.size(); ++i) {
       if (fields_[i].type != '0' && UpperAscii(fields_[i].name) == name) {
         auto node = std::make_unique<Expr::Node>();
         node->op = ExprOp::kField;
         node->field = i;
         *out = std::move(node);
-        return IndexStatus::Ok();
+        return Status::Ok();
       }
     }
     return Error("unknown field " + name);
@@ -341,18 +341,18 @@ class Parser {
 
 Expr::~Expr() = default;
 
-IndexStatus Expr::Compile(std::string_view text, const std::vector<IndexField>& fields,
+Status Expr::Compile(std::string_view text, const std::vector<IndexField>& fields,
                           std::unique_ptr<Expr>* out) {
   std::unique_ptr<Expr> expr(new Expr());
   expr->text_ = std::string(text);
   expr->fields_ = fields;
   Parser parser(text, fields);
-  INDEX_RETURN_IF_ERROR(parser.Parse(&expr->root_));
+  TABLE_RETURN_IF_ERROR(parser.Parse(&expr->root_));
   *out = std::move(expr);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
-IndexStatus Expr::Eval(const ExprRecord& record, ExprValue* out) const {
+Status Expr::Eval(const ExprRecord& record, ExprValue* out) const {
   return EvalExprNode(*root_, fields_, record, out);
 }
 

@@ -24,7 +24,7 @@ std::vector<uint8_t> Record(bool deleted = false) {
 
 ExprValue Eval(const std::string& text, bool deleted = false) {
   std::unique_ptr<Expr> e;
-  IndexStatus s = Expr::Compile(text, kFields, &e);
+  Status s = Expr::Compile(text, kFields, &e);
   EXPECT_TRUE(s.ok()) << text << ": " << s.text();
   if (!s.ok()) return ExprValue();
   std::vector<uint8_t> rec = Record(deleted);
@@ -136,9 +136,9 @@ TEST(ExprTest, CompileErrorsNameTheProblem) {
   };
   for (const Case& c : cases) {
     std::unique_ptr<Expr> e;
-    IndexStatus s = Expr::Compile(c.expr, kFields, &e);
+    Status s = Expr::Compile(c.expr, kFields, &e);
     ASSERT_FALSE(s.ok()) << c.expr;
-    EXPECT_EQ(s.code(), IndexStatus::kUnsupported);
+    EXPECT_EQ(s.code(), Status::kUnsupported);
     EXPECT_NE(s.text().find(c.says), std::string::npos) << s.text();
   }
   std::string deep(200, '(');
@@ -154,8 +154,8 @@ TEST(ExprTest, TypeErrorsAtEvaluation) {
     ASSERT_TRUE(Expr::Compile(text, kFields, &e).ok()) << text;
     std::vector<uint8_t> rec = Record();
     ExprValue v;
-    IndexStatus s = e->Eval(ExprRecord{rec, 1, nullptr}, &v);
-    EXPECT_EQ(s.code(), IndexStatus::kDataType) << text;
+    Status s = e->Eval(ExprRecord{rec, 1, nullptr}, &v);
+    EXPECT_EQ(s.code(), Status::kDataType) << text;
   }
 }
 

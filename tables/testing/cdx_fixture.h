@@ -46,7 +46,7 @@ DbfImage LoadDbf(const std::string& path);
 class FptMemo : public MemoReader {
  public:
   explicit FptMemo(const std::string& path) : bytes_(ReadAll(path)) {}
-  IndexStatus ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override;
+  Status ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override;
  private:
   std::vector<uint8_t> bytes_;
 };

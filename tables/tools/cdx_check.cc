@@ -31,7 +31,7 @@ class TagChecker {
   // Walks the tree level by level; returns the leaf entries in order.
   void Walk(std::vector<Entry>* entries) {
     uint32_t root;
-    IndexStatus s = pager_.Root(info_.header_offset, &root);
+    Status s = pager_.Root(info_.header_offset, &root);
     if (!s.ok()) return Fault(s.text());
     std::vector<uint32_t> level{root};
     // Expected (key, recno) of each page of the level, from its parent.
@@ -107,9 +107,9 @@ class TagChecker {
 
 }  // namespace
 
-IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
+Status CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
                        IndexCheckReport* report) {
-  INDEX_RETURN_IF_ERROR(index.LockForRead());
+  TABLE_RETURN_IF_ERROR(index.LockForRead());
   cdx::Pager& pager = index.pager();
   std::unordered_set<uint32_t> live;
   std::vector<std::string>& faults = report->faults;
@@ -122,7 +122,7 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
   }
   {
     uint8_t bag[16];
-    IndexStatus s = pager.ReadBytes(0, bag, sizeof bag);
+    Status s = pager.ReadBytes(0, bag, sizeof bag);
     if (!s.ok()) {
       index.UnlockRead();
       return s;
@@ -153,7 +153,7 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
     if (!info.refusal.empty()) continue;  // keys we cannot compute
     std::vector<Entry> expected;
     for (uint32_t r = 1; r <= record_count; ++r) {
-      IndexStatus s = fetch(r, &record);
+      Status s = fetch(r, &record);
       if (!s.ok()) {
         index.UnlockRead();
         return s;
@@ -192,7 +192,7 @@ IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetch
 
   // The free list: pages inside the file, none of them live, no loop.
   uint8_t head_bytes[4];
-  IndexStatus s = pager.ReadBytes(4, head_bytes, sizeof head_bytes);
+  Status s = pager.ReadBytes(4, head_bytes, sizeof head_bytes);
   uint32_t free_page = Le32(head_bytes);
   std::unordered_set<uint32_t> seen;
   while (s.ok() && free_page != 0 && free_page != cdx::kNoPage) {

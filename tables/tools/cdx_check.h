@@ -27,12 +27,12 @@ struct IndexCheckReport {
 };
 
 // Gives the bytes of record recno (1-based, deletion flag included).
-using RecordFetcher = std::function<IndexStatus(uint32_t recno, std::vector<uint8_t>* record)>;
+using RecordFetcher = std::function<Status(uint32_t recno, std::vector<uint8_t>* record)>;
 
 // Checks every tag of the bag against records 1..record_count. The status is a
 // failure only when the check itself could not run (a read error); faults in
 // the index go to the report.
-IndexStatus CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
+Status CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
                        IndexCheckReport* report);
 
 }  // namespace tables

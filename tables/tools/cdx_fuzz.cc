@@ -33,7 +33,7 @@ int FuzzCdx(const uint8_t* data, size_t size) {
   const size_t kMaxSteps = 20000;
   for (size_t t = 0; t < index->tag_count(); ++t) {
     IndexCursor c;
-    IndexStatus s = index->First(t, &c);
+    Status s = index->First(t, &c);
     for (size_t n = 0; s.ok() && c.valid && n < kMaxSteps; ++n) s = index->Next(&c);
     s = index->Last(t, &c);
     for (size_t n = 0; s.ok() && c.valid && n < kMaxSteps; ++n) s = index->Prev(&c);
@@ -44,7 +44,7 @@ int FuzzCdx(const uint8_t* data, size_t size) {
   IndexCheckReport report;
   CheckIndex(*index, 3, [&](uint32_t, std::vector<uint8_t>* out) {
     *out = record;
-    return IndexStatus::Ok();
+    return Status::Ok();
   }, &report);
   std::vector<uint8_t> changed = record;
   changed[1] = '7';

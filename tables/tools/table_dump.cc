@@ -180,14 +180,14 @@ Status TagJson(CdxIndex& index, size_t tag, Json* out) {
   std::string walk_text;
   Json entries = Json::array();
   IndexCursor c;
-  IndexStatus is = index.First(tag, &c);
+  Status is = index.First(tag, &c);
   while (is.ok() && c.valid) {
     std::string kh = Hex(c.key);
     walk_text += std::to_string(c.recno) + " " + kh + "\n";
     entries.push_back(Json::array({c.recno, kh}));
     is = index.Next(&c);
   }
-  if (!is.ok()) return Status::FromIndex(is, index.file_name());
+  if (!is.ok()) return is.WithFile(index.file_name());
   (*out)["key_count"] = entries.size();
   (*out)["entry_count"] = entries.size();
   (*out)["entries_sha256"] = Sha256Hex(walk_text);
@@ -298,17 +298,17 @@ Status CheckTable(const std::string& path, std::vector<std::string>* faults) {
   }
   if (CdxIndex* index = s->index()) {
     IndexCheckReport report;
-    IndexStatus is = CheckIndex(
+    Status is = CheckIndex(
         *index, t.RecordCount(),
         [&](uint32_t recno, std::vector<uint8_t>* out) {
           out->resize(t.record_length());
           Status st = t.ReadRecord(recno, out->data());
-          return st.ok() ? IndexStatus::Ok() : IndexStatus::Corruption(st.text());
+          return st.ok() ? Status::Ok() : Status::Corruption(st.text());
         },
         &report);
     if (!is.ok()) faults->push_back(is.text());
     for (const std::string& f : report.faults) faults->push_back(f);
-    is = writable ? index->CheckWritable() : IndexStatus::Ok();
+    is = writable ? index->CheckWritable() : Status::Ok();
     if (!is.ok()) faults->push_back("writes refused: " + is.text());
   }
   return Status::Ok();
