@@ -12,6 +12,24 @@
 namespace tables {
 namespace {
 
+// The table service counts in the runtime's general codes without seeing the
+// runtime: each code must keep the runtime's number.
+constexpr bool SameCode(Status::Code code, rt::GenCode gen) {
+  return static_cast<uint32_t>(code) == static_cast<uint32_t>(gen);
+}
+static_assert(SameCode(Status::kArgument, rt::kGenArg) && SameCode(Status::kNoVar, rt::kGenNoVar) &&
+              SameCode(Status::kOpen, rt::kGenOpen) && SameCode(Status::kRead, rt::kGenRead) &&
+              SameCode(Status::kWrite, rt::kGenWrite) &&
+              SameCode(Status::kUnsupported, rt::kGenUnsupported) &&
+              SameCode(Status::kCorruption, rt::kGenCorruption) &&
+              SameCode(Status::kDataType, rt::kGenDataType) &&
+              SameCode(Status::kDataWidth, rt::kGenDataWidth) &&
+              SameCode(Status::kNoOrder, rt::kGenNoOrder) &&
+              SameCode(Status::kLockRequired, rt::kGenUnlocked) &&
+              SameCode(Status::kReadOnly, rt::kGenReadOnly) &&
+              SameCode(Status::kAppendLock, rt::kGenAppendLock) &&
+              SameCode(Status::kLock, rt::kGenLock));
+
 struct Case {
   const char* what;
   std::function<Status()> make;
@@ -29,25 +47,23 @@ TEST(ErrorInfoTest, EveryFailureKeepsItsCodesTextFileAndRetryAnswer) {
       // Failures of an index, named by the index file.
       {"index corruption", [&] { return Status::Corruption("t").WithFile(kIndex); },
        rt::kGenCorruption, 1012, 0, false, "C:\\DATA\\IND_100.CDX"},
-      {"index lock",
-       [&] { return Status::Io(Status::kLock, "t", 0).WithFile(kIndex); },
+      {"index lock", [&] { return Status::Io(Status::kLock, "t", 0).WithFile(kIndex); },
        rt::kGenLock, 1038, 0, true, "C:\\DATA\\IND_100.CDX"},
       {"index read, sharing violation",
-       [&] { return Status::Io(Status::kRead, "t", 32).WithFile(kIndex); },
-       rt::kGenRead, 1010, 32, true, "C:\\DATA\\IND_100.CDX"},
+       [&] { return Status::Io(Status::kRead, "t", 32).WithFile(kIndex); }, rt::kGenRead, 1010, 32,
+       true, "C:\\DATA\\IND_100.CDX"},
       {"index read, lock violation",
-       [&] { return Status::Io(Status::kRead, "t", 33).WithFile(kIndex); },
-       rt::kGenRead, 1010, 33, true, "C:\\DATA\\IND_100.CDX"},
+       [&] { return Status::Io(Status::kRead, "t", 33).WithFile(kIndex); }, rt::kGenRead, 1010, 33,
+       true, "C:\\DATA\\IND_100.CDX"},
       {"index write, disk full",
-       [&] { return Status::Io(Status::kWrite, "t", 112).WithFile(kIndex); },
-       rt::kGenWrite, 1011, 112, false, "C:\\DATA\\IND_100.CDX"},
-      {"index unsupported",
-       [&] { return Status::Unsupported("t").WithFile(kIndex); },
+       [&] { return Status::Io(Status::kWrite, "t", 112).WithFile(kIndex); }, rt::kGenWrite, 1011,
+       112, false, "C:\\DATA\\IND_100.CDX"},
+      {"index unsupported", [&] { return Status::Unsupported("t").WithFile(kIndex); },
        rt::kGenUnsupported, 0, 0, false, "C:\\DATA\\IND_100.CDX"},
-      {"index data type", [&] { return Status::DataType("t").WithFile(kIndex); },
-       rt::kGenDataType, 1020, 0, false, "C:\\DATA\\IND_100.CDX"},
-      {"index argument", [&] { return Status::Argument("t").WithFile(kIndex); },
-       rt::kGenArg, 0, 0, false, "C:\\DATA\\IND_100.CDX"},
+      {"index data type", [&] { return Status::DataType("t").WithFile(kIndex); }, rt::kGenDataType,
+       1020, 0, false, "C:\\DATA\\IND_100.CDX"},
+      {"index argument", [&] { return Status::Argument("t").WithFile(kIndex); }, rt::kGenArg, 0, 0,
+       false, "C:\\DATA\\IND_100.CDX"},
       // Failures of the table.
       {"open refused", [&] { return Status(Status::kOpen, "t", 32, "C:\\DATA\\OTHER.DBF"); },
        rt::kGenOpen, 1001, 32, true, "C:\\DATA\\OTHER.DBF"},
