@@ -64,7 +64,7 @@ if(BENCH AND NOT CMAKE_CROSSCOMPILING)
 endif()
 
 # project_library(name [DEPS lib...] [SYSLIBS lib...] [TEST_DEPS lib...]
-#                 [WINDOW_TESTS gtest-pattern...])
+#                 [WINDOW_TESTS gtest-pattern...] [TESTING_LIBRARY])
 # Sources: every *.cc of the folder and of its platform sub-folder (posix/ or
 # win32/), except tests (*_test.cc), fuzz targets (*_fuzz.cc) and benchmarks
 # (*_bench.cc). Tests of the folder and of its platform sub-folder become one
@@ -73,9 +73,11 @@ endif()
 # Benchmark (it provides its own main, e.g. BENCHMARK_MAIN()). With FUZZ each
 # *_fuzz.cc becomes a libFuzzer target in fuzz/. WINDOW_TESTS names (as gtest filter
 # patterns) the tests that show windows in the Windows builds: they hold the ctest resource
-# lock "display".
+# lock "display". The test helpers of the folder (testing/ and its platform sub-folder) go into
+# <name>_tests; with TESTING_LIBRARY they become the library <name>_testing instead, which
+# <name>_tests and the tests of other folders (through their TEST_DEPS) link.
 function(project_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;SYSLIBS;TEST_DEPS;WINDOW_TESTS" ${ARGN})
+  cmake_parse_arguments(ARG "TESTING_LIBRARY" "" "DEPS;SYSLIBS;TEST_DEPS;WINDOW_TESTS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cc
        ${CMAKE_CURRENT_SOURCE_DIR}/${PROJECT_PLATFORM}/*.cc)
@@ -91,9 +93,20 @@ function(project_library name)
 
   file(GLOB tests CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc
-       ${CMAKE_CURRENT_SOURCE_DIR}/${PROJECT_PLATFORM}/*_test.cc
+       ${CMAKE_CURRENT_SOURCE_DIR}/${PROJECT_PLATFORM}/*_test.cc)
+  file(GLOB helpers CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/testing/*.cc
        ${CMAKE_CURRENT_SOURCE_DIR}/testing/${PROJECT_PLATFORM}/*.cc)
+  if(ARG_TESTING_LIBRARY AND helpers)
+    add_library(${name}_testing STATIC ${helpers})
+    target_link_libraries(${name}_testing PUBLIC ${name} ${ARG_TEST_DEPS} project_testing gmock
+                          nlohmann_json::nlohmann_json)
+    target_compile_definitions(${name}_testing PRIVATE
+      PROJECT_TESTDATA_DIR="${PROJECT_TESTDATA_PATH}")
+    list(APPEND ARG_TEST_DEPS ${name}_testing)
+  else()
+    list(APPEND tests ${helpers})
+  endif()
   if(tests)
     add_executable(${name}_tests ${tests})
     # Tests read the JSON dumps beside their fixtures; the cross builds find the header only

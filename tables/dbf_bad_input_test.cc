@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "tables/dbf_create.h"
-#include "tables/dbf_field.h"
+#include "tables/dbf/dbf_create.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/fpt_file.h"
-#include "tables/table.h"
+#include "tables/dbf/fpt_file.h"
+#include "tables/dbf/table.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {

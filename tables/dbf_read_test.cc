@@ -15,8 +15,8 @@
 #include "platform/file.h"
 #include "runtime/convert.h"
 #include "tables/dbf_value.h"
-#include "tables/fpt_file.h"
-#include "tables/table.h"
+#include "tables/dbf/fpt_file.h"
+#include "tables/dbf/table.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {

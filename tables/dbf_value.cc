@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "tables/dbf_field.h"
+#include "tables/dbf/dbf_field.h"
 
 namespace tables {
 namespace {

@@ -13,8 +13,8 @@
 #include <cstdint>
 
 #include "runtime/value.h"
-#include "tables/status.h"
-#include "tables/table.h"
+#include "tables/dbf/status.h"
+#include "tables/dbf/table.h"
 
 namespace tables {
 

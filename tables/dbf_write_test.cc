@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "runtime/settings.h"
-#include "tables/dbf_create.h"
-#include "tables/dbf_field.h"
+#include "tables/dbf/dbf_create.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbserver.h"
-#include "tables/fpt_file.h"
+#include "tables/dbf/fpt_file.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {

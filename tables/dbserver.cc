@@ -9,11 +9,11 @@
 #include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
-#include "tables/cdx_pager.h"
-#include "tables/dbf_field.h"
+#include "tables/cdx/cdx_pager.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbf_value.h"
-#include "tables/fpt_file.h"
-#include "tables/lock_table.h"
+#include "tables/dbf/fpt_file.h"
+#include "tables/dbf/lock_table.h"
 
 namespace tables {
 namespace {
@@ -44,16 +44,16 @@ uint32_t SubCodeOf(Status::Code code) {
 class TableMemoReader : public MemoReader {
  public:
   explicit TableMemoReader(Table* t) : table_(t) {}
-  IndexStatus ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override {
+  Status ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override {
     out->clear();
     const FieldDesc& f = table_->fields()[field];
     uint32_t block = 0;
-    if (!MemoBlock(f, bytes.data(), &block)) return IndexStatus::Corruption("bad memo pointer");
-    if (block == 0) return IndexStatus::Ok();
-    if (!table_->memo()) return IndexStatus::Corruption("no memo file");
+    if (!MemoBlock(f, bytes.data(), &block)) return Status::Corruption("bad memo pointer");
+    if (block == 0) return Status::Ok();
+    if (!table_->memo()) return Status::Corruption("no memo file");
     Status st = table_->memo()->Read(block, out);
-    if (!st.ok()) return IndexStatus::Corruption(st.text());
-    return IndexStatus::Ok();
+    if (!st.ok()) return Status::Corruption(st.text());
+    return Status::Ok();
   }
 
  private:
@@ -145,8 +145,8 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
     io.lock_offset = lock.offset;
     io.lock_length = lock.length;
     io.memo = s->memo_reader_.get();
-    IndexStatus is = CdxIndex::Open(s->cdx_file_.get(), cdx, t.index_fields(), io, &s->index_);
-    if (!is.ok()) return Status::FromIndex(is, cdx);
+    Status is = CdxIndex::Open(s->cdx_file_.get(), cdx, t.index_fields(), io, &s->index_);
+    if (!is.ok()) return is.WithFile(cdx);
     if (s->index_->tag_count() > 0) s->order_ = 0;
     JournalFile* journalled = s->cdx_file_.get();
     s->index_->pager().set_before_commit(

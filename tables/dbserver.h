@@ -23,11 +23,11 @@
 
 #include "runtime/error.h"
 #include "runtime/value.h"
-#include "tables/index.h"
-#include "tables/rollback_journal.h"
-#include "tables/status.h"
-#include "tables/table.h"
-#include "tables/table_journal.h"
+#include "tables/cdx/index.h"
+#include "tables/cdx/rollback_journal.h"
+#include "tables/dbf/status.h"
+#include "tables/dbf/table.h"
+#include "tables/cdx/table_journal.h"
 
 namespace tables {
 
@@ -180,7 +180,7 @@ class DBServer {
   Status CheckWritable();
   // One index change: all of it or none of it in the pager; the caller
   // undoes the transaction when it fails.
-  Status IndexChange(const std::function<IndexStatus()>& change);
+  Status IndexChange(const std::function<Status()>& change);
 
   // Write transactions (rollback_journal.h). A record transaction begins at
   // the first change of a record (Append, FieldPut, Delete, Recall) and ends

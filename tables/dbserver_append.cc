@@ -11,10 +11,10 @@
 #include "runtime/activation.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
-#include "tables/cdx_pager.h"
+#include "tables/cdx/cdx_pager.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/fpt_file.h"
+#include "tables/dbf/fpt_file.h"
 
 namespace tables {
 namespace {
@@ -177,8 +177,8 @@ Status DBServer::OpenAppendBatches(AppendRun& run) {
   if (index_) {
     // The journal saves every index page before it changes: pages may be
     // written before the end of the append.
-    IndexStatus is = index_->BeginUpdate(true);
-    if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+    Status is = index_->BeginUpdate(true);
+    if (!is.ok()) return is.WithFile(index_->file_name());
     run.index_batch = true;
   }
   return Status::Ok();
@@ -200,16 +200,16 @@ Status DBServer::AppendChunks(AppendRun& run) {
       uint32_t first = 0;
       TABLE_RETURN_IF_ERROR(dst.AppendRecords(run.out.data(), built, false, &first));
       if (index_) {
-        IndexStatus is = index_->AppendRecords(first, run.out.data(), built, dst.record_length());
-        if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+        Status is = index_->AppendRecords(first, run.out.data(), built, dst.record_length());
+        if (!is.ok()) return is.WithFile(index_->file_name());
       }
     }
     next += got;
   }
   if (run.index_batch) {
-    IndexStatus is = index_->EndUpdate();
+    Status is = index_->EndUpdate();
     run.index_batch = false;
-    if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+    if (!is.ok()) return is.WithFile(index_->file_name());
   }
   return Status::Ok();
 }

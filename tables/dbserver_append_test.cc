@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "platform/file_faults.h"
-#include "tables/cdx_check.h"
-#include "tables/cdx_pager.h"
+#include "tables/tools/cdx_check.h"
+#include "tables/cdx/cdx_pager.h"
 #include "runtime/settings.h"
-#include "tables/dbf_create.h"
+#include "tables/dbf/dbf_create.h"
 #include "tables/dbserver.h"
-#include "tables/rollback_journal.h"
+#include "tables/cdx/rollback_journal.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -138,7 +138,7 @@ TEST_F(AppendDBFaultTest, FailedLocksLeaveTheTargetByteIdentical) {
 std::vector<std::pair<std::string, uint32_t>> Entries(DBServer& s, size_t tag) {
   std::vector<std::pair<std::string, uint32_t>> out;
   IndexCursor c;
-  IndexStatus is = s.index()->First(tag, &c);
+  Status is = s.index()->First(tag, &c);
   while (is.ok() && c.valid) {
     out.emplace_back(c.key, c.recno);
     is = s.index()->Next(&c);
@@ -149,12 +149,12 @@ std::vector<std::pair<std::string, uint32_t>> Entries(DBServer& s, size_t tag) {
 
 void ExpectIndexMatchesTheRecords(DBServer& s) {
   IndexCheckReport report;
-  IndexStatus is = CheckIndex(
+  Status is = CheckIndex(
       *s.index(), s.LastRec(),
       [&](uint32_t recno, std::vector<uint8_t>* record) {
         record->resize(s.table().record_length());
         Status st = s.table().ReadRecord(recno, record->data());
-        return st.ok() ? IndexStatus::Ok() : IndexStatus::Corruption(st.text());
+        return st.ok() ? Status::Ok() : Status::Corruption(st.text());
       },
       &report);
   ASSERT_TRUE(is.ok()) << is.text();

@@ -52,14 +52,14 @@ Status DBServer::TopOrBottom(bool top) {
       if (!Hidden()) return Status::Ok();
     }
   } else {
-    IndexStatus is = top ? index_->First(order_, &cursor_) : index_->Last(order_, &cursor_);
+    Status is = top ? index_->First(order_, &cursor_) : index_->Last(order_, &cursor_);
     while (is.ok() && cursor_.valid) {
       TABLE_RETURN_IF_ERROR(Load(cursor_.recno));
       cursor_synced_ = true;
       if (!Hidden()) return Status::Ok();
       is = top ? index_->Next(&cursor_) : index_->Prev(&cursor_);
     }
-    if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+    if (!is.ok()) return is.WithFile(index_->file_name());
   }
   GoPhantom();
   bof_ = true;
@@ -69,8 +69,8 @@ Status DBServer::TopOrBottom(bool top) {
 Status DBServer::SyncCursor() {
   if (cursor_synced_ || eof_) return Status::Ok();
   bool found = false;
-  IndexStatus is = index_->Locate(order_, recno_, record_, &cursor_, &found);
-  if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+  Status is = index_->Locate(order_, recno_, record_, &cursor_, &found);
+  if (!is.ok()) return is.WithFile(index_->file_name());
   if (!found) cursor_.valid = false;
   cursor_synced_ = true;
   return Status::Ok();
@@ -103,13 +103,13 @@ Status DBServer::StepNatural(int dir) {
 }
 
 Status DBServer::StepOrdered(int dir) {
-  IndexStatus is;
+  Status is;
   if (dir < 0 && eof_) {
     is = index_->Last(order_, &cursor_);
   } else {
     TABLE_RETURN_IF_ERROR(SyncCursor());
     if (!cursor_.valid) {
-      is = dir > 0 ? IndexStatus::Ok() : index_->First(order_, &cursor_);
+      is = dir > 0 ? Status::Ok() : index_->First(order_, &cursor_);
     } else {
       is = dir > 0 ? index_->Next(&cursor_) : index_->Prev(&cursor_);
     }
@@ -120,7 +120,7 @@ Status DBServer::StepOrdered(int dir) {
     if (!Hidden()) return Status::Ok();
     is = dir > 0 ? index_->Next(&cursor_) : index_->Prev(&cursor_);
   }
-  if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+  if (!is.ok()) return is.WithFile(index_->file_name());
   if (dir > 0) {
     GoPhantom();
     return Status::Ok();
@@ -265,7 +265,7 @@ Status DBServer::DoSeek(const rt::Value& key) {
     return Status(Status::kDataType, "Seek: key of an unusable type", 0, table_->path());
   }
   std::string k;
-  IndexStatus is = index_->SeekKey(order_, ev, &k);
+  Status is = index_->SeekKey(order_, ev, &k);
   bool found = false;
   if (is.ok()) is = index_->Seek(order_, k, &cursor_, &found);
   while (is.ok() && found && cursor_.valid && cursor_.key.compare(0, k.size(), k) == 0) {
@@ -277,7 +277,7 @@ Status DBServer::DoSeek(const rt::Value& key) {
     }
     is = index_->Next(&cursor_);
   }
-  if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+  if (!is.ok()) return is.WithFile(index_->file_name());
   GoPhantom();
   return Status::Ok();
 }

@@ -1,10 +1,10 @@
 // DBServer's write transactions: the rollback journal around each record
 // change, the held append and recovery at open (see dbserver.h).
 #include "runtime/error.h"
-#include "tables/cdx_pager.h"
+#include "tables/cdx/cdx_pager.h"
 #include "tables/dbserver.h"
-#include "tables/fpt_file.h"
-#include "tables/lock_table.h"
+#include "tables/dbf/fpt_file.h"
+#include "tables/dbf/lock_table.h"
 
 namespace tables {
 

@@ -11,7 +11,7 @@
 
 #include "platform/file.h"
 #include "platform/file_faults.h"
-#include "tables/cdx_check.h"
+#include "tables/tools/cdx_check.h"
 #include "tables/dbserver.h"
 #include "tables/testing/dbserver_fixture.h"
 
@@ -30,8 +30,8 @@ void ExpectIndexSound(DBServer& db) {
                          [&](uint32_t r, std::vector<uint8_t>* record) {
                            record->resize(db.table().record_length());
                            return db.table().ReadRecord(r, record->data()).ok()
-                                      ? IndexStatus::Ok()
-                                      : IndexStatus::Corruption("unreadable record");
+                                      ? Status::Ok()
+                                      : Status::Corruption("unreadable record");
                          },
                          &report)
                   .ok());

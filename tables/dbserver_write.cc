@@ -4,18 +4,18 @@
 
 #include "runtime/activation.h"
 #include "runtime/error.h"
-#include "tables/cdx_pager.h"
+#include "tables/cdx/cdx_pager.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
 
 namespace tables {
 
-Status DBServer::IndexChange(const std::function<IndexStatus()>& change) {
-  IndexStatus is = change();
+Status DBServer::IndexChange(const std::function<Status()>& change) {
+  Status is = change();
   if (is.ok()) return Status::Ok();
   index_->AbortUpdate();
   index_->pager().Discard();  // the transaction's rollback puts its pages back
-  return Status::FromIndex(is, index_->file_name());
+  return is.WithFile(index_->file_name());
 }
 
 Status DBServer::CheckWritable() {
@@ -28,8 +28,8 @@ Status DBServer::CheckWritable() {
                                            table_->write_refusal(), 0, table_->path());
   }
   if (index_) {
-    IndexStatus is = index_->CheckWritable();
-    if (!is.ok()) return Status::FromIndex(is, index_->file_name());
+    Status is = index_->CheckWritable();
+    if (!is.ok()) return is.WithFile(index_->file_name());
   }
   return Status::Ok();
 }

@@ -4,7 +4,7 @@
 #include "runtime/convert.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
-#include "tables/rollback_journal.h"
+#include "tables/cdx/rollback_journal.h"
 
 namespace tariff {
 namespace {

@@ -9,7 +9,7 @@
 #include "runtime/convert.h"
 #include "runtime/error.h"
 #include "tables/dbf_value.h"
-#include "tables/table.h"
+#include "tables/dbf/table.h"
 #include "tariff/outcome.h"
 #include "tariff/run_options.h"
 

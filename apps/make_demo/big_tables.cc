@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "tables/dbf_field.h"
+#include "tables/dbf/dbf_field.h"
 
 namespace demo {
 

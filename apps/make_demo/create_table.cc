@@ -5,12 +5,12 @@
 #include <memory>
 
 #include "platform/file.h"
-#include "tables/cdx_tree.h"
-#include "tables/dbf_create.h"
-#include "tables/dbf_field.h"
-#include "tables/expr.h"
-#include "tables/index.h"
-#include "tables/table.h"
+#include "tables/cdx/cdx_tree.h"
+#include "tables/dbf/dbf_create.h"
+#include "tables/dbf/dbf_field.h"
+#include "tables/expr/expr.h"
+#include "tables/cdx/index.h"
+#include "tables/dbf/table.h"
 
 namespace demo {
 namespace {
@@ -79,7 +79,7 @@ bool CreateFiles(const std::string& path, const std::vector<FieldSpec>& fields,
   for (const TagDef& t : tags) tag_specs.push_back({t.name, t.key, "", false, false});
   tables::IndexOptions options;
   options.shared = false;
-  tables::IndexStatus ist =
+  tables::Status ist =
       tables::CdxIndex::Create(cdx->get(), cdx_path, layout, tag_specs, options, index);
   if (!ist.ok()) {
     *error = cdx_path + ": " + ist.text();
@@ -113,7 +113,7 @@ bool InsertSorted(tables::CdxIndex& index, size_t tag, TagKeys& keys, const std:
   tables::cdx::Tree& tree = index.tree(tag);
   const bool unique = index.tag(tag).unique;
   for (size_t at = 0; at < order.size(); at += kSlice) {
-    tables::IndexStatus st = index.BeginUpdate();
+    tables::Status st = index.BeginUpdate();
     for (size_t i = at; st.ok() && i < std::min(order.size(), at + kSlice); ++i) {
       std::string_view key(reinterpret_cast<const char*>(base) + static_cast<size_t>(order[i]) * len,
                            len);
@@ -141,7 +141,7 @@ bool AddKeys(tables::CdxIndex* index, std::span<const uint8_t> record, uint32_t 
   for (size_t t = 0; t < keys->size(); ++t) {
     TagKeys& tag = (*keys)[t];
     bool included = false;
-    tables::IndexStatus ist = index->KeyOf(t, record, recno, key, &included);
+    tables::Status ist = index->KeyOf(t, record, recno, key, &included);
     if (!ist.ok()) {
       *error = path + ": " + ist.text();
       return false;

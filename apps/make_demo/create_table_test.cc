@@ -8,8 +8,8 @@
 
 #include "apps/make_demo/big_tables.h"
 #include "apps/make_demo/create_table.h"
-#include "tables/cdx_check.h"
-#include "tables/dbf_field.h"
+#include "tables/tools/cdx_check.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbserver.h"
 
 namespace demo {
@@ -55,13 +55,13 @@ TEST(CreateFilledTable, EveryTagHoldsEveryRecordOnce) {
     ASSERT_TRUE(db);
     ASSERT_EQ(db->LastRec(), count);
     tables::IndexCheckReport report;
-    tables::IndexStatus s = tables::CheckIndex(
+    tables::Status s = tables::CheckIndex(
         *db->index(), count,
         [&](uint32_t recno, std::vector<uint8_t>* out) {
           out->resize(db->table().record_length());
           tables::Status st = db->table().ReadRecord(recno, out->data());
-          return st.ok() ? tables::IndexStatus::Ok()
-                         : tables::IndexStatus::Io(tables::IndexStatus::kRead, st.text(), 0);
+          return st.ok() ? tables::Status::Ok()
+                         : tables::Status::Io(tables::Status::kRead, st.text(), 0);
         },
         &report);
     ASSERT_TRUE(s.ok()) << s.text();

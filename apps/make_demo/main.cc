@@ -20,7 +20,7 @@
 #include "runtime/convert.h"
 #include "runtime/startup.h"
 #include "tables/dbserver.h"
-#include "tables/rollback_journal.h"
+#include "tables/cdx/rollback_journal.h"
 
 namespace {
 

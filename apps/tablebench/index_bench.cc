@@ -17,10 +17,10 @@
 #include "platform/file.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
-#include "tables/dbf_field.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbserver.h"
-#include "tables/index.h"
-#include "tables/table.h"
+#include "tables/cdx/index.h"
+#include "tables/dbf/table.h"
 
 namespace tablebench {
 namespace {

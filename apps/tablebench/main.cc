@@ -26,11 +26,11 @@
 #include "platform/file.h"
 #include "runtime/error.h"
 #include "runtime/settings.h"
-#include "tables/dbf_create.h"
-#include "tables/dbf_field.h"
+#include "tables/dbf/dbf_create.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/table.h"
+#include "tables/dbf/table.h"
 
 namespace {
 

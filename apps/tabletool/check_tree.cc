@@ -22,9 +22,9 @@
 #include "runtime/value.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/rollback_journal.h"
-#include "tables/table.h"
-#include "tables/table_dump.h"
+#include "tables/cdx/rollback_journal.h"
+#include "tables/dbf/table.h"
+#include "tables/tools/table_dump.h"
 
 namespace tabletool {
 namespace {

@@ -25,8 +25,8 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "tables/dbserver.h"
-#include "tables/rollback_journal.h"
-#include "tables/table_dump.h"
+#include "tables/cdx/rollback_journal.h"
+#include "tables/tools/table_dump.h"
 
 namespace {
 

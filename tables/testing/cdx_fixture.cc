@@ -71,7 +71,7 @@ DbfImage LoadDbf(const std::string& path) {
   return img;
 }
 
-IndexStatus FptMemo::ReadMemo(size_t, std::span<const uint8_t> bytes, std::string* out) {
+Status FptMemo::ReadMemo(size_t, std::span<const uint8_t> bytes, std::string* out) {
   out->clear();
   uint32_t block = 0;
   if (bytes.size() == 4) {
@@ -81,15 +81,15 @@ IndexStatus FptMemo::ReadMemo(size_t, std::span<const uint8_t> bytes, std::strin
       if (c >= '0' && c <= '9') block = block * 10 + (c - '0');
     }
   }
-  if (block == 0 || bytes_.size() < 8) return IndexStatus::Ok();
+  if (block == 0 || bytes_.size() < 8) return Status::Ok();
   uint32_t block_size = (bytes_[6] << 8) | bytes_[7];
   uint64_t at = static_cast<uint64_t>(block) * block_size;
-  if (at + 8 > bytes_.size()) return IndexStatus::Corruption("memo pointer beyond the file");
+  if (at + 8 > bytes_.size()) return Status::Corruption("memo pointer beyond the file");
   const uint8_t* b = bytes_.data() + at;
   uint32_t len = (uint32_t{b[4]} << 24) | (b[5] << 16) | (b[6] << 8) | b[7];
-  if (at + 8 + len > bytes_.size()) return IndexStatus::Corruption("memo length beyond the file");
+  if (at + 8 + len > bytes_.size()) return Status::Corruption("memo length beyond the file");
   out->assign(reinterpret_cast<const char*>(b + 8), len);
-  return IndexStatus::Ok();
+  return Status::Ok();
 }
 
 std::unique_ptr<platform::File> OpenForTest(const std::string& path, bool write) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "tables/digest.h"
-#include "tables/expr.h"
-#include "tables/index.h"
+#include "tables/tools/digest.h"
+#include "tables/expr/expr.h"
+#include "tables/cdx/index.h"
 
 namespace tables::testing {
 
@@ -46,7 +46,7 @@ DbfImage LoadDbf(const std::string& path);
 class FptMemo : public MemoReader {
  public:
   explicit FptMemo(const std::string& path) : bytes_(ReadAll(path)) {}
-  IndexStatus ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override;
+  Status ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override;
  private:
   std::vector<uint8_t> bytes_;
 };

@@ -1,5 +1,5 @@
 // Test helpers of the table-layer tests: the fixture tree, hex for the dumps
-// (with Hex and Sha256Hex of tables/digest.h), temporary directories holding
+// (with Hex and Sha256Hex of tables/tools/digest.h), temporary directories holding
 // copies of fixtures.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tables/digest.h"
+#include "tables/tools/digest.h"
 
 namespace tables::dbftest {
 

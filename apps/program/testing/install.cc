@@ -12,9 +12,9 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
-#include "tables/cdx_check.h"
+#include "tables/tools/cdx_check.h"
 #include "tables/dbserver.h"
-#include "tables/table.h"
+#include "tables/dbf/table.h"
 #include "testing/scratch_dir.h"
 
 namespace tariff::testing {
@@ -175,12 +175,12 @@ std::string CheckAllIndexes(const std::string& dir) {
     if (index) {
       tables::Table& table = db->table();
       tables::IndexCheckReport report;
-      tables::IndexStatus st = tables::CheckIndex(
+      tables::Status st = tables::CheckIndex(
           *index, db->LastRec(),
           [&](uint32_t recno, std::vector<uint8_t>* record) {
             record->resize(table.record_length());
             tables::Status s = table.ReadRecord(recno, record->data());
-            return s.ok() ? tables::IndexStatus::Ok() : tables::IndexStatus::Corruption(s.text());
+            return s.ok() ? tables::Status::Ok() : tables::Status::Corruption(s.text());
           },
           &report);
       if (!st.ok()) faults += path + ": " + st.text() + "\n";

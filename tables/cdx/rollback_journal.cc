@@ -1,0 +1,758 @@
+#include "tables/cdx/rollback_journal.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include "platform/profile.h"
+#include "tables/dbf/byte_order.h"
+
+namespace tables {
+namespace {
+
+using platform::OsStatus;
+
+constexpr char kSignature[6] = {'X', 'Q', 'J', 'N', 'L', 0};
+constexpr uint16_t kVersion = 1;
+constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
+constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
+constexpr uint32_t kMaxPayload = 64u << 20;
+constexpr size_t kPendingBytes = 256u << 10;  // records kept before Sync at most
+
+
+uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0) {
+  static const std::array<uint32_t, 256> table = [] {
+    std::array<uint32_t, 256> t{};
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  crc = ~crc;
+  for (size_t i = 0; i < n; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+void Put16(std::vector<uint8_t>* out, uint16_t v) {
+  out->push_back(static_cast<uint8_t>(v));
+  out->push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void Put64(std::vector<uint8_t>* out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+void PutString(std::vector<uint8_t>* out, std::string_view s) {
+  Put16(out, static_cast<uint16_t>(std::min<size_t>(s.size(), 0xFFFF)));
+  out->insert(out->end(), s.begin(), s.begin() + std::min<size_t>(s.size(), 0xFFFF));
+}
+
+// Bounds-checked reader over one record's payload.
+class Reader {
+ public:
+  Reader(const uint8_t* p, size_t n) : p_(p), n_(n) {}
+  bool ok() const { return ok_; }
+  bool done() const { return at_ == n_; }
+  uint64_t Get(int bytes) {
+    if (!Need(static_cast<size_t>(bytes))) return 0;
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= static_cast<uint64_t>(p_[at_ + i]) << (8 * i);
+    at_ += static_cast<size_t>(bytes);
+    return v;
+  }
+  std::string String() {
+    size_t len = static_cast<size_t>(Get(2));
+    if (!Need(len)) return {};
+    std::string s(reinterpret_cast<const char*>(p_ + at_), len);
+    at_ += len;
+    return s;
+  }
+  const uint8_t* Bytes(size_t len) {
+    if (!Need(len)) return nullptr;
+    const uint8_t* b = p_ + at_;
+    at_ += len;
+    return b;
+  }
+
+ private:
+  bool Need(size_t len) {
+    if (!ok_ || n_ - at_ < len) ok_ = false;
+    return ok_;
+  }
+  const uint8_t* p_;
+  size_t n_;
+  size_t at_ = 0;
+  bool ok_ = true;
+};
+
+std::string DirectoryOf(std::string_view path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
+std::string BaseName(std::string_view path) {
+  size_t slash = path.find_last_of("\\/");
+  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// The bytes of a file whose change shows that someone wrote it: the record
+// count of a table, the free list and change counter of an index, the next
+// free block of a memo file.
+std::pair<uint64_t, uint64_t> StateRange(char role) {
+  switch (role) {
+    case 'D': return {4, 4};
+    case 'C': return {4, 8};
+    default: return {0, 4};
+  }
+}
+
+Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out) {
+  uint64_t size = 0;
+  OsStatus s = f->Size(&size);
+  auto [at, n] = StateRange(role);
+  std::vector<uint8_t> state(n, 0);
+  size_t got = 0;
+  if (s.ok()) s = f->ReadAt(at, state.data(), state.size(), &got);
+  if (!s.ok()) return Status(Status::kRead, "cannot read a file of the transaction", s.code());
+  out->push_back(static_cast<uint8_t>(role));
+  Put64(out, size);
+  out->insert(out->end(), state.begin(), state.end());
+  return Status::Ok();
+}
+
+bool g_flushes = true;
+uint64_t g_held_image_bytes = 256 << 10;
+constexpr uint64_t kMaxImageBytes = 64 << 10;  // one image record at most
+
+}  // namespace
+
+void SetTransactionFlushes(bool on) { g_flushes = on; }
+
+uint64_t SetHeldImageBytes(uint64_t bytes) { return std::exchange(g_held_image_bytes, bytes); }
+
+std::string JournalPath(std::string_view table_path) {
+  size_t slash = table_path.find_last_of("\\/");
+  size_t dot = table_path.find_last_of('.');
+  std::string_view base = (dot != std::string_view::npos &&
+                           (slash == std::string_view::npos || dot > slash))
+                              ? table_path.substr(0, dot) : table_path;
+  return std::string(base) + ".jnl";
+}
+
+const char* RecoveryResultName(RecoveryResult r) {
+  switch (r) {
+    case RecoveryResult::kNone: return "no journal";
+    case RecoveryResult::kLive: return "journal of a running writer left alone";
+    case RecoveryResult::kDiscarded: return "journal cut short discarded (nothing had changed)";
+    case RecoveryResult::kRolledBack: return "interrupted transaction rolled back";
+    case RecoveryResult::kKept: return "held transaction kept (its marker was written)";
+    case RecoveryResult::kRefused: return "journal left alone: the files changed since";
+  }
+  return "?";
+}
+
+bool JournalInUse(std::string_view table_path) {
+  std::unique_ptr<platform::File> f;
+  if (!platform::OpenFile(JournalPath(table_path), platform::Access::kRead,
+                          platform::Share::kDenyNone, platform::Disposition::kOpenExisting, 0, &f)
+           .ok()) {
+    return false;
+  }
+  if (!f->Lock(kJournalLiveByte, 1, platform::LockKind::kShared, false).ok()) return true;
+  f->Unlock(kJournalLiveByte, 1);
+  return false;
+}
+
+std::string ReadConditionValue(const CommitCondition& c) {
+  char buffer[64] = {};
+  platform::GetPrivateProfileStringA(c.section.c_str(), c.key.c_str(), "", buffer,
+                                     sizeof buffer, c.ini_path.c_str());
+  return buffer;
+}
+
+// ---------------------------------------------------------------- writer side
+
+RollbackJournal::RollbackJournal(std::string table_path)
+    : table_path_(std::move(table_path)), path_(JournalPath(table_path_)) {}
+
+RollbackJournal::~RollbackJournal() {
+  // A journal still open here belongs to a transaction that neither committed
+  // nor rolled back: leave it for recovery (closing drops the liveness lock).
+}
+
+void RollbackJournal::Attach(char role, platform::File* file, std::string file_name) {
+  if (file == nullptr) {
+    targets_.erase(role);
+    return;
+  }
+  Target& t = targets_[role];
+  t.file = file;
+  t.name = BaseName(file_name);
+}
+
+RollbackJournal::Target* RollbackJournal::Find(char role) {
+  auto it = targets_.find(role);
+  return it == targets_.end() ? nullptr : &it->second;
+}
+
+Status RollbackJournal::Fail(const char* what, OsStatus s) {
+  return Status(Status::kWrite, std::string("rollback journal: ") + what, s.code(), path_);
+}
+
+Status RollbackJournal::Append(uint8_t type, const std::vector<uint8_t>& payload) {
+  const size_t start = pending_.size();
+  pending_.reserve(start + payload.size() + kRecordOverhead);
+  pending_.push_back(type);
+  pending_.insert(pending_.end(), 3, 0);
+  Put32(&pending_, static_cast<uint32_t>(payload.size()));
+  pending_.insert(pending_.end(), payload.begin(), payload.end());
+  Put32(&pending_, Crc32(pending_.data() + start, pending_.size() - start));
+  dirty_ = true;
+  // A big batch (the pages of an index update) goes out in slices.
+  return pending_.size() >= kPendingBytes ? WritePending() : Status::Ok();
+}
+
+Status RollbackJournal::WritePending() {
+  if (pending_.empty()) return Status::Ok();
+  OsStatus s = file_->WriteAt(end_, pending_.data(), pending_.size());
+  if (!s.ok()) return Fail("cannot write the journal", s);
+  end_ += pending_.size();
+  pending_.clear();
+  return Status::Ok();
+}
+
+Status RollbackJournal::Begin(const CommitCondition* condition) {
+  if (active_) return Status(Status::kArgument, "transaction already open", 0, path_);
+  // Mapped once: the journal stays beside the files this table opened.
+  if (!own_path_) own_path_ = std::make_unique<platform::OwnFilePath>(path_);
+  std::unique_ptr<platform::File> f;
+  // Usually there is none: created here, empty, and nobody else's (other
+  // writers of ours wait for the header lock we hold).
+  OsStatus s = platform::OpenOwnFile(*own_path_, platform::Access::kReadWrite,
+                                     platform::Disposition::kCreateNew, 0x20, &f);
+  const bool created = s.ok();
+  if (s.code() == platform::kErrorFileExists) {
+    s = platform::OpenOwnFile(*own_path_, platform::Access::kReadWrite,
+                              platform::Disposition::kOpenAlways, 0x20, &f);
+  }
+  if (!s.ok()) {
+    return Status(Status::kOpen, "cannot create the rollback journal " + path_, s.code(), path_);
+  }
+  // Our own header lock keeps our other writers out; a holder here is a
+  // recoverer of a dead writer's journal, which finishes quickly.
+  s = platform::LockWithin(f.get(), kJournalLiveByte, 1, platform::LockKind::kExclusive,
+                           platform::LockPatience());
+  if (!s.ok()) {
+    return Status(Status::kLock, "the rollback journal " + path_ + " is in use", s.code(), path_);
+  }
+  uint64_t size = 0;
+  if (!created) s = f->Size(&size);
+  if (s.ok() && size > 0) {
+    // A journal we may lock but not empty: a dead writer's, not recovered.
+    f->Unlock(kJournalLiveByte, 1);
+    return Status(Status::kCorruption, "an unfinished transaction's journal " + path_ +
+                                           " is waiting for recovery", 0, path_);
+  }
+  if (!s.ok()) return Fail("cannot read the journal size", s);
+  file_ = std::move(f);
+  end_ = 0;
+  held_bytes_ = 0;
+  pending_.clear();
+  stats_ = Stats();
+  tables_flushed_ = false;
+  std::vector<uint8_t> p(kSignature, kSignature + sizeof kSignature);
+  Put16(&p, kVersion);
+  p.push_back(static_cast<uint8_t>(targets_.size()));
+  for (auto& [role, t] : targets_) {
+    t.covered.clear();
+    t.images.clear();
+    t.sized = false;
+    t.state_known = 0;
+    p.push_back(static_cast<uint8_t>(role));
+    PutString(&p, t.name);
+  }
+  p.push_back(condition ? 1 : 0);
+  if (condition) {
+    PutString(&p, condition->ini_path);
+    PutString(&p, condition->section);
+    PutString(&p, condition->key);
+  }
+  Status st = Append(kBegin, p);
+  if (!st.ok()) {
+    Finish();
+    return st;
+  }
+  active_ = true;
+  return Status::Ok();
+}
+
+Status RollbackJournal::Touch(char role, Target* t) {
+  if (t->sized) return Status::Ok();
+  OsStatus s = t->file->Size(&t->old_size);
+  if (!s.ok()) return Status(Status::kRead, "cannot read the size of " + t->name, s.code(), path_);
+  std::vector<uint8_t> p;
+  p.push_back(static_cast<uint8_t>(role));
+  Put64(&p, t->old_size);
+  TABLE_RETURN_IF_ERROR(Append(kSize, p));
+  t->sized = true;
+  t->size = t->old_size;
+  t->state_known = 0;
+  return Status::Ok();
+}
+
+Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
+  if (!active_) return Status::Ok();
+  Target* t = Find(role);
+  if (t == nullptr) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(Touch(role, t));
+  tables_flushed_ = false;
+  uint64_t end = std::min(offset + length, t->old_size);
+  uint64_t at = offset;
+  while (at < end) {
+    // Skip what is saved already.
+    auto it = t->covered.upper_bound(at);
+    if (it != t->covered.begin()) {
+      auto prev = std::prev(it);
+      if (prev->second > at) {
+        at = prev->second;
+        continue;
+      }
+    }
+    uint64_t stop = it == t->covered.end() ? end : std::min(end, it->first);
+    stop = std::min(stop, at + kMaxImageBytes);  // long ranges in pieces: little memory
+    std::vector<uint8_t> bytes(static_cast<size_t>(stop - at));
+    size_t got = 0;
+    OsStatus s = t->file->ReadAt(at, bytes.data(), bytes.size(), &got);
+    if (!s.ok()) return Status(Status::kRead, "cannot read " + t->name, s.code(), path_);
+    bytes.resize(got);
+    std::vector<uint8_t> p;
+    p.push_back(static_cast<uint8_t>(role));
+    Put64(&p, at);
+    Put32(&p, static_cast<uint32_t>(bytes.size()));
+    p.insert(p.end(), bytes.begin(), bytes.end());
+    // The image's bytes follow the record head (8), role, offset and length.
+    const uint64_t bytes_at = end_ + pending_.size() + 8 + 1 + 8 + 4;
+    TABLE_RETURN_IF_ERROR(Append(kImage, p));
+    stats_.image_bytes += bytes.size();
+    Target::Image image{at, bytes.size(), bytes_at, {}};
+    if (held_bytes_ + bytes.size() <= g_held_image_bytes) {
+      held_bytes_ += bytes.size();
+      image.bytes = std::move(bytes);
+    }
+    t->images.push_back(std::move(image));
+    // Merge into the covered set.
+    uint64_t from = at, to = stop;
+    auto first = t->covered.lower_bound(from);
+    if (first != t->covered.begin() && std::prev(first)->second == from) {
+      --first;
+      from = first->first;
+    }
+    auto last = first;
+    while (last != t->covered.end() && last->first <= to) {
+      to = std::max(to, last->second);
+      ++last;
+    }
+    t->covered.erase(first, last);
+    t->covered[from] = to;
+    at = stop;
+  }
+  return Status::Ok();
+}
+
+Status RollbackJournal::Sync() {
+  if (!active_ || !dirty_) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(WritePending());
+  OsStatus s = g_flushes ? file_->Flush() : OsStatus::Ok();
+  if (!s.ok()) return Fail("cannot flush the journal", s);
+  ++stats_.journal_flushes;
+  dirty_ = false;
+  return Status::Ok();
+}
+
+Status RollbackJournal::FlushTables() {
+  if (tables_flushed_) return Status::Ok();
+  for (auto& [role, t] : targets_) {
+    if (!t.sized || !g_flushes) continue;  // not changed by this transaction
+    OsStatus s = t.file->Flush();
+    if (!s.ok()) return Status(Status::kWrite, "cannot flush " + t.name, s.code(), path_);
+    ++stats_.table_flushes;
+  }
+  tables_flushed_ = true;
+  return Status::Ok();
+}
+
+void RollbackJournal::Wrote(char role, uint64_t offset, const void* data, size_t n) {
+  if (!active_) return;
+  Target* t = Find(role);
+  if (t == nullptr || !t->sized) return;
+  auto [at, len] = StateRange(role);
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  for (uint64_t i = 0; i < len; ++i) {
+    const uint64_t p = at + i;
+    if (p >= offset && p < offset + n) {
+      t->state[i] = bytes[p - offset];
+    } else if (p >= t->size && p < offset) {
+      t->state[i] = 0;  // a hole left by a write past the end reads zeros
+    } else {
+      continue;
+    }
+    t->state_known |= static_cast<uint8_t>(1u << i);
+  }
+  t->size = std::max(t->size, offset + n);
+}
+
+void RollbackJournal::Truncated(char role, uint64_t size) {
+  if (!active_) return;
+  Target* t = Find(role);
+  if (t == nullptr || !t->sized) return;
+  auto [at, len] = StateRange(role);
+  for (uint64_t i = 0; i < len; ++i) {
+    // Cut off (read as zeros, as Fingerprint reads past the end) or grown (a hole of zeros).
+    const uint64_t p = at + i;
+    if (p >= size || p >= t->size) {
+      t->state[i] = 0;
+      t->state_known |= static_cast<uint8_t>(1u << i);
+    }
+  }
+  t->size = size;
+}
+
+// The fingerprint of a file the transaction changed: its size and the state
+// bytes as our writes left them; state bytes we did not write are read.
+Status RollbackJournal::EndFingerprint(char role, Target* t, std::vector<uint8_t>* out) {
+  auto [at, len] = StateRange(role);
+  std::vector<uint8_t> state(t->state, t->state + len);
+  if (t->state_known != static_cast<uint8_t>((1u << len) - 1)) {
+    std::fill(state.begin(), state.end(), 0);
+    size_t got = 0;
+    OsStatus s = t->file->ReadAt(at, state.data(), state.size(), &got);
+    if (!s.ok()) return Status(Status::kRead, "cannot read a file of the transaction", s.code());
+  }
+  out->push_back(static_cast<uint8_t>(role));
+  Put64(out, t->size);
+  out->insert(out->end(), state.begin(), state.end());
+  return Status::Ok();
+}
+
+Status RollbackJournal::MarkEnd(bool flush_journal) {
+  if (!active_) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(FlushTables());
+  std::vector<uint8_t> p;
+  p.push_back(static_cast<uint8_t>(targets_.size()));
+  for (auto& [role, t] : targets_) {
+    // A file the transaction did not change is read as it is: another
+    // program's later change to it (the index of a record it rewrote) must
+    // stop the undo too.
+    TABLE_RETURN_IF_ERROR(t.sized ? EndFingerprint(role, &t, &p) : Fingerprint(role, t.file, &p));
+  }
+  TABLE_RETURN_IF_ERROR(Append(kEnd, p));
+  return flush_journal ? Sync() : WritePending();
+}
+
+Status RollbackJournal::Finish() {
+  // Emptied first: an empty journal is void whatever happens next, even when
+  // the delete is refused (another program holds it open on Windows).
+  OsStatus s = file_->Truncate(0);
+  if (!s.ok()) return Fail("cannot empty the journal", s);  // still open: Rollback can follow
+  file_->Unlock(kJournalLiveByte, 1);
+  file_.reset();
+  active_ = false;
+  dirty_ = false;
+  pending_.clear();
+  for (auto& [role, t] : targets_) {
+    t.covered.clear();
+    t.images.clear();
+    t.sized = false;
+  }
+  platform::RemoveOwnFile(*own_path_);
+  return Status::Ok();
+}
+
+void RollbackJournal::Abandon() {
+  if (!active_) return;
+  file_.reset();
+  active_ = false;
+  dirty_ = false;
+  pending_.clear();
+}
+
+Status RollbackJournal::Commit() {
+  if (!active_) return Status::Ok();
+  TABLE_RETURN_IF_ERROR(FlushTables());
+  return Finish();
+}
+
+Status RollbackJournal::Rollback() {
+  if (!active_) return Status::Ok();
+  Status result;
+  for (auto& [role, t] : targets_) {
+    std::vector<uint8_t> read;
+    for (auto it = t.images.rbegin(); it != t.images.rend(); ++it) {
+      const std::vector<uint8_t>* bytes = &it->bytes;
+      OsStatus s;
+      if (bytes->size() != it->length) {
+        // Bytes beyond what reached the journal belong to a batch whose
+        // write failed: the table was not written there.
+        if (it->journal_at + it->length > end_) continue;
+        read.resize(static_cast<size_t>(it->length));
+        size_t got = 0;
+        s = file_->ReadAt(it->journal_at, read.data(), read.size(), &got);
+        if (s.ok() && got != read.size()) s = OsStatus(platform::kErrorReadFault);
+        bytes = &read;
+      }
+      if (s.ok()) s = t.file->WriteAt(it->offset, bytes->data(), bytes->size());
+      if (!s.ok() && result.ok()) {
+        result = Status(Status::kWrite, "cannot put " + t.name + " back", s.code(), path_);
+      }
+    }
+    if (!t.sized) continue;
+    uint64_t size = 0;
+    OsStatus s = t.file->Size(&size);
+    if (s.ok() && size != t.old_size) s = t.file->Truncate(t.old_size);
+    if (s.ok()) s = t.file->Flush();
+    if (!s.ok() && result.ok()) {
+      result = Status(Status::kWrite, "cannot put " + t.name + " back", s.code(), path_);
+    }
+  }
+  // The journal stays for recovery when the files could not be put back.
+  if (!result.ok()) return result;
+  return Finish();
+}
+
+Status RollbackJournal::CoverAll(char role,
+                                 const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  // The records wait in the pending buffer and go out together at Sync.
+  for (const auto& [offset, length] : ranges) TABLE_RETURN_IF_ERROR(Cover(role, offset, length));
+  return Status::Ok();
+}
+
+// ---------------------------------------------------------------- reader side
+
+namespace {
+
+struct ParsedJournal {
+  bool valid = false;  // a complete begin record
+  struct File {
+    char role;
+    std::string name;
+    bool sized = false;  // touched by the transaction: old_size is known
+    uint64_t old_size = 0;
+  };
+  std::vector<File> files;
+  bool has_condition = false;
+  CommitCondition condition;
+  struct Image {
+    char role;
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Image> images;
+  bool has_end = false;
+  std::vector<uint8_t> end_fingerprint;
+};
+
+void Parse(const std::vector<uint8_t>& data, ParsedJournal* out) {
+  size_t at = 0;
+  bool first = true;
+  while (data.size() - at >= kRecordOverhead) {
+    const uint8_t* r = data.data() + at;
+    uint32_t len = Le32(r + 4);
+    if (len > kMaxPayload || len > data.size() - at - kRecordOverhead) break;
+    if (Crc32(r, 8 + len) != Le32(r + 8 + len)) break;
+    Reader in(r + 8, len);
+    uint8_t type = r[0];
+    if (first) {
+      if (type != kBegin) break;
+      const uint8_t* sig = in.Bytes(sizeof kSignature);
+      if (sig == nullptr || std::memcmp(sig, kSignature, sizeof kSignature) != 0 ||
+          in.Get(2) != kVersion) {
+        break;
+      }
+      size_t n = static_cast<size_t>(in.Get(1));
+      for (size_t i = 0; i < n && in.ok(); ++i) {
+        ParsedJournal::File f;
+        f.role = static_cast<char>(in.Get(1));
+        f.name = in.String();
+        out->files.push_back(f);
+      }
+      out->has_condition = in.Get(1) != 0;
+      if (out->has_condition) {
+        out->condition.ini_path = in.String();
+        out->condition.section = in.String();
+        out->condition.key = in.String();
+      }
+      if (!in.ok()) break;
+      out->valid = true;
+      first = false;
+    } else if (type == kSize) {
+      char role = static_cast<char>(in.Get(1));
+      uint64_t size = in.Get(8);
+      if (!in.ok()) break;
+      for (auto& f : out->files) {
+        if (f.role == role && !f.sized) {
+          f.sized = true;
+          f.old_size = size;
+        }
+      }
+    } else if (type == kImage) {
+      ParsedJournal::Image img;
+      img.role = static_cast<char>(in.Get(1));
+      img.offset = in.Get(8);
+      size_t n = static_cast<size_t>(in.Get(4));
+      const uint8_t* b = in.Bytes(n);
+      if (b == nullptr) break;
+      img.bytes.assign(b, b + n);
+      out->images.push_back(std::move(img));
+    } else if (type == kEnd) {
+      out->has_end = true;
+      out->end_fingerprint.assign(r + 8, r + 8 + len);
+    } else {
+      break;
+    }
+    at += kRecordOverhead + len;
+  }
+}
+
+// Whether the files are still as the end record's fingerprint describes them:
+// every file it lists has that size and those state bytes now.
+Status FingerprintHolds(const std::vector<uint8_t>& end,
+                        const std::map<char, platform::File*>& files, bool* same) {
+  *same = false;
+  if (end.empty()) return Status::Ok();
+  size_t at = 1;
+  for (size_t i = 0; i < end[0]; ++i) {
+    if (at >= end.size()) return Status::Ok();
+    const char role = static_cast<char>(end[at]);
+    const size_t n = 1 + 8 + static_cast<size_t>(StateRange(role).second);
+    auto it = files.find(role);
+    if (it == files.end() || end.size() - at < n) return Status::Ok();
+    std::vector<uint8_t> now;
+    TABLE_RETURN_IF_ERROR(Fingerprint(role, it->second, &now));
+    if (!std::equal(now.begin(), now.end(), end.begin() + static_cast<std::ptrdiff_t>(at))) {
+      return Status::Ok();
+    }
+    at += n;
+  }
+  *same = at == end.size();
+  return Status::Ok();
+}
+
+// Other programs may have read pages of the index while it was half written
+// and kept them under the change counter it had then: the value before the
+// transaction (the writer died before moving it) or the one after. The index
+// put back gets a value that neither state had, so that they drop them.
+OsStatus MoveIndexCounter(platform::File* file) {
+  uint8_t b[4];
+  size_t got = 0;
+  OsStatus s = file->ReadAt(8, b, sizeof b, &got);
+  if (!s.ok() || got != sizeof b) return s;
+  PutBe32(b, Be32(b) + 2);
+  return file->WriteAt(8, b, sizeof b);
+}
+
+}  // namespace
+
+Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file,
+                      bool force, RecoveryResult* result, std::string* detail) {
+  *result = RecoveryResult::kNone;
+  std::string path = JournalPath(table_path);
+  std::string note;
+  auto say = [&](RecoveryResult r, std::string text) {
+    *result = r;
+    if (detail) *detail = path + ": " + RecoveryResultName(r) + (text.empty() ? "" : ": " + text);
+  };
+  if (!platform::FileExists(path)) return Status::Ok();
+  std::unique_ptr<platform::File> f;
+  OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite, platform::Share::kDenyNone,
+                                  platform::Disposition::kOpenExisting, 0, &f);
+  if (s.code() == platform::kErrorFileNotFound) return Status::Ok();
+  if (!s.ok()) return Status(Status::kOpen, "cannot open the journal " + path, s.code(), path);
+  // The writer holds this byte for the transaction's life; so does a
+  // recoverer. Never judged by age.
+  s = f->Lock(kJournalLiveByte, 1, platform::LockKind::kExclusive, false);
+  if (!s.ok()) {
+    say(RecoveryResult::kLive, "");
+    return Status::Ok();
+  }
+  uint64_t size = 0;
+  s = f->Size(&size);
+  std::vector<uint8_t> data;
+  if (s.ok()) {
+    data.resize(static_cast<size_t>(std::min<uint64_t>(size, uint64_t{1} << 31)));
+    size_t got = 0;
+    s = f->ReadAt(0, data.data(), data.size(), &got);
+    data.resize(got);
+  }
+  if (!s.ok()) return Status(Status::kRead, "cannot read the journal " + path, s.code(), path);
+  ParsedJournal j;
+  Parse(data, &j);
+  auto remove = [&]() -> Status {
+    OsStatus t = f->Truncate(0);
+    if (t.ok()) t = f->Flush();
+    f->Unlock(kJournalLiveByte, 1);
+    f.reset();
+    if (!t.ok()) return Status(Status::kWrite, "cannot empty the journal " + path, t.code(), path);
+    platform::RemoveFile(path);
+    return Status::Ok();
+  };
+  if (!j.valid) {
+    say(RecoveryResult::kDiscarded, "");
+    return remove();
+  }
+  std::map<char, platform::File*> files;
+  for (const auto& jf : j.files) {
+    platform::File* file = open_file(jf.role, DirectoryOf(table_path) + jf.name);
+    if (file == nullptr) {
+      return Status(Status::kOpen, path + ": cannot open " + jf.name + " to recover it", 0, path);
+    }
+    files[jf.role] = file;
+  }
+  if (j.has_end) {
+    bool same = false;
+    TABLE_RETURN_IF_ERROR(FingerprintHolds(j.end_fingerprint, files, &same));
+    if (!same && !force) {
+      say(RecoveryResult::kRefused, "another program wrote after the transaction");
+      return Status(Status::kCorruption,
+                    path + ": an interrupted transaction cannot be undone, the files changed "
+                           "after it (run tabletool recover --force to undo it anyway)",
+                    0, path);
+    }
+    if (j.has_condition && ReadConditionValue(j.condition) == "1") {
+      say(RecoveryResult::kKept, "[" + j.condition.section + "] " + j.condition.key + "=1 in " +
+                                     j.condition.ini_path);
+      return remove();
+    }
+  }
+  Status put_back;
+  for (auto it = j.images.rbegin(); it != j.images.rend(); ++it) {
+    auto fit = files.find(it->role);
+    if (fit == files.end()) continue;
+    s = fit->second->WriteAt(it->offset, it->bytes.data(), it->bytes.size());
+    if (!s.ok() && put_back.ok()) {
+      put_back = Status(Status::kWrite, path + ": cannot put a file back", s.code(), path);
+    }
+  }
+  for (const auto& jf : j.files) {
+    if (!jf.sized) continue;
+    platform::File* file = files[jf.role];
+    uint64_t now_size = 0;
+    s = file->Size(&now_size);
+    if (s.ok() && now_size != jf.old_size) s = file->Truncate(jf.old_size);
+    if (s.ok() && jf.role == 'C') s = MoveIndexCounter(file);
+    if (s.ok()) s = file->Flush();
+    if (!s.ok() && put_back.ok()) {
+      put_back = Status(Status::kWrite, path + ": cannot put " + jf.name + " back", s.code(),
+                        path);
+    }
+  }
+  if (!put_back.ok()) return put_back;
+  say(RecoveryResult::kRolledBack, std::to_string(j.images.size()) + " ranges put back" +
+                                       (j.has_end ? "" : ", the writer died mid-transaction"));
+  return remove();
+}
+
+}  // namespace tables
