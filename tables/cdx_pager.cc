@@ -9,10 +9,10 @@
 namespace tables::cdx {
 namespace {
 
-// About 1.7 MB of decoded pages and 4 MB of page bytes at most, so that the
+// About 400 KB of decoded pages and 4 MB of page bytes at most, so that the
 // peak memory stays flat whatever the size of the file. Decoding a page costs
 // less than reading it again.
-constexpr size_t kMaxCachedPages = 1024;
+constexpr size_t kMaxCachedPages = 256;
 constexpr size_t kMaxRawPages = 8192;
 // A bag this small is read whole on its first miss (256 KB).
 constexpr uint64_t kPreloadBytes = 256 * 1024;
@@ -24,15 +24,16 @@ constexpr uint32_t kLookupRun = 32;
 // numbered from kPassingSlot.
 constexpr size_t kPassingPages = 256;
 constexpr uint32_t kPassingSlot = 0x80000000u;
-// Page bytes kept while reading ahead (512 KB): an update in key order uses
+// Page bytes kept while reading ahead (64 KB): an update in key order uses
 // the pages read ahead soon and does not come back to them.
-constexpr size_t kReadAheadRawPages = 1024;
-// Changed pages a long update keeps before it writes them (256 KB of pages,
-// decoded about twice that).
-constexpr size_t kSpillPages = 512;
-// One write covers at most this many pages (128 KB); a gap of up to
+constexpr size_t kReadAheadRawPages = 128;
+// Changed pages a long update keeps before it writes them (64 KB of pages,
+// decoded about three times that). The update announces the pages it will
+// change first (Announce), so an early write costs no journal flush.
+constexpr size_t kSpillPages = 128;
+// One write covers at most this many pages (32 KB); a gap of up to
 // kMaxGapPages clean pages whose bytes we hold is written over to join runs.
-constexpr size_t kMaxRunPages = 256;
+constexpr size_t kMaxRunPages = 64;
 constexpr uint32_t kMaxGapPages = 2;
 
 IndexStatus ReadError(const std::string& file, uint32_t os_code) {
@@ -240,6 +241,34 @@ IndexStatus Pager::Preload() {
   preloaded_ = true;
   if (alloc_end_ > kPreloadBytes || alloc_end_ <= kHeaderSize) return IndexStatus::Ok();
   return ReadRun(kHeaderSize, static_cast<uint32_t>((alloc_end_ - kHeaderSize) / kPageSize), false);
+}
+
+IndexStatus Pager::Peek(uint32_t offset, uint32_t key_length, uint8_t filler,
+                        const std::string& where, Node* out) {
+  if (const Node* cached = Cached(offset)) {
+    *out = *cached;
+    return IndexStatus::Ok();
+  }
+  INDEX_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+  if (freed_.count(offset)) {
+    return IndexStatus::Corruption(where + ": page at offset " + std::to_string(offset) +
+                                   " is on the free list");
+  }
+  std::array<uint8_t, kPageSize> page;
+  const uint8_t* bytes = RawPage(offset);
+  if (bytes == nullptr) {
+    INDEX_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
+    bytes = page.data();
+  }
+  return DecodeNode(std::span<const uint8_t>(bytes, kPageSize), offset, key_length, filler, where,
+                    out);
+}
+
+IndexStatus Pager::Announce(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  if (!before_commit_ || ranges.empty()) return IndexStatus::Ok();
+  platform::OsStatus s = before_commit_(ranges);
+  if (!s.ok()) return WriteError(file_name_, s.code());
+  return IndexStatus::Ok();
 }
 
 void Pager::MarkDirty(Node* node) {

@@ -81,6 +81,11 @@ class Pager {
   // so that its reads find every page cached. Under the lock, no changes
   // pending.
   IndexStatus Preload();
+  // A copy of the page at offset, decoded: the cached page when there is
+  // one, else its kept bytes or a read of the file. Keeps nothing: for a
+  // walk that looks at many pages once.
+  IndexStatus Peek(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
+                   Node* out);
   // Records that a cached page changed; it is written at Commit.
   void MarkDirty(Node* node);
   // A new empty page of the given kind, from the free list or the end of file.
@@ -101,6 +106,12 @@ class Pager {
   using WriteNotice =
       std::function<platform::OsStatus(const std::vector<std::pair<uint64_t, uint64_t>>&)>;
   void set_before_commit(WriteNotice notice) { before_commit_ = std::move(notice); }
+  // Hands (offset, length) ranges an update is about to change to the
+  // commit notice ahead of time: the rollback journal saves their old bytes
+  // now, together, so that the spills and the Commit that follow find them
+  // saved and need no flush of their own. An estimate is enough: whatever
+  // it misses is still saved before its write.
+  IndexStatus Announce(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
   // Writes every change, then the free-list head and the advanced counter.
   IndexStatus Commit();
   // Pages changed and not yet written.
@@ -114,7 +125,7 @@ class Pager {
   // pages (an update in key order does not come back to them). Between tree
   // operations only: it invalidates every Node pointer handed out.
   IndexStatus Relieve();
-  // Pages changed in one update before Relieve spills (default 512, 256 KB).
+  // Pages changed in one update before Relieve spills (default 128, 64 KB).
   void set_spill_limit(size_t pages) { spill_limit_ = std::max<size_t>(pages, 1); }
   // Pages read in one go on a miss (0 or 1: the page alone). For updates that
   // walk the tree in key order, whose leaves lie mostly in file order; random
@@ -124,8 +135,8 @@ class Pager {
   void Discard();
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
-  // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
-  // 4 MB, 512 KB while reading ahead); drops both caches. Not while changes are pending.
+  // Bounds of the decoded and the raw page caches (defaults: about 400 KB and
+  // 4 MB, 64 KB while reading ahead); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.

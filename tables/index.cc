@@ -306,8 +306,43 @@ IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records
     });
   }
   INDEX_RETURN_IF_ERROR(BeginUpdate());
-  pager_->set_read_ahead(kReadAheadPages);
   IndexStatus status;
+  if (undoable_) {
+    // The update writes its pages before its end: the pages its inserts
+    // will change are announced first, so that their old bytes are saved
+    // together and flushed once, not once per early write.
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    ranges.emplace_back(4, 8);  // the free-list head and the change counter
+    for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
+      const cdx::Tree& tree = *tags_[t].tree;
+      ranges.emplace_back(tree.info().header_offset, 4);  // the root
+      const size_t length = tags_[t].info.key_length;
+      const std::vector<uint32_t>& order = all[t].order;
+      std::vector<uint32_t> pages;
+      status = tags_[t].tree->PagesToChange(
+          order.size(),
+          [&](size_t k, uint32_t* recno) {
+            *recno = first_recno + order[k];
+            return std::string_view(all[t].keys).substr(size_t{order[k]} * length, length);
+          },
+          &pages);
+      std::sort(pages.begin(), pages.end());
+      pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+      for (uint32_t page : pages) {
+        if (ranges.back().first + ranges.back().second == page) {
+          ranges.back().second += cdx::kPageSize;
+        } else {
+          ranges.emplace_back(page, cdx::kPageSize);
+        }
+      }
+    }
+    if (status.ok()) status = pager_->Announce(ranges);
+    if (!status.ok()) {
+      AbortUpdate();
+      return status;
+    }
+  }
+  pager_->set_read_ahead(kReadAheadPages);
   for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
     const size_t length = tags_[t].info.key_length;
     cdx::Tree& tree = *tags_[t].tree;

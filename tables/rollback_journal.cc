@@ -18,7 +18,7 @@ constexpr uint16_t kVersion = 1;
 constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
 constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
 constexpr uint32_t kMaxPayload = 64u << 20;
-constexpr size_t kPendingBytes = 256u << 10;  // records kept before Sync at most
+constexpr size_t kPendingBytes = 64u << 10;  // records kept before Sync at most
 
 
 uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0) {
@@ -125,8 +125,8 @@ Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out) {
 }
 
 bool g_flushes = true;
-uint64_t g_held_image_bytes = 256 << 10;
-constexpr uint64_t kMaxImageBytes = 64 << 10;  // one image record at most
+uint64_t g_held_image_bytes = 64 << 10;
+constexpr uint64_t kMaxImageBytes = 32 << 10;  // one image record at most
 
 }  // namespace
 
@@ -203,17 +203,26 @@ Status RollbackJournal::Fail(const char* what, OsStatus s) {
   return Status(Status::kWrite, std::string("rollback journal: ") + what, s.code(), path_);
 }
 
-Status RollbackJournal::Append(uint8_t type, const std::vector<uint8_t>& payload) {
+size_t RollbackJournal::OpenRecord(uint8_t type) {
   const size_t start = pending_.size();
-  pending_.reserve(start + payload.size() + kRecordOverhead);
   pending_.push_back(type);
-  pending_.insert(pending_.end(), 3, 0);
-  Put32(&pending_, static_cast<uint32_t>(payload.size()));
-  pending_.insert(pending_.end(), payload.begin(), payload.end());
+  pending_.insert(pending_.end(), 7, 0);  // 3 zero bytes, the length (CloseRecord)
+  return start;
+}
+
+Status RollbackJournal::CloseRecord(size_t start) {
+  const uint32_t length = static_cast<uint32_t>(pending_.size() - start - 8);
+  for (int i = 0; i < 4; ++i) pending_[start + 4 + i] = static_cast<uint8_t>(length >> (8 * i));
   Put32(&pending_, Crc32(pending_.data() + start, pending_.size() - start));
   dirty_ = true;
   // A big batch (the pages of an index update) goes out in slices.
   return pending_.size() >= kPendingBytes ? WritePending() : Status::Ok();
+}
+
+Status RollbackJournal::Append(uint8_t type, const std::vector<uint8_t>& payload) {
+  const size_t start = OpenRecord(type);
+  pending_.insert(pending_.end(), payload.begin(), payload.end());
+  return CloseRecord(start);
 }
 
 Status RollbackJournal::WritePending() {
@@ -324,25 +333,31 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
     }
     uint64_t stop = it == t->covered.end() ? end : std::min(end, it->first);
     stop = std::min(stop, at + kMaxImageBytes);  // long ranges in pieces: little memory
-    std::vector<uint8_t> bytes(static_cast<size_t>(stop - at));
+    // The record is built in the pending bytes, the old bytes read in place.
+    const size_t start = OpenRecord(kImage);
+    pending_.push_back(static_cast<uint8_t>(role));
+    Put64(&pending_, at);
+    Put32(&pending_, 0);  // the image's length, once read
+    const size_t bytes_pos = pending_.size();
+    pending_.resize(bytes_pos + static_cast<size_t>(stop - at));
     size_t got = 0;
-    OsStatus s = t->file->ReadAt(at, bytes.data(), bytes.size(), &got);
-    if (!s.ok()) return Status(Status::kRead, "cannot read " + t->name, s.code(), path_);
-    bytes.resize(got);
-    std::vector<uint8_t> p;
-    p.push_back(static_cast<uint8_t>(role));
-    Put64(&p, at);
-    Put32(&p, static_cast<uint32_t>(bytes.size()));
-    p.insert(p.end(), bytes.begin(), bytes.end());
-    // The image's bytes follow the record head (8), role, offset and length.
-    const uint64_t bytes_at = end_ + pending_.size() + 8 + 1 + 8 + 4;
-    TABLE_RETURN_IF_ERROR(Append(kImage, p));
-    stats_.image_bytes += bytes.size();
-    Target::Image image{at, bytes.size(), bytes_at, {}};
-    if (held_bytes_ + bytes.size() <= g_held_image_bytes) {
-      held_bytes_ += bytes.size();
-      image.bytes = std::move(bytes);
+    OsStatus s = t->file->ReadAt(at, pending_.data() + bytes_pos, static_cast<size_t>(stop - at),
+                                 &got);
+    if (!s.ok()) {
+      pending_.resize(start);
+      return Status(Status::kRead, "cannot read " + t->name, s.code(), path_);
     }
+    pending_.resize(bytes_pos + got);
+    for (int i = 0; i < 4; ++i) {
+      pending_[bytes_pos - 4 + i] = static_cast<uint8_t>(got >> (8 * i));
+    }
+    Target::Image image{at, got, end_ + bytes_pos, {}};
+    if (held_bytes_ + got <= g_held_image_bytes) {
+      held_bytes_ += got;
+      image.bytes.assign(pending_.begin() + static_cast<ptrdiff_t>(bytes_pos), pending_.end());
+    }
+    stats_.image_bytes += got;
+    TABLE_RETURN_IF_ERROR(CloseRecord(start));
     t->images.push_back(std::move(image));
     // Merge into the covered set.
     uint64_t from = at, to = stop;

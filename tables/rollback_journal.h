@@ -46,7 +46,7 @@ namespace tables {
 // record costs milliseconds. Process-wide.
 void SetTransactionFlushes(bool on);
 
-// Old bytes of one transaction kept in memory for Rollback (default 256 KB);
+// Old bytes of one transaction kept in memory for Rollback (default 64 KB);
 // the rest is read back from the journal. Process-wide; gives the old bound.
 uint64_t SetHeldImageBytes(uint64_t bytes);
 
@@ -139,6 +139,11 @@ class RollbackJournal {
   Status Touch(char role, Target* t);
   // Adds a record to the pending bytes; WritePending writes them at once.
   Status Append(uint8_t type, const std::vector<uint8_t>& payload);
+  // A record built in place: OpenRecord puts its head in the pending bytes
+  // and returns where it starts; the payload follows; CloseRecord fills in
+  // its length and CRC (and writes the pending bytes once they are many).
+  size_t OpenRecord(uint8_t type);
+  Status CloseRecord(size_t start);
   Status WritePending();
   Status EndFingerprint(char role, Target* t, std::vector<uint8_t>* out);
   Status FlushTables();
