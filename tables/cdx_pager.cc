@@ -129,6 +129,7 @@ void Pager::DropCache() {
   lookup_heads_.fill(0);
   freed_.clear();
   roots_.clear();
+  announced_.clear();
   changed_ = false;
   ++generation_;
 }
@@ -268,7 +269,26 @@ IndexStatus Pager::Announce(const std::vector<std::pair<uint64_t, uint64_t>>& ra
   if (!before_commit_ || ranges.empty()) return IndexStatus::Ok();
   platform::OsStatus s = before_commit_(ranges);
   if (!s.ok()) return WriteError(file_name_, s.code());
+  // Kept as sorted, joined [start, end) ranges: later writes join runs over
+  // clean pages only where those were announced (saved) too.
+  for (const auto& [offset, length] : ranges) announced_.emplace_back(offset, offset + length);
+  std::sort(announced_.begin(), announced_.end());
+  size_t n = 0;
+  for (const auto& r : announced_) {
+    if (n > 0 && r.first <= announced_[n - 1].second) {
+      announced_[n - 1].second = std::max(announced_[n - 1].second, r.second);
+    } else {
+      announced_[n++] = r;
+    }
+  }
+  announced_.resize(n);
   return IndexStatus::Ok();
+}
+
+bool Pager::Announced(uint32_t offset) const {
+  auto it = std::upper_bound(announced_.begin(), announced_.end(),
+                             std::make_pair(uint64_t{offset}, UINT64_MAX));
+  return it != announced_.begin() && std::prev(it)->second >= uint64_t{offset} + kPageSize;
 }
 
 void Pager::MarkDirty(Node* node) {
@@ -430,15 +450,11 @@ void Pager::SetRoot(uint32_t header_offset, uint32_t root) {
 
 bool Pager::has_changes() const { return changed_; }
 
-IndexStatus Pager::WritePages(bool freed, bool header) {
+void Pager::PlanWrite(bool freed, std::vector<Out>* outs_out, std::vector<Run>* runs_out) {
   // What goes out: changed cached pages and, at Commit, freed pages. A page
   // freed after it changed is no longer cached and is written as free.
-  struct Out {
-    uint32_t offset;
-    Entry* entry;        // nullptr: a freed page
-    uint32_t next_free;
-  };
-  std::vector<Out> outs;
+  std::vector<Out>& outs = *outs_out;
+  outs.clear();
   outs.reserve(dirty_.size() + (freed ? freed_.size() : 0));
   for (uint32_t offset : dirty_) {
     auto it = cache_.find(offset);
@@ -453,13 +469,9 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
              outs.end());
 
   // Runs of neighbouring pages, in file order (a file grown by several pages
-  // has no holes): [first, last) of outs, from `start` for `pages` pages.
-  struct Run {
-    size_t first, last;
-    uint32_t start;
-    uint32_t pages;
-  };
-  std::vector<Run> runs;
+  // has no holes).
+  std::vector<Run>& runs = *runs_out;
+  runs.clear();
   for (size_t i = 0; i < outs.size(); ++i) {
     uint32_t offset = outs[i].offset;
     if (!runs.empty()) {
@@ -469,7 +481,8 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
       bool joins = gap <= kMaxGapPages && r.pages + gap + 1 <= kMaxRunPages;
       for (uint64_t g = 0; joins && g < gap; ++g) {
         uint32_t at = static_cast<uint32_t>(end + g * kPageSize);
-        joins = RawPage(at) != nullptr && freed_.count(at) == 0;
+        joins = RawPage(at) != nullptr && freed_.count(at) == 0 &&
+                (announced_.empty() || Announced(at));
       }
       if (joins) {
         r.last = i + 1;
@@ -479,17 +492,35 @@ IndexStatus Pager::WritePages(bool freed, bool header) {
     }
     runs.push_back({i, i + 1, offset, 1});
   }
+}
 
+std::vector<std::pair<uint64_t, uint64_t>> Pager::WriteRanges(const std::vector<Run>& runs,
+                                                              bool header) const {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  ranges.reserve(runs.size() + roots_.size() + 1);
+  for (const Run& r : runs) ranges.emplace_back(r.start, uint64_t{r.pages} * kPageSize);
+  if (header) {
+    for (const auto& [offset, root] : roots_) ranges.emplace_back(offset, 4);
+    ranges.emplace_back(4, 8);
+  }
+  return ranges;
+}
+
+IndexStatus Pager::AnnounceChanges() {
+  if (!before_commit_ || !changed_) return IndexStatus::Ok();
+  std::vector<Out> outs;
+  std::vector<Run> runs;
+  PlanWrite(true, &outs, &runs);
+  return Announce(WriteRanges(runs, true));
+}
+
+IndexStatus Pager::WritePages(bool freed, bool header) {
+  std::vector<Out> outs;
+  std::vector<Run> runs;
+  PlanWrite(freed, &outs, &runs);
   IndexStatus status;
   if (before_commit_) {
-    std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    ranges.reserve(runs.size() + roots_.size() + 1);
-    for (const Run& r : runs) ranges.emplace_back(r.start, uint64_t{r.pages} * kPageSize);
-    if (header) {
-      for (const auto& [offset, root] : roots_) ranges.emplace_back(offset, 4);
-      ranges.emplace_back(4, 8);
-    }
-    platform::OsStatus s = before_commit_(ranges);
+    platform::OsStatus s = before_commit_(WriteRanges(runs, header));
     if (!s.ok()) return WriteError(file_name_, s.code());
   }
   auto write = [&](uint64_t offset, const uint8_t* data, size_t n) -> IndexStatus {
@@ -557,6 +588,7 @@ IndexStatus Pager::Commit() {
   dirty_.clear();
   freed_.clear();
   roots_.clear();
+  announced_.clear();
   changed_ = false;
   return IndexStatus::Ok();
 }

@@ -112,6 +112,9 @@ class Pager {
   // saved and need no flush of their own. An estimate is enough: whatever
   // it misses is still saved before its write.
   IndexStatus Announce(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
+  // Announces exactly what Commit would write now (pages, freed pages,
+  // roots, the header), so that a Commit right after needs no flush.
+  IndexStatus AnnounceChanges();
   // Writes every change, then the free-list head and the advanced counter.
   IndexStatus Commit();
   // Pages changed and not yet written.
@@ -157,6 +160,28 @@ class Pager {
     uint8_t filler = 0x20;
     bool dirty = false;
   };
+  // A page to write: a changed cached page, or a freed one (entry nullptr).
+  struct Out {
+    uint32_t offset;
+    Entry* entry;
+    uint32_t next_free;
+  };
+  // Neighbouring pages written in one go: outs [first, last), from `start`
+  // for `pages` pages (gap pages rewritten as they are).
+  struct Run {
+    size_t first, last;
+    uint32_t start;
+    uint32_t pages;
+  };
+  // True when the page at offset lies in what this update announced.
+  bool Announced(uint32_t offset) const;
+  // The pages the next write would write (freed: the freed pages too), in
+  // file order and cut into runs.
+  void PlanWrite(bool freed, std::vector<Out>* outs, std::vector<Run>* runs);
+  // The ranges a write of those runs announces (header: with the roots and
+  // the free-list head and counter).
+  std::vector<std::pair<uint64_t, uint64_t>> WriteRanges(const std::vector<Run>& runs,
+                                                         bool header) const;
   IndexStatus CheckPageOffset(uint32_t offset, const std::string& where) const;
   // Reads n pages from offset into the raw copies (n limited to the file),
   // keeping the copies and the decoded pages already held.
@@ -213,6 +238,8 @@ class Pager {
   size_t max_raw_;
   std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
+  // What this update announced, as sorted [start, end) ranges.
+  std::vector<std::pair<uint64_t, uint64_t>> announced_;
   std::unordered_map<uint32_t, uint32_t> root_cache_;
   bool changed_ = false;
   size_t spill_limit_;
