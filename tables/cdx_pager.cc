@@ -12,7 +12,7 @@ namespace {
 // About 400 KB of decoded pages and 4 MB of page bytes at most, so that the
 // peak memory stays flat whatever the size of the file. Decoding a page costs
 // less than reading it again.
-constexpr size_t kMaxCachedPages = 256;
+constexpr size_t kMaxCachedPages = 1024;
 constexpr size_t kMaxRawPages = 8192;
 // A bag this small is read whole on its first miss (256 KB).
 constexpr uint64_t kPreloadBytes = 256 * 1024;
@@ -26,7 +26,7 @@ constexpr size_t kPassingPages = 256;
 constexpr uint32_t kPassingSlot = 0x80000000u;
 // Page bytes kept while reading ahead (64 KB): an update in key order uses
 // the pages read ahead soon and does not come back to them.
-constexpr size_t kReadAheadRawPages = 128;
+constexpr size_t kReadAheadRawPages = 256;
 // Changed pages a long update keeps before it writes them (64 KB of pages,
 // decoded about three times that). The update announces the pages it will
 // change first (Announce), so an early write costs no journal flush.

@@ -19,7 +19,7 @@
 namespace tables {
 namespace {
 
-constexpr size_t kChunkBytes = 128 << 10;
+constexpr size_t kChunkBytes = 512 << 10;
 
 struct FieldMap {
   size_t source;
