@@ -9,7 +9,7 @@
 namespace tables::cdx {
 namespace {
 
-// About 400 KB of decoded pages and 4 MB of page bytes at most, so that the
+// About 1.7 MB of decoded pages and 4 MB of page bytes at most, so that the
 // peak memory stays flat whatever the size of the file. Decoding a page costs
 // less than reading it again.
 constexpr size_t kMaxCachedPages = 1024;
@@ -24,7 +24,7 @@ constexpr uint32_t kLookupRun = 32;
 // numbered from kPassingSlot.
 constexpr size_t kPassingPages = 256;
 constexpr uint32_t kPassingSlot = 0x80000000u;
-// Page bytes kept while reading ahead (64 KB): an update in key order uses
+// Page bytes kept while reading ahead (128 KB): an update in key order uses
 // the pages read ahead soon and does not come back to them.
 constexpr size_t kReadAheadRawPages = 256;
 // Changed pages a long update keeps before it writes them (64 KB of pages,

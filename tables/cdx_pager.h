@@ -138,8 +138,8 @@ class Pager {
   void Discard();
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
-  // Bounds of the decoded and the raw page caches (defaults: about 400 KB and
-  // 4 MB, 64 KB while reading ahead); drops both caches. Not while changes are pending.
+  // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
+  // 4 MB, 128 KB while reading ahead); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
