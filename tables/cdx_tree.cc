@@ -343,20 +343,27 @@ IndexStatus Tree::PagesToChange(size_t n,
         pages->push_back(offset);
         went[depth] = kNoPage;
         if (page.leaf() && leaf_depth == 0) leaf_depth = depth;
-        // Its first child is the right neighbour of the last child of the
-        // page before it on this level, which the walk may have left by.
-        if (!page.leaf() && page.size() > 0) pages->push_back(page.children[0]);
+        // Its right neighbour: a split of the page rewrites its left link.
+        if (depth > 0 && page.right != kNoPage) pages->push_back(page.right);
       }
       if (page.leaf() || page.size() == 0) break;
       uint32_t lo = FirstAtOrAfter(page, at_or_after);
       uint32_t idx = lo == page.size() ? lo - 1 : lo;
       const uint32_t child = page.children[idx];
       const bool to_leaf = depth + 1 == leaf_depth;
-      if (child != went[depth]) {
+      if (child != went[depth] && to_leaf) {
         went[depth] = child;
-        if (to_leaf) pages->push_back(child);
-        // The child's right neighbour: a split of the child rewrites its left link.
-        if (idx + 1 < page.size()) pages->push_back(page.children[idx + 1]);
+        pages->push_back(child);
+        // The leaf's right neighbour (a split of the leaf rewrites its left
+        // link): beside it, or the first child of this page's neighbour.
+        if (idx + 1 < page.size()) {
+          pages->push_back(page.children[idx + 1]);
+        } else if (page.right != kNoPage) {
+          Node next;
+          INDEX_RETURN_IF_ERROR(
+              pager_->Peek(page.right, info_.key_length, info_.filler, info_.where, &next));
+          if (!next.leaf() && next.size() > 0) pages->push_back(next.children[0]);
+        }
       }
       if (to_leaf) break;
       offset = child;

@@ -62,9 +62,10 @@ class Tree {
   // interior page on the way down, the leaf each entry lands in and the page
   // right of each of them (a split rewrites its left link). key_at(i, &recno)
   // gives entry i; entries ascend. Pages the inserts allocate and changes a
-  // split carries past the pages seen are not foreseen. Leaves are not read;
-  // interior pages are read once each and kept only while the walk is on
-  // them. Offsets are appended to *pages, in no particular order.
+  // split carries past the pages seen are not foreseen. Leaves are not read
+  // (but the first one, to learn the depth); interior pages are read once
+  // each and kept only while the walk is on them. Offsets are appended to
+  // *pages, in no particular order.
   IndexStatus PagesToChange(size_t n,
                             const std::function<std::string_view(size_t, uint32_t*)>& key_at,
                             std::vector<uint32_t>* pages);
