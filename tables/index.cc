@@ -16,6 +16,8 @@ using cdx::Position;
 
 // Pages read in one go on a miss while keys go in in order (32 KB).
 constexpr uint32_t kReadAheadPages = 64;
+// Ranges of index pages announced at once before a long update (64 KB).
+constexpr size_t kMaxAnnouncedRanges = 4096;
 
 class BlankMemo : public MemoReader {
  public:
@@ -310,16 +312,16 @@ IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records
   if (undoable_) {
     // The update writes its pages before its end: the pages its inserts
     // will change are announced first, so that their old bytes are saved
-    // together and flushed once, not once per early write.
+    // together and flushed once, not once per early write. An estimate: a
+    // page the walk cannot read is left to the inserts, which judge it.
     std::vector<std::pair<uint64_t, uint64_t>> ranges;
     ranges.emplace_back(4, 8);  // the free-list head and the change counter
     for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
-      const cdx::Tree& tree = *tags_[t].tree;
-      ranges.emplace_back(tree.info().header_offset, 4);  // the root
+      ranges.emplace_back(tags_[t].tree->info().header_offset, 4);  // the root
       const size_t length = tags_[t].info.key_length;
       const std::vector<uint32_t>& order = all[t].order;
       std::vector<uint32_t> pages;
-      status = tags_[t].tree->PagesToChange(
+      tags_[t].tree->PagesToChange(
           order.size(),
           [&](size_t k, uint32_t* recno) {
             *recno = first_recno + order[k];
@@ -331,9 +333,15 @@ IndexStatus CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records
       for (uint32_t page : pages) {
         if (ranges.back().first + ranges.back().second == page) {
           ranges.back().second += cdx::kPageSize;
-        } else {
-          ranges.emplace_back(page, cdx::kPageSize);
+          continue;
         }
+        // Pages scattered over a large file: announced in slices of
+        // bounded memory (a flush each).
+        if (ranges.size() >= kMaxAnnouncedRanges) {
+          status = pager_->Announce(ranges);
+          ranges.clear();
+        }
+        ranges.emplace_back(page, cdx::kPageSize);
       }
     }
     if (status.ok()) status = pager_->Announce(ranges);
