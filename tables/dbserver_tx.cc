@@ -45,11 +45,11 @@ Status DBServer::EndRecordTx() {
   if (tx_ != Tx::kRecord && tx_ != Tx::kAppend) return Status::Ok();
   // The record's one write: an appended record lands on its reserved number
   // with the new count in the header (record bytes first, as other engines
-  // write them), a rewritten one in place.
-  // An appended record's index entries are made first, under the index
-  // lock, and the pages they change announced: the journal saves them with
-  // the record's old bytes and flushes once, not once before the record and
-  // again before the index.
+  // write them), a rewritten one in place. An appended record's index
+  // entries are made before it, under the index lock, and the pages they
+  // change announced: the journal saves them with the record's old bytes and
+  // flushes once, not once before the record and again before the index.
+  // They reach the index file after the record, at EndUpdate.
   Status st;
   const bool staged = tx_ == Tx::kAppend && index_;
   if (staged) {

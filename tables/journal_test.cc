@@ -158,6 +158,28 @@ TEST_F(JournalTest, KilledAtEveryWriteRollsBackOrKeeps) {
 }
 
 // Runs only as the child of the test above: dies at write N of the operation.
+TEST(JournalKillChild, Run) {
+  const char* arg = std::getenv("TABLES_KILL");
+  if (arg == nullptr || *arg == '\0') GTEST_SKIP() << "runs as the child of JournalTest";
+  ErrorCatcher errors;
+  rt::SetDeleted(true);
+  std::string a = arg;
+  size_t bar1 = a.find('|'), bar2 = a.find('|', bar1 + 1);
+  platform::FaultPlan plan;
+  plan.exit_at_write = std::strtoull(a.substr(bar1 + 1, bar2 - bar1 - 1).c_str(), nullptr, 10);
+  platform::FaultScope scope(&plan);
+  const std::string op = a.substr(0, bar1), dir = a.substr(bar2 + 1);
+  if (op == "hold") {
+    // Holds an append and ends without a word, as a killed writer would.
+    auto s = DBServer::Open(dir + "/tarif.dbf");
+    DBServer::AppendSpec spec;
+    spec.marker = CommitCondition{Ini(dir), "Tarifs", "Fait2017"};
+    std::_Exit(s && s->AppendDB(dir + "/source.dbf", spec) ? 0 : 1);
+  }
+  RunOp(op, dir);
+  std::_Exit(0);
+}
+
 // A transaction saves what it will overwrite before it writes: the journal is
 // flushed once before the first table byte changes, whatever the transaction
 // writes after (a record and its index entries; index pages written early by
@@ -189,28 +211,6 @@ TEST_F(JournalTest, OneJournalFlushPerTransaction) {
     EXPECT_EQ(c.table_flushes, s->journal()->stats().table_flushes);
     ASSERT_TRUE(s->Close());
   }
-}
-
-TEST(JournalKillChild, Run) {
-  const char* arg = std::getenv("TABLES_KILL");
-  if (arg == nullptr || *arg == '\0') GTEST_SKIP() << "runs as the child of JournalTest";
-  ErrorCatcher errors;
-  rt::SetDeleted(true);
-  std::string a = arg;
-  size_t bar1 = a.find('|'), bar2 = a.find('|', bar1 + 1);
-  platform::FaultPlan plan;
-  plan.exit_at_write = std::strtoull(a.substr(bar1 + 1, bar2 - bar1 - 1).c_str(), nullptr, 10);
-  platform::FaultScope scope(&plan);
-  const std::string op = a.substr(0, bar1), dir = a.substr(bar2 + 1);
-  if (op == "hold") {
-    // Holds an append and ends without a word, as a killed writer would.
-    auto s = DBServer::Open(dir + "/tarif.dbf");
-    DBServer::AppendSpec spec;
-    spec.marker = CommitCondition{Ini(dir), "Tarifs", "Fait2017"};
-    std::_Exit(s && s->AppendDB(dir + "/source.dbf", spec) ? 0 : 1);
-  }
-  RunOp(op, dir);
-  std::_Exit(0);
 }
 
 TEST_F(JournalTest, HeldAppendCommitsWithItsMarkerOnly) {
