@@ -7,8 +7,10 @@
 // file untouched (Discard). Pages go out in file order, neighbours in one
 // write. A long update whose writes the caller can undo (a rollback journal
 // saves the old bytes first) may write its changed pages early (Spill) to
-// bound its memory; the free-list head, the tag roots and the counter still
-// change only at Commit, under the same write lock. In shared mode the cache
+// bound its memory, having told beforehand which pages it will change
+// (Announce: the journal saves them together, one flush for all); the
+// free-list head, the tag roots and the counter still change only at Commit,
+// under the same write lock. In shared mode the cache
 // is trusted only while the bag header's free-list head and change counter are
 // those seen last: Revalidate(), called right after taking the index lock,
 // drops it otherwise. Commit advances the counter. One thread; the caller
