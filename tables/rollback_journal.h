@@ -26,12 +26,14 @@
 // table. Not thread-safe; one journal object per work area.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -194,5 +196,23 @@ std::string ReadConditionValue(const CommitCondition& c);
 
 // The liveness byte of a journal file, and how long a journal header may be.
 inline constexpr uint64_t kJournalLiveByte = 0x7FFFFFF0;
+
+// The journal's records, as its writer (rollback_journal.cc) and its reader
+// (rollback_journal_recover.cc) see them: type, three zero bytes, payload
+// length (4), payload, CRC-32 of all that (4).
+namespace journal_format {
+inline constexpr char kSignature[6] = {'X', 'Q', 'J', 'N', 'L', 0};
+inline constexpr uint16_t kVersion = 1;
+inline constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
+inline constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
+// CRC-32 (the zlib polynomial) of n bytes, going on from crc.
+uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0);
+// The bytes of a file whose change shows that someone wrote it, as (offset,
+// length): the record count of a table, the free list and change counter of
+// an index, the next free block of a memo file.
+std::pair<uint64_t, uint64_t> StateRange(char role);
+// Appends a file's fingerprint as it is now: role, size, state bytes.
+Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out);
+}  // namespace journal_format
 
 }  // namespace tables
