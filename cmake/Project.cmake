@@ -34,6 +34,17 @@ if(WIN32)
   target_link_options(project_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
 
+# project_release_program(target): the optimised Linux build links the program fully static,
+# without the sections nothing refers to. Its peak memory then holds only the library code it
+# uses (the shared C++ and C libraries mapped whole cost about 1.6 MB of resident pages, the
+# unused sections of the static ones 0.4 MB more), and it needs nothing from the system but
+# the kernel. Test builds and the Windows builds (static already) are left as they are.
+function(project_release_program target)
+  if(NOT WIN32 AND CMAKE_BUILD_TYPE STREQUAL "Release" AND NOT SANITIZE AND NOT FUZZ)
+    target_link_options(${target} PRIVATE -static -Wl,--gc-sections)
+  endif()
+endfunction()
+
 # Test data, as a path the test program can open: under Wine the Unix root is drive Z:.
 if(WIN32 AND CMAKE_CROSSCOMPILING)
   set(PROJECT_TESTDATA_PATH "Z:${PROJECT_SOURCE_DIR}/testdata")

@@ -180,6 +180,39 @@ TEST(JournalKillChild, Run) {
   std::_Exit(0);
 }
 
+// A transaction saves what it will overwrite before it writes: the journal is
+// flushed once before the first table byte changes, whatever the transaction
+// writes after (a record and its index entries; index pages written early by
+// a long append), and the table files once at its end.
+TEST_F(JournalTest, OneJournalFlushPerTransaction) {
+  struct Case {
+    const char* op;
+    uint64_t journal_flushes;  // at most
+    uint64_t table_flushes;
+  };
+  const Case cases[] = {
+      {"append-no-memo", 1, 2},  // the record, its index entries
+      {"appenddb-early", 2, 3},  // the records first, then every index page at once
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.op);
+    const std::string dir = Practice(c.op);
+    auto s = DBServer::Open(dir + "/tarif.dbf");
+    ASSERT_NE(nullptr, s);
+    if (std::string(c.op) == "append-no-memo") {
+      ASSERT_TRUE(s->Append() && s->FieldPut("CODE", rt::Value::String("ZZZ")) &&
+                  s->FieldPut("LIBELLE", rt::Value::String("ajout")) && s->Unlock());
+    } else {
+      s->index()->pager().set_spill_limit(1);
+      ASSERT_TRUE(s->AppendDB(dir + "/source.dbf"));
+      EXPECT_GT(s->index()->pager().stats().spills, 1u);
+    }
+    EXPECT_LE(s->journal()->stats().journal_flushes, c.journal_flushes);
+    EXPECT_EQ(c.table_flushes, s->journal()->stats().table_flushes);
+    ASSERT_TRUE(s->Close());
+  }
+}
+
 TEST_F(JournalTest, HeldAppendCommitsWithItsMarkerOnly) {
   struct {
     const char* how;

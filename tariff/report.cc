@@ -224,7 +224,7 @@ bool ReportAppendedInBulk(const std::string& practice, const std::string& path,
   const int date_field = t->FieldIndex(tarif ? "DATE_EFF" : "INDEX_DAT");
   if (code_field < 0 || date_field < 0) return false;
   const uint32_t length = t->record_length();
-  const uint32_t slice = std::max<uint32_t>(1, (256u << 10) / std::max<uint32_t>(1, length));
+  const uint32_t slice = std::max<uint32_t>(1, (64u << 10) / std::max<uint32_t>(1, length));
   std::vector<uint8_t> buffer;
   std::vector<std::string> keys;
   for (uint32_t at = first; at <= last;) {

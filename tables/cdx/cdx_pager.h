@@ -7,8 +7,10 @@
 // file untouched (Discard). Pages go out in file order, neighbours in one
 // write. A long update whose writes the caller can undo (a rollback journal
 // saves the old bytes first) may write its changed pages early (Spill) to
-// bound its memory; the free-list head, the tag roots and the counter still
-// change only at Commit, under the same write lock. In shared mode the cache
+// bound its memory, having told beforehand which pages it will change
+// (Announce: the journal saves them together, one flush for all); the
+// free-list head, the tag roots and the counter still change only at Commit,
+// under the same write lock. In shared mode the cache
 // is trusted only while the bag header's free-list head and change counter are
 // those seen last: Revalidate(), called right after taking the index lock,
 // drops it otherwise. Commit advances the counter. One thread; the caller
@@ -81,6 +83,11 @@ class Pager {
   // so that its reads find every page cached. Under the lock, no changes
   // pending.
   Status Preload();
+  // A copy of the page at offset, decoded: the cached page when there is
+  // one, else its kept bytes or a read of the file. Keeps nothing: for a
+  // walk that looks at many pages once.
+  Status Peek(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
+                   Node* out);
   // Records that a cached page changed; it is written at Commit.
   void MarkDirty(Node* node);
   // A new empty page of the given kind, from the free list or the end of file.
@@ -101,6 +108,15 @@ class Pager {
   using WriteNotice =
       std::function<platform::OsStatus(const std::vector<std::pair<uint64_t, uint64_t>>&)>;
   void set_before_commit(WriteNotice notice) { before_commit_ = std::move(notice); }
+  // Hands (offset, length) ranges an update is about to change to the
+  // commit notice ahead of time: the rollback journal saves their old bytes
+  // now, together, so that the spills and the Commit that follow find them
+  // saved and need no flush of their own. An estimate is enough: whatever
+  // it misses is still saved before its write.
+  Status Announce(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
+  // Announces exactly what Commit would write now (pages, freed pages,
+  // roots, the header), so that a Commit right after needs no flush.
+  Status AnnounceChanges();
   // Writes every change, then the free-list head and the advanced counter.
   Status Commit();
   // Pages changed and not yet written.
@@ -114,7 +130,7 @@ class Pager {
   // pages (an update in key order does not come back to them). Between tree
   // operations only: it invalidates every Node pointer handed out.
   Status Relieve();
-  // Pages changed in one update before Relieve spills (default 512, 256 KB).
+  // Pages changed in one update before Relieve spills (default 128, 64 KB).
   void set_spill_limit(size_t pages) { spill_limit_ = std::max<size_t>(pages, 1); }
   // Pages read in one go on a miss (0 or 1: the page alone). For updates that
   // walk the tree in key order, whose leaves lie mostly in file order; random
@@ -125,7 +141,7 @@ class Pager {
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
   // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
-  // 4 MB, 512 KB while reading ahead); drops both caches. Not while changes are pending.
+  // 4 MB, 128 KB while reading ahead); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
@@ -146,6 +162,28 @@ class Pager {
     uint8_t filler = 0x20;
     bool dirty = false;
   };
+  // A page to write: a changed cached page, or a freed one (entry nullptr).
+  struct Out {
+    uint32_t offset;
+    Entry* entry;
+    uint32_t next_free;
+  };
+  // Neighbouring pages written in one go: outs [first, last), from `start`
+  // for `pages` pages (gap pages rewritten as they are).
+  struct Run {
+    size_t first, last;
+    uint32_t start;
+    uint32_t pages;
+  };
+  // True when the page at offset lies in what this update announced.
+  bool Announced(uint32_t offset) const;
+  // The pages the next write would write (freed: the freed pages too), in
+  // file order and cut into runs.
+  void PlanWrite(bool freed, std::vector<Out>* outs, std::vector<Run>* runs);
+  // The ranges a write of those runs announces (header: with the roots and
+  // the free-list head and counter).
+  std::vector<std::pair<uint64_t, uint64_t>> WriteRanges(const std::vector<Run>& runs,
+                                                         bool header) const;
   Status CheckPageOffset(uint32_t offset, const std::string& where) const;
   // Reads n pages from offset into the raw copies (n limited to the file),
   // keeping the copies and the decoded pages already held.
@@ -202,6 +240,8 @@ class Pager {
   size_t max_raw_;
   std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
   std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
+  // What this update announced, as sorted [start, end) ranges.
+  std::vector<std::pair<uint64_t, uint64_t>> announced_;
   std::unordered_map<uint32_t, uint32_t> root_cache_;
   bool changed_ = false;
   size_t spill_limit_;

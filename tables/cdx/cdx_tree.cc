@@ -311,6 +311,67 @@ Status Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended) {
   }
 }
 
+Status Tree::PagesToChange(size_t n,
+                                const std::function<std::string_view(size_t, uint32_t*)>& key_at,
+                                std::vector<uint32_t>* pages) {
+  if (n == 0) return Status::Ok();
+  uint32_t root;
+  TABLE_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &root));
+  std::vector<Node> levels;  // the pages of the current descent, by depth (offset 0: none yet)
+  std::vector<uint32_t> went;  // the child each of them was left by last
+  size_t leaf_depth = 0;     // known once the first descent reached a leaf
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t recno = 0;
+    std::string_view key = key_at(i, &recno);
+    auto at_or_after = [&](std::string_view k, uint32_t r) {
+      return EntryAtOrAfter(k, r, key, recno);
+    };
+    uint32_t offset = root;
+    for (size_t depth = 0;; ++depth) {
+      if (depth == static_cast<size_t>(kMaxDepth)) {
+        return Status::Corruption(info_.where + ": tree deeper than " +
+                                       std::to_string(kMaxDepth) + " levels (page loop)");
+      }
+      if (depth == levels.size()) {
+        levels.emplace_back();
+        went.push_back(kNoPage);
+      }
+      Node& page = levels[depth];
+      if (page.offset != offset) {
+        TABLE_RETURN_IF_ERROR(
+            pager_->Peek(offset, info_.key_length, info_.filler, info_.where, &page));
+        pages->push_back(offset);
+        went[depth] = kNoPage;
+        if (page.leaf() && leaf_depth == 0) leaf_depth = depth;
+        // Its right neighbour: a split of the page rewrites its left link.
+        if (depth > 0 && page.right != kNoPage) pages->push_back(page.right);
+      }
+      if (page.leaf() || page.size() == 0) break;
+      uint32_t lo = FirstAtOrAfter(page, at_or_after);
+      uint32_t idx = lo == page.size() ? lo - 1 : lo;
+      const uint32_t child = page.children[idx];
+      const bool to_leaf = depth + 1 == leaf_depth;
+      if (child != went[depth] && to_leaf) {
+        went[depth] = child;
+        pages->push_back(child);
+        // The leaf's right neighbour (a split of the leaf rewrites its left
+        // link): beside it, or the first child of this page's neighbour.
+        if (idx + 1 < page.size()) {
+          pages->push_back(page.children[idx + 1]);
+        } else if (page.right != kNoPage) {
+          Node next;
+          TABLE_RETURN_IF_ERROR(
+              pager_->Peek(page.right, info_.key_length, info_.filler, info_.where, &next));
+          if (!next.leaf() && next.size() > 0) pages->push_back(next.children[0]);
+        }
+      }
+      if (to_leaf) break;
+      offset = child;
+    }
+  }
+  return Status::Ok();
+}
+
 Status Tree::Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted) {
   *inserted = false;
   if (unique) {

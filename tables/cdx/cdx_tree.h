@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,17 @@ class Tree {
   // Inserts (key, recno); with unique set, an existing equal key keeps its
   // place and nothing is inserted.
   Status Insert(std::string_view key, uint32_t recno, bool unique, bool* inserted);
+  // The pages inserting n entries would change, as the tree stands: every
+  // interior page on the way down, the leaf each entry lands in and the page
+  // right of each of them (a split rewrites its left link). key_at(i, &recno)
+  // gives entry i; entries ascend. Pages the inserts allocate and changes a
+  // split carries past the pages seen are not foreseen. Leaves are not read
+  // (but the first one, to learn the depth); interior pages are read once
+  // each and kept only while the walk is on them. Offsets are appended to
+  // *pages, in no particular order.
+  Status PagesToChange(size_t n,
+                            const std::function<std::string_view(size_t, uint32_t*)>& key_at,
+                            std::vector<uint32_t>* pages);
   // Removes (key, recno) when present.
   Status Erase(std::string_view key, uint32_t recno, bool* found);
 

@@ -16,6 +16,8 @@ using cdx::Position;
 
 // Pages read in one go on a miss while keys go in in order (32 KB).
 constexpr uint32_t kReadAheadPages = 64;
+// Ranges of index pages announced at once before a long update (64 KB).
+constexpr size_t kMaxAnnouncedRanges = 4096;
 
 class BlankMemo : public MemoReader {
  public:
@@ -306,8 +308,49 @@ Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uin
     });
   }
   TABLE_RETURN_IF_ERROR(BeginUpdate());
-  pager_->set_read_ahead(kReadAheadPages);
   Status status;
+  if (undoable_) {
+    // The update writes its pages before its end: the pages its inserts
+    // will change are announced first, so that their old bytes are saved
+    // together and flushed once, not once per early write. An estimate: a
+    // page the walk cannot read is left to the inserts, which judge it.
+    std::vector<std::pair<uint64_t, uint64_t>> ranges;
+    ranges.emplace_back(4, 8);  // the free-list head and the change counter
+    for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
+      ranges.emplace_back(tags_[t].tree->info().header_offset, 4);  // the root
+      const size_t length = tags_[t].info.key_length;
+      const std::vector<uint32_t>& order = all[t].order;
+      std::vector<uint32_t> pages;
+      tags_[t].tree->PagesToChange(
+          order.size(),
+          [&](size_t k, uint32_t* recno) {
+            *recno = first_recno + order[k];
+            return std::string_view(all[t].keys).substr(size_t{order[k]} * length, length);
+          },
+          &pages);
+      std::sort(pages.begin(), pages.end());
+      pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+      for (uint32_t page : pages) {
+        if (ranges.back().first + ranges.back().second == page) {
+          ranges.back().second += cdx::kPageSize;
+          continue;
+        }
+        // Pages scattered over a large file: announced in slices of
+        // bounded memory (a flush each).
+        if (ranges.size() >= kMaxAnnouncedRanges) {
+          status = pager_->Announce(ranges);
+          ranges.clear();
+        }
+        ranges.emplace_back(page, cdx::kPageSize);
+      }
+    }
+    if (status.ok()) status = pager_->Announce(ranges);
+    if (!status.ok()) {
+      AbortUpdate();
+      return status;
+    }
+  }
+  pager_->set_read_ahead(kReadAheadPages);
   for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
     const size_t length = tags_[t].info.key_length;
     cdx::Tree& tree = *tags_[t].tree;

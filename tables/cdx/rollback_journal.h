@@ -26,12 +26,14 @@
 // table. Not thread-safe; one journal object per work area.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -46,7 +48,7 @@ namespace tables {
 // record costs milliseconds. Process-wide.
 void SetTransactionFlushes(bool on);
 
-// Old bytes of one transaction kept in memory for Rollback (default 256 KB);
+// Old bytes of one transaction kept in memory for Rollback (default 64 KB);
 // the rest is read back from the journal. Process-wide; gives the old bound.
 uint64_t SetHeldImageBytes(uint64_t bytes);
 
@@ -139,6 +141,11 @@ class RollbackJournal {
   Status Touch(char role, Target* t);
   // Adds a record to the pending bytes; WritePending writes them at once.
   Status Append(uint8_t type, const std::vector<uint8_t>& payload);
+  // A record built in place: OpenRecord puts its head in the pending bytes
+  // and returns where it starts; the payload follows; CloseRecord fills in
+  // its length and CRC (and writes the pending bytes once they are many).
+  size_t OpenRecord(uint8_t type);
+  Status CloseRecord(size_t start);
   Status WritePending();
   Status EndFingerprint(char role, Target* t, std::vector<uint8_t>* out);
   Status FlushTables();
@@ -189,5 +196,23 @@ std::string ReadConditionValue(const CommitCondition& c);
 
 // The liveness byte of a journal file, and how long a journal header may be.
 inline constexpr uint64_t kJournalLiveByte = 0x7FFFFFF0;
+
+// The journal's records, as its writer (rollback_journal.cc) and its reader
+// (rollback_journal_recover.cc) see them: type, three zero bytes, payload
+// length (4), payload, CRC-32 of all that (4).
+namespace journal_format {
+inline constexpr char kSignature[6] = {'X', 'Q', 'J', 'N', 'L', 0};
+inline constexpr uint16_t kVersion = 1;
+inline constexpr uint8_t kBegin = 'B', kSize = 'S', kImage = 'I', kEnd = 'E';
+inline constexpr size_t kRecordOverhead = 8 + 4;  // type, 3 zero bytes, length; CRC
+// CRC-32 (the zlib polynomial) of n bytes, going on from crc.
+uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc = 0);
+// The bytes of a file whose change shows that someone wrote it, as (offset,
+// length): the record count of a table, the free list and change counter of
+// an index, the next free block of a memo file.
+std::pair<uint64_t, uint64_t> StateRange(char role);
+// Appends a file's fingerprint as it is now: role, size, state bytes.
+Status Fingerprint(char role, platform::File* f, std::vector<uint8_t>* out);
+}  // namespace journal_format
 
 }  // namespace tables
