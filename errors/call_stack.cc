@@ -33,9 +33,8 @@ std::string CallStackText(uint32_t start_level) {
     if (budget == 0) break;
     --budget;
     if (settings.show_level) {
-      text += level > depth
-                  ? std::string("*** , ")
-                  : rt::StrZero(rt::Value::Dword(depth - level), 3) + ", ";
+      text += level > depth ? std::string("*** , ")
+                            : rt::StrZero(rt::Value::Dword(depth - level), 3) + ", ";
     }
     if (settings.show_file) text += rt::ProcFile(level) + ", ";
     std::string name = rt::ProcName(level);

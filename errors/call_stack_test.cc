@@ -17,8 +17,8 @@ class Frames {
   void Push(std::string name, std::string module, uint32_t line) {
     names_.push_back(std::make_unique<std::string>(std::move(name)));
     modules_.push_back(std::make_unique<std::string>(std::move(module)));
-    frames_.push_back(std::make_unique<rt::Routine>(names_.back()->c_str(),
-                                                    modules_.back()->c_str(), line));
+    frames_.push_back(
+        std::make_unique<rt::Routine>(names_.back()->c_str(), modules_.back()->c_str(), line));
   }
   // Frames named F1 (outermost) .. Fn, line 10 * i, module "Mod<i>".
   void PushNumbered(int n) {

@@ -28,9 +28,7 @@ constexpr uint32_t kOptionRetry = 2;
 constexpr uint32_t kOptionQuit = 0x80000003u;
 constexpr uint32_t kOptionQuitNoRecovery = 0x80000000u;
 
-uint32_t Dword(const rt::Value& error, const char* name) {
-  return Field(error, name).GetDword();
-}
+uint32_t Dword(const rt::Value& error, const char* name) { return Field(error, name).GetDword(); }
 bool Logic(const rt::Value& error, const char* name) { return Field(error, name).GetLogic(); }
 std::string Text(const rt::Value& error, const char* name) {
   return Field(error, name).GetString();
@@ -100,7 +98,8 @@ std::string ErrorMessageText(const rt::Value& error) {
   if (std::string s = Text(error, "SubSystem"); !s.empty()) line("Subsystem: ", s);
   if (uint32_t sub = Dword(error, "SubCode"); sub != 0) {
     std::string value = Number(sub);
-    if (std::string s = Text(error, "SubCodeText"); !s.empty()) value.append(" (").append(s).append(")");
+    if (std::string s = Text(error, "SubCodeText"); !s.empty())
+      value.append(" (").append(s).append(")");
     line("Error Subcode: ", value);
   }
   if (std::string s = Text(error, "Operation"); !s.empty()) line("Operation: ", s);

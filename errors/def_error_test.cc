@@ -88,14 +88,16 @@ TEST_F(ErrorMessageTextTest, SubCodeWithoutTextAndFileNameCutAtForty) {
   std::string name60 = "C:\\XQ\\DATA\\" + std::string(49, 'x');
   ASSERT_EQ(name60.size(), 60u);
   SetField(e, "FileName", rt::Value::String(name60));
-  EXPECT_EQ(ErrorMessageText(e), "Error Code:  21 [ OPEN ERROR ]\r\nError Subcode: 7\r\n"
-                                 "Filename: " + name60.substr(0, 40) + "\r\n");
+  EXPECT_EQ(ErrorMessageText(e),
+            "Error Code:  21 [ OPEN ERROR ]\r\nError Subcode: 7\r\n"
+            "Filename: " +
+                name60.substr(0, 40) + "\r\n");
 }
 
 TEST_F(ErrorMessageTextTest, ArgumentAndTypeLines) {
   rt::Value e = Plain();
   SetField(e, "GenCode", rt::Value::Dword(rt::kGenArg));
-  SetField(e, "ArgType", rt::Value::Dword(7));  // no Arg: neither line
+  SetField(e, "ArgType", rt::Value::Dword(7));     // no Arg: neither line
   SetField(e, "ArgTypeReq", rt::Value::Dword(7));  // same as ArgType: no line
   EXPECT_EQ(ErrorMessageText(e), "Error Code:  1 [ ARGUMENT ERROR ]\r\n");
   SetField(e, "Arg", rt::Value::String("x"));
@@ -233,12 +235,11 @@ TEST_F(DefErrorTest, ValueThatIsNotAnErrorBecomesWrongClass) {
   ASSERT_EQ(box_->shown().size(), 1u);
   EXPECT_EQ(box_->shown()[0].caption, "ERROR");
   EXPECT_EQ(box_->shown()[0].def, 1u);
-  EXPECT_THAT(box_->shown()[0].text,
-              StartsWith("Error Code:  28 [ WRONG CLASS ]\r\n"
-                         "Function: DEFERROR\r\n"
-                         "Argument: hello\r\n"
-                         "Argument Number: 1\r\n"
-                         "CallStack:\r\n"));
+  EXPECT_THAT(box_->shown()[0].text, StartsWith("Error Code:  28 [ WRONG CLASS ]\r\n"
+                                                "Function: DEFERROR\r\n"
+                                                "Argument: hello\r\n"
+                                                "Argument Number: 1\r\n"
+                                                "CallStack:\r\n"));
   DefError(rt::Value::Long(12));
   EXPECT_THAT(box_->shown()[1].text, HasSubstr("\r\nArgument: 12\r\n"));
 }

@@ -85,7 +85,8 @@ TEST_F(ErrorGenTest, ArgumentListsAndNullTexts) {
   rt::Value e = DefErrorGen(rt::Value::Ptr(&empty.raw()));
   ASSERT_TRUE(Field(e, "Args").IsArray());
   EXPECT_EQ(Field(e, "Args").GetArray()->size(), 0u);
-  for (const char* f : {"SubSystem", "Operation", "Description", "FileName", "SubCodeText", "Arg"}) {
+  for (const char* f :
+       {"SubSystem", "Operation", "Description", "FileName", "SubCodeText", "Arg"}) {
     EXPECT_TRUE(Field(e, f).IsString()) << f;
     EXPECT_EQ(Field(e, f).GetString(), "") << f;
   }

@@ -138,8 +138,8 @@ std::string HexText(const rt::Value& value) {
     }
     case rt::Type::kFloat: {
       double d = value.GetFloat();
-      bool wide = rt::Str(value).find('.') != std::string::npos || d > 4294967295.0 ||
-                  d < -2147483647.0;
+      bool wide =
+          rt::Str(value).find('.') != std::string::npos || d > 4294967295.0 || d < -2147483647.0;
       if (wide) {
         uint64_t bits;
         std::memcpy(&bits, &d, sizeof bits);
@@ -148,15 +148,21 @@ std::string HexText(const rt::Value& value) {
       if (d > 0) return Hex8(static_cast<uint32_t>(d));
       return Hex8(static_cast<uint32_t>(static_cast<int32_t>(d)));
     }
-    case rt::Type::kLong: return Hex8(static_cast<uint32_t>(value.GetLong()));
-    case rt::Type::kDword: return Hex8(value.GetDword());
-    case rt::Type::kLogic: return Hex8(value.GetLogic() ? 1 : 0);
-    case rt::Type::kDate: return Hex8(static_cast<uint32_t>(value.GetDate().julian));
-    case rt::Type::kSymbol: return Hex8(value.GetSymbol().id());
+    case rt::Type::kLong:
+      return Hex8(static_cast<uint32_t>(value.GetLong()));
+    case rt::Type::kDword:
+      return Hex8(value.GetDword());
+    case rt::Type::kLogic:
+      return Hex8(value.GetLogic() ? 1 : 0);
+    case rt::Type::kDate:
+      return Hex8(static_cast<uint32_t>(value.GetDate().julian));
+    case rt::Type::kSymbol:
+      return Hex8(value.GetSymbol().id());
     case rt::Type::kPtr:
     case rt::Type::kPsz:
       return Hex8(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value.GetPtr())));
-    default: return Hex8(0);  // NIL; references have no 32-bit payload of their own
+    default:
+      return Hex8(0);  // NIL; references have no 32-bit payload of their own
   }
 }
 

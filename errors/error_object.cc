@@ -14,20 +14,20 @@ namespace errors {
 using rt::Type;
 
 const std::array<ErrorField, 28> kErrorFields = {{
-    {"SubSystem", Type::kString},   {"SubCode", Type::kDword},
-    {"GenCode", Type::kDword},      {"OsCode", Type::kDword},
-    {"Severity", Type::kDword},     {"CanDefault", Type::kLogic},
-    {"CanRetry", Type::kLogic},     {"CanSubstitute", Type::kLogic},
-    {"Operation", Type::kString},   {"Description", Type::kString},
-    {"FileName", Type::kString},    {"Args", Type::kArray},
-    {"Tries", Type::kDword},        {"FuncSym", Type::kSymbol},
-    {"FileHandle", Type::kDword},   {"ArgNum", Type::kDword},
-    {"FuncPtr", Type::kPtr},        {"SubCodeText", Type::kString},
-    {"Arg", Type::kString},         {"ArgType", Type::kDword},
-    {"ArgTypeReq", Type::kDword},   {"MaxSize", Type::kDword},
+    {"SubSystem", Type::kString},     {"SubCode", Type::kDword},
+    {"GenCode", Type::kDword},        {"OsCode", Type::kDword},
+    {"Severity", Type::kDword},       {"CanDefault", Type::kLogic},
+    {"CanRetry", Type::kLogic},       {"CanSubstitute", Type::kLogic},
+    {"Operation", Type::kString},     {"Description", Type::kString},
+    {"FileName", Type::kString},      {"Args", Type::kArray},
+    {"Tries", Type::kDword},          {"FuncSym", Type::kSymbol},
+    {"FileHandle", Type::kDword},     {"ArgNum", Type::kDword},
+    {"FuncPtr", Type::kPtr},          {"SubCodeText", Type::kString},
+    {"Arg", Type::kString},           {"ArgType", Type::kDword},
+    {"ArgTypeReq", Type::kDword},     {"MaxSize", Type::kDword},
     {"SubstituteType", Type::kDword}, {"Choice", Type::kDword},
-    {"CallFuncSym", Type::kSymbol}, {"Cargo", Type::kUsual},
-    {"MethodSelf", Type::kObject},  {"Stack", Type::kString},
+    {"CallFuncSym", Type::kSymbol},   {"Cargo", Type::kUsual},
+    {"MethodSelf", Type::kObject},    {"Stack", Type::kString},
 }};
 
 namespace {
@@ -36,13 +36,19 @@ constexpr char kModule[] = "Error";
 
 rt::Value ZeroOf(Type type) {
   switch (type) {
-    case Type::kString: return rt::Value::String("");
-    case Type::kDword: return rt::Value::Dword(0);
-    case Type::kLogic: return rt::Value::Logic(false);
-    case Type::kSymbol: return rt::Value::Sym(rt::Symbol());
-    case Type::kPtr: return rt::Value::Ptr(nullptr);
+    case Type::kString:
+      return rt::Value::String("");
+    case Type::kDword:
+      return rt::Value::Dword(0);
+    case Type::kLogic:
+      return rt::Value::Logic(false);
+    case Type::kSymbol:
+      return rt::Value::Sym(rt::Symbol());
+    case Type::kPtr:
+      return rt::Value::Ptr(nullptr);
     // "No array" and "no object" are NIL in this runtime.
-    default: return rt::Value();
+    default:
+      return rt::Value();
   }
 }
 

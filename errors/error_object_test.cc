@@ -19,11 +19,11 @@ class ErrorObjectTest : public ErrorEnvTest {};
 
 TEST_F(ErrorObjectTest, ClassHasTheTwentyEightFieldsInDeclarationOrder) {
   const char* expected[] = {
-      "SUBSYSTEM", "SUBCODE",  "GENCODE",     "OSCODE",     "SEVERITY",   "CANDEFAULT",
-      "CANRETRY",  "CANSUBSTITUTE", "OPERATION", "DESCRIPTION", "FILENAME", "ARGS",
-      "TRIES",     "FUNCSYM",  "FILEHANDLE",  "ARGNUM",     "FUNCPTR",    "SUBCODETEXT",
-      "ARG",       "ARGTYPE",  "ARGTYPEREQ",  "MAXSIZE",    "SUBSTITUTETYPE", "CHOICE",
-      "CALLFUNCSYM", "CARGO",  "METHODSELF",  "STACK"};
+      "SUBSYSTEM",   "SUBCODE",       "GENCODE",    "OSCODE",      "SEVERITY",       "CANDEFAULT",
+      "CANRETRY",    "CANSUBSTITUTE", "OPERATION",  "DESCRIPTION", "FILENAME",       "ARGS",
+      "TRIES",       "FUNCSYM",       "FILEHANDLE", "ARGNUM",      "FUNCPTR",        "SUBCODETEXT",
+      "ARG",         "ARGTYPE",       "ARGTYPEREQ", "MAXSIZE",     "SUBSTITUTETYPE", "CHOICE",
+      "CALLFUNCSYM", "CARGO",         "METHODSELF", "STACK"};
   const rt::Class* cls = rt::FindClass(rt::String2Symbol("ERROR"));
   ASSERT_NE(cls, nullptr);
   ASSERT_EQ(cls->ivars().size(), 28u);
@@ -38,10 +38,10 @@ TEST_F(ErrorObjectTest, FreshObjectHoldsTheZeroValueOfEachFieldType) {
   for (const ErrorField& f : kErrorFields) {
     rt::Value v = Field(e, f.name);
     if (f.name == "SubSystem" || f.name == "Stack") continue;  // set by Init
-    rt::Type want = f.type == rt::Type::kArray || f.type == rt::Type::kObject ||
-                            f.type == rt::Type::kUsual
-                        ? rt::Type::kNil
-                        : f.type;
+    rt::Type want =
+        f.type == rt::Type::kArray || f.type == rt::Type::kObject || f.type == rt::Type::kUsual
+            ? rt::Type::kNil
+            : f.type;
     EXPECT_EQ(v.type(), want) << f.name;
     EXPECT_TRUE(rt::Empty(v) || v.IsNil()) << f.name;
   }
@@ -64,8 +64,9 @@ TEST_F(ErrorObjectTest, InitStartLevelDecidesWhereTheStackBegins) {
   rt::Value one = NewError(1);
   EXPECT_EQ(Field(none, "Stack").GetString().rfind("ERROR:INIT (Line:", 0), 0u);
   EXPECT_EQ(Field(text, "Stack").GetString().rfind("ERROR:INIT (Line:", 0), 0u);
-  EXPECT_EQ(Field(none, "Stack").GetString().substr(Field(none, "Stack").GetString().find("\r\n") + 2),
-            caller);
+  EXPECT_EQ(
+      Field(none, "Stack").GetString().substr(Field(none, "Stack").GetString().find("\r\n") + 2),
+      caller);
   EXPECT_EQ(Field(one, "Stack").GetString(), caller);
 }
 

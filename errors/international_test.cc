@@ -61,10 +61,10 @@ class FakeLocale : public LocaleSource {
 
 std::shared_ptr<FakeLocale> MakeFake(std::string idate, std::string sdate, std::string picture) {
   auto fake = std::make_shared<FakeLocale>();
-  fake->values = {{platform::kLocaleSDecimal, ","},  {platform::kLocaleSThousand, "\xA0"},
-                  {platform::kLocaleSTime, "."},     {platform::kLocaleITime, "1"},
-                  {platform::kLocaleS1159, "vorm."}, {platform::kLocaleS2359, "nachm."},
-                  {platform::kLocaleIDate, idate},   {platform::kLocaleSDate, sdate},
+  fake->values = {{platform::kLocaleSDecimal, ","},       {platform::kLocaleSThousand, "\xA0"},
+                  {platform::kLocaleSTime, "."},          {platform::kLocaleITime, "1"},
+                  {platform::kLocaleS1159, "vorm."},      {platform::kLocaleS2359, "nachm."},
+                  {platform::kLocaleIDate, idate},        {platform::kLocaleSDate, sdate},
                   {platform::kLocaleSShortDate, picture}, {platform::kLocaleIDigits, "3"}};
   return fake;
 }
@@ -221,7 +221,7 @@ TEST_F(InternationalTest, ErrorInsideTheWorkStopsSilentlyAndRestoresTheBlock) {
   EXPECT_EQ(SetInternational(Sym("WINDOWS")), rt::Value::Sym(Sym("LEGACY")));
   EXPECT_TRUE(box_->shown().empty());
   EXPECT_EQ(rt::ErrorBlock(), block);
-  EXPECT_EQ(rt::SetIntl(), 1u);                             // set before the error
+  EXPECT_EQ(rt::SetIntl(), 1u);                                // set before the error
   EXPECT_EQ(rt::GetDecimalSep(), static_cast<uint32_t>(','));  // likewise
   EXPECT_EQ(rt::GetPMExt(), " nachm.");
   EXPECT_EQ(rt::GetDateFrmt(), "MM/DD/YY");  // never reached

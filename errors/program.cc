@@ -1,9 +1,8 @@
-#include "errors/errors.h"
-
 #include "errors/call_stack.h"
 #include "errors/def_error.h"
 #include "errors/error_gen.h"
 #include "errors/error_object.h"
+#include "errors/errors.h"
 #include "errors/international.h"
 
 namespace errors {

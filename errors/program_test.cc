@@ -1,10 +1,9 @@
-#include "errors/errors.h"
-
 #include <gtest/gtest.h>
 
 #include "errors/call_stack.h"
 #include "errors/error_gen.h"
 #include "errors/error_object.h"
+#include "errors/errors.h"
 #include "errors/international.h"
 #include "errors/testing/error_env.h"
 #include "runtime/error.h"

@@ -61,10 +61,8 @@ void DeclareHyperLabel() {
                 l.help = Arg(args, 3);
                 return SelfValue(self);
               })
-      .Access("NameSym",
-              [](const ObjectRef& self, Args) {
-                return Value::Sym(Self<HyperLabelObject>(self).name);
-              })
+      .Access("NameSym", [](const ObjectRef& self,
+                            Args) { return Value::Sym(Self<HyperLabelObject>(self).name); })
       .Access("Caption",
               [](const ObjectRef& self, Args) { return Self<HyperLabelObject>(self).caption; })
       .Access("Description",
@@ -99,14 +97,10 @@ void DeclareFont() {
                 f.face = Arg(args, 2).GetString();
                 return SelfValue(self);
               })
-      .Access("PointSize",
-              [](const ObjectRef& self, Args) {
-                return Value::Long(Self<FontObject>(self).spec.points);
-              })
-      .Access("FaceName",
-              [](const ObjectRef& self, Args) {
-                return Value::String(Self<FontObject>(self).spec.face);
-              })
+      .Access("PointSize", [](const ObjectRef& self,
+                              Args) { return Value::Long(Self<FontObject>(self).spec.points); })
+      .Access("FaceName", [](const ObjectRef& self,
+                             Args) { return Value::String(Self<FontObject>(self).spec.face); })
       .Register();
 }
 
@@ -120,18 +114,12 @@ void DeclareColor() {
                     Rgb{Component(Arg(args, 0)), Component(Arg(args, 1)), Component(Arg(args, 2))};
                 return SelfValue(self);
               })
-      .Access("Red",
-              [](const ObjectRef& self, Args) {
-                return Value::Long(Self<ColorObject>(self).rgb.red);
-              })
-      .Access("Green",
-              [](const ObjectRef& self, Args) {
-                return Value::Long(Self<ColorObject>(self).rgb.green);
-              })
-      .Access("Blue",
-              [](const ObjectRef& self, Args) {
-                return Value::Long(Self<ColorObject>(self).rgb.blue);
-              })
+      .Access("Red", [](const ObjectRef& self,
+                        Args) { return Value::Long(Self<ColorObject>(self).rgb.red); })
+      .Access("Green", [](const ObjectRef& self,
+                          Args) { return Value::Long(Self<ColorObject>(self).rgb.green); })
+      .Access("Blue", [](const ObjectRef& self,
+                         Args) { return Value::Long(Self<ColorObject>(self).rgb.blue); })
       .Register();
 }
 

@@ -30,8 +30,8 @@ constexpr uint32_t kWsExClientEdge = 0x0200;
 
 struct ControlTemplate {
   int id = 0;
-  std::string class_name;  // "BUTTON", "STATIC", "LISTBOX"
-  std::string text;        // Windows-1252
+  std::string class_name;            // "BUTTON", "STATIC", "LISTBOX"
+  std::string text;                  // Windows-1252
   int x = 0, y = 0, cx = 0, cy = 0;  // dialog units
   uint32_t style = 0, ex_style = 0;
 };

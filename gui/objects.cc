@@ -4,8 +4,8 @@
 
 namespace gui {
 
-void RaiseGuiError(uint32_t gen_code, const std::string& operation,
-                   const std::string& description, const rt::Value& arg) {
+void RaiseGuiError(uint32_t gen_code, const std::string& operation, const std::string& description,
+                   const rt::Value& arg) {
   rt::ErrorInfo e;
   e.subsystem = "GUI";
   e.gen_code = gen_code;
@@ -81,8 +81,8 @@ void ControlObject::Bind(const rt::Value& owner, int id) {
     return;
   }
   if (!dialog->backend()->Control(id)) {
-    RaiseGuiError(rt::kGenCreate, "Control:Init",
-                  "The dialog has no control " + std::to_string(id), rt::Value::Long(id));
+    RaiseGuiError(rt::kGenCreate, "Control:Init", "The dialog has no control " + std::to_string(id),
+                  rt::Value::Long(id));
     return;
   }
   dialog_ = dialog;

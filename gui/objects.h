@@ -98,7 +98,7 @@ class ControlObject : public rt::Object {
 };
 
 // Raises a runtime error of the GUI library (through the error protocol).
-void RaiseGuiError(uint32_t gen_code, const std::string& operation,
-                   const std::string& description, const rt::Value& arg = {});
+void RaiseGuiError(uint32_t gen_code, const std::string& operation, const std::string& description,
+                   const rt::Value& arg = {});
 
 }  // namespace gui

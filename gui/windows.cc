@@ -42,7 +42,8 @@ rt::ClassBuilder& DialogLoopMembers(rt::ClassBuilder& b) {
               [](const ObjectRef& self, Args args) {
                 RT_ROUTINE("DIALOGWINDOW:INIT", "Gui");
                 Value id = ResourceIdValue(Arg(args, 1));
-                std::string name = id.IsString() ? id.GetString() : "#" + std::to_string(id.GetLong());
+                std::string name =
+                    id.IsString() ? id.GetString() : "#" + std::to_string(id.GetLong());
                 Self<DialogWindowObject>(self).Create(Arg(args, 0), name);
                 return SelfValue(self);
               })

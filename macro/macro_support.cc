@@ -42,8 +42,8 @@ void PcError(uint32_t arg_num, const std::string& message, const std::string& op
              const rt::Value& args, rt::Symbol symbol) {
   RT_ROUTINE("__PCERROR", kModule);
   RT_LINE();
-  rt::Value err = rt::CreateInstance(rt::String2Symbol("Error"),
-                                     std::vector<rt::Value>{rt::Value::Long(1)});
+  rt::Value err =
+      rt::CreateInstance(rt::String2Symbol("Error"), std::vector<rt::Value>{rt::Value::Long(1)});
   auto put = [&](const char* field, rt::Value v) {
     rt::IVarPut(err, rt::String2Symbol(field), std::move(v));
   };

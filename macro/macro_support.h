@@ -20,15 +20,15 @@ namespace macro {
 void PcError(uint32_t arg_num, const std::string& message, const std::string& operation,
              const rt::Value& args, rt::Symbol symbol);
 
-rt::Value PcSend(rt::Args args);                 // "__PCSEND"
-rt::Value PcIVarGet(rt::Args args);              // "__PCIVARGET"
-rt::Value PcIVarPut(rt::Args args);              // "__PCIVARPUT"
-rt::Value PcCreateInstance(rt::Args args);       // "__PCCREATEINSTANCE"
-rt::Value PcSymbol(rt::Args args);               // "__PCSYMBOL"
-rt::Value PcArrGetCollection(rt::Args args);     // "__PCARRGETCOLLECTION"
-rt::Value PcArrPutCollection(rt::Args args);     // "__PCARRPUTCOLLECTION"
-rt::Value PcIVaGetCollection(rt::Args args);     // "__PCIVAGETCOLLECTION"
-rt::Value PcIVaPutCollection(rt::Args args);     // "__PCIVAPUTCOLLECTION"
+rt::Value PcSend(rt::Args args);              // "__PCSEND"
+rt::Value PcIVarGet(rt::Args args);           // "__PCIVARGET"
+rt::Value PcIVarPut(rt::Args args);           // "__PCIVARPUT"
+rt::Value PcCreateInstance(rt::Args args);    // "__PCCREATEINSTANCE"
+rt::Value PcSymbol(rt::Args args);            // "__PCSYMBOL"
+rt::Value PcArrGetCollection(rt::Args args);  // "__PCARRGETCOLLECTION"
+rt::Value PcArrPutCollection(rt::Args args);  // "__PCARRPUTCOLLECTION"
+rt::Value PcIVaGetCollection(rt::Args args);  // "__PCIVAGETCOLLECTION"
+rt::Value PcIVaPutCollection(rt::Args args);  // "__PCIVAPUTCOLLECTION"
 
 void AddToProgram(rt::Program& program);
 

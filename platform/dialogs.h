@@ -42,8 +42,8 @@ constexpr uint32_t kErrorBoxQuit = 3;
 // retry 2 (else 0); quit always has bit 31 set, and the value 0x80000003 says
 // a recovery point will take over, 0x80000000 that the program will end.
 // Returns 1 (default), 2 (retry) or 3 (quit).
-uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t def,
-                      uint32_t retry, uint32_t quit);
+uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t def, uint32_t retry,
+                      uint32_t quit);
 
 // Linux console: the answer when stdin is not a terminal (default: quit). An
 // answer for an option that is not offered counts as quit.

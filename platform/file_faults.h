@@ -2,8 +2,8 @@
 // lock fail with a chosen Windows code, or "crash" after n writes (from then on
 // every write and truncate is dropped and fails, so the files stay as they were
 // at the crash), or die at the n-th write or truncate (_exit(kFaultExitCode)
-// before touching the file, exactly like a process killed there). Both back-ends consult the installed plan on every call. One
-// thread; a plan is installed for the lifetime of a FaultScope.
+// before touching the file, exactly like a process killed there). Both back-ends consult the
+// installed plan on every call. One thread; a plan is installed for the lifetime of a FaultScope.
 #pragma once
 
 #include <cstdint>

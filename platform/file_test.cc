@@ -43,16 +43,19 @@ class FileTest : public ::testing::Test {
 TEST_F(FileTest, OpenReportsWindowsCodes) {
   std::unique_ptr<File> f;
   EXPECT_EQ(kErrorFileNotFound, OpenFile(PathOf("missing.dbf"), Access::kRead, Share::kDenyNone,
-                                         Disposition::kOpenExisting, 0, &f).code());
-  EXPECT_EQ(kErrorPathNotFound,
-            OpenFile(PathOf("nodir/missing.dbf"), Access::kRead, Share::kDenyNone,
-                     Disposition::kOpenExisting, 0, &f).code());
+                                         Disposition::kOpenExisting, 0, &f)
+                                    .code());
+  EXPECT_EQ(kErrorPathNotFound, OpenFile(PathOf("nodir/missing.dbf"), Access::kRead,
+                                         Share::kDenyNone, Disposition::kOpenExisting, 0, &f)
+                                    .code());
   EXPECT_EQ(nullptr, f);
   MustOpen("a.dbf", Access::kReadWrite, Share::kDenyNone).reset();
   EXPECT_EQ(kErrorFileExists, OpenFile(PathOf("a.dbf"), Access::kReadWrite, Share::kDenyNone,
-                                       Disposition::kCreateNew, 0, &f).code());
+                                       Disposition::kCreateNew, 0, &f)
+                                  .code());
   EXPECT_EQ(kErrorAccessDenied, OpenFile(dir_.string(), Access::kRead, Share::kDenyNone,
-                                         Disposition::kOpenExisting, 0, &f).code());
+                                         Disposition::kOpenExisting, 0, &f)
+                                    .code());
 }
 
 TEST_F(FileTest, OwnFilesThroughAPathMappedOnce) {
@@ -76,8 +79,9 @@ TEST_F(FileTest, OwnFilesThroughAPathMappedOnce) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::unique_ptr<File> f;
-    EXPECT_EQ(c.code, OpenOwnFile(OwnFilePath(PathOf(c.name)), Access::kReadWrite, c.disposition,
-                                  0x20, &f).code());
+    EXPECT_EQ(c.code,
+              OpenOwnFile(OwnFilePath(PathOf(c.name)), Access::kReadWrite, c.disposition, 0x20, &f)
+                  .code());
     EXPECT_EQ(c.code == 0, f != nullptr);
   }
   EXPECT_TRUE(fs::exists(dir_ / "Doc01" / "j.jnl"));
@@ -123,22 +127,25 @@ TEST_F(FileTest, ShareModesConflictAsOnWindows) {
   auto exclusive = MustOpen("s.dbf", Access::kReadWrite, Share::kExclusive);
   std::unique_ptr<File> other;
   EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("s.dbf"), Access::kRead, Share::kDenyNone,
-                                             Disposition::kOpenExisting, 0, &other).code());
+                                             Disposition::kOpenExisting, 0, &other)
+                                        .code());
   exclusive.reset();
   auto shared1 = MustOpen("s.dbf", Access::kReadWrite, Share::kDenyNone);
   auto shared2 = MustOpen("s.dbf", Access::kReadWrite, Share::kDenyNone);
   // Someone writes: a deny-write opener must fail, and so must an exclusive one.
   EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("s.dbf"), Access::kRead, Share::kDenyWrite,
-                                             Disposition::kOpenExisting, 0, &other).code());
+                                             Disposition::kOpenExisting, 0, &other)
+                                        .code());
   EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("s.dbf"), Access::kRead, Share::kExclusive,
-                                             Disposition::kOpenExisting, 0, &other).code());
+                                             Disposition::kOpenExisting, 0, &other)
+                                        .code());
   shared1.reset();
   shared2.reset();
   auto reader = MustOpen("s.dbf", Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting);
   auto reader2 = MustOpen("s.dbf", Access::kRead, Share::kDenyWrite, Disposition::kOpenExisting);
-  EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("s.dbf"), Access::kReadWrite,
-                                             Share::kDenyNone, Disposition::kOpenExisting, 0,
-                                             &other).code());
+  EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("s.dbf"), Access::kReadWrite, Share::kDenyNone,
+                                             Disposition::kOpenExisting, 0, &other)
+                                        .code());
 }
 
 TEST_F(FileTest, LockWithinWaitsForTheHolderButNotForEver) {
@@ -257,9 +264,9 @@ TEST_F(FileTest, CrashDropsEveryLaterWrite) {
   plan.fail_open_at = 1;
   plan.open_code = kErrorSharingViolation;
   FaultScope scope(&plan);
-  EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("crash.bin"), Access::kRead,
-                                             Share::kDenyNone, Disposition::kOpenExisting, 0,
-                                             &g).code());
+  EXPECT_EQ(kErrorSharingViolation, OpenFile(PathOf("crash.bin"), Access::kRead, Share::kDenyNone,
+                                             Disposition::kOpenExisting, 0, &g)
+                                        .code());
 }
 
 #if GTEST_HAS_DEATH_TEST
@@ -292,8 +299,8 @@ TEST_F(FileTest, ExitAtWriteEndsTheProcessBeforeTheWrite) {
         },
         ::testing::ExitedWithCode(kFaultExitCode), "");
     std::unique_ptr<File> f;
-    ASSERT_TRUE(OpenFile(path, Access::kRead, Share::kDenyNone, Disposition::kOpenExisting, 0,
-                         &f).ok());
+    ASSERT_TRUE(
+        OpenFile(path, Access::kRead, Share::kDenyNone, Disposition::kOpenExisting, 0, &f).ok());
     uint64_t size = 0;
     ASSERT_TRUE(f->Size(&size).ok());
     EXPECT_EQ(at == 1 ? 0u : 4u, size);

@@ -21,8 +21,7 @@ OsStatus LockWithin(File* file, uint64_t offset, uint64_t length, LockKind kind,
     if (s.ok() || s.code() != kErrorLockViolation) return s;
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return s;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(nap, deadline - now));
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(nap, deadline - now));
     nap = std::min(nap * 2, std::chrono::microseconds{10000});
   }
 }

@@ -53,8 +53,8 @@ constexpr Case kCases[] = {
 TEST(LocaleInfoTest, ValuesOfTheThreeShippedLanguages) {
   for (size_t i = 0; i < std::size(kCases); ++i) {
     const Case& c = kCases[i];
-    SCOPED_TRACE(::testing::Message() << "case " << i << " lcid " << std::hex << c.lcid
-                                      << " type " << std::dec << c.lctype);
+    SCOPED_TRACE(::testing::Message() << "case " << i << " lcid " << std::hex << c.lcid << " type "
+                                      << std::dec << c.lctype);
     char buffer[64];
     std::memset(buffer, 0x0c, sizeof buffer);
     int n = GetLocaleInfoA(c.lcid, c.lctype, buffer, sizeof buffer);
@@ -87,7 +87,8 @@ TEST(LocaleInfoTest, UserDefaultPseudoLocaleIsTheUsersLocale) {
   EXPECT_NE(user, 0u);
   for (uint32_t type : {kLocaleSDecimal, kLocaleSShortDate, kLocaleS1159}) {
     char a[64] = {}, b[64] = {};
-    EXPECT_EQ(GetLocaleInfoA(user, type, a, sizeof a), GetLocaleInfoA(kLocaleUserDefault, type, b, sizeof b));
+    EXPECT_EQ(GetLocaleInfoA(user, type, a, sizeof a),
+              GetLocaleInfoA(kLocaleUserDefault, type, b, sizeof b));
     EXPECT_STREQ(a, b);
   }
 }

@@ -59,8 +59,8 @@ void PostQuitMessage(int exit_code);
 // Windows owned by the caller, with a procedure of its own (a message-only window on
 // Windows, a child of parent when parent is not null). Used by the portable GUI back-end
 // and by tests that watch what the queue delivers.
-using WindowProc =
-    std::function<intptr_t(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam)>;
+using WindowProc = std::function<intptr_t(WindowHandle window, uint32_t message, uintptr_t wparam,
+                                          intptr_t lparam)>;
 WindowHandle CreateProcWindow(WindowHandle parent, WindowProc proc);
 void DestroyProcWindow(WindowHandle window);
 // SendMessage: runs the window's procedure at once, bypassing the queue.

@@ -4,8 +4,8 @@
 //
 // A collection is any object whose class has the methods ElementGet(i1, ...,
 // iN) and ElementPut(value, i1, ..., iN); arrays on the way are indexed by
-// position, and a collection reached gets the remaining indices at once. The primitives receive their
-// arguments in the order the macro-support functions hand them over:
+// position, and a collection reached gets the remaining indices at once. The primitives receive
+// their arguments in the order the macro-support functions hand them over:
 //   _ArrayGetCollection(container, i2, ..., iN, i1)
 //   _ArrayPutCollection(container, value, i2, ..., iN, i1)
 //   _IVARGETCOLLECTION(object, symbol, i1, ..., iN)

@@ -141,8 +141,8 @@ TEST(Array, GetAndPutAreOneBased) {
 }
 
 TEST(CodeBlock, EvaluatesWithArguments) {
-  Value block = Value::FromBlock(
-      MakeBlock([](Args args) { return Value::Long(args[0].GetLong() * 2); }, 1));
+  Value block =
+      Value::FromBlock(MakeBlock([](Args args) { return Value::Long(args[0].GetLong() * 2); }, 1));
   Value arg[] = {Value::Long(21)};
   EXPECT_EQ(Eval(block, arg).GetLong(), 42);
   EXPECT_TRUE(Eval(Value(), arg).IsNil());

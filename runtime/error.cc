@@ -79,66 +79,121 @@ std::string Report(uint32_t gen, const std::string& sub, const std::string& op,
 
 std::string ErrString(uint32_t gen_code) {
   switch (gen_code) {
-    case 0: return "";
-    case kGenArg: return "Argument error";
-    case kGenBound: return "Bound error";
-    case kGenStrOverflow: return "String overflow";
-    case kGenNumOverflow: return "Numeric overflow";
-    case kGenZeroDiv: return "Zero divisor";
-    case kGenNumErr: return "Numeric error";
-    case kGenSyntax: return "Syntax error";
-    case kGenComplexity: return "Operation too complex";
-    case kGenMem: return "Memory low";
-    case kGenNoFunc: return "Undefined function";
-    case kGenNoMethod: return "No exported method";
-    case kGenNoVar: return "No exported variable";
-    case kGenNoAlias: return "Alias does not exist";
-    case kGenNoVarMethod: return "No exported variable or method";
-    case kGenCreate: return "Create error";
-    case kGenOpen: return "Open error";
-    case kGenClose: return "Close error";
-    case kGenRead: return "Read error";
-    case kGenWrite: return "Write error";
-    case kGenPrint: return "Print error";
-    case kGenWrongClass: return "Wrong class";
-    case kGenUnsupported: return "Operation not supported";
-    case kGenLimit: return "Limit exceeded";
-    case kGenCorruption: return "Corruption detected";
-    case kGenDataType: return "Data type error";
-    case kGenDataWidth: return "Data width error";
-    case kGenNoTable: return "Workarea not in use";
-    case kGenNoOrder: return "Workarea not indexed";
-    case kGenShared: return "Exclusive required";
-    case kGenUnlocked: return "Lock required";
-    case kGenReadOnly: return "Write not allowed";
-    case kGenAppendLock: return "Append lock failed";
-    case kGenLock: return "Lock failure";
-    default: return "Unknown error";
+    case 0:
+      return "";
+    case kGenArg:
+      return "Argument error";
+    case kGenBound:
+      return "Bound error";
+    case kGenStrOverflow:
+      return "String overflow";
+    case kGenNumOverflow:
+      return "Numeric overflow";
+    case kGenZeroDiv:
+      return "Zero divisor";
+    case kGenNumErr:
+      return "Numeric error";
+    case kGenSyntax:
+      return "Syntax error";
+    case kGenComplexity:
+      return "Operation too complex";
+    case kGenMem:
+      return "Memory low";
+    case kGenNoFunc:
+      return "Undefined function";
+    case kGenNoMethod:
+      return "No exported method";
+    case kGenNoVar:
+      return "No exported variable";
+    case kGenNoAlias:
+      return "Alias does not exist";
+    case kGenNoVarMethod:
+      return "No exported variable or method";
+    case kGenCreate:
+      return "Create error";
+    case kGenOpen:
+      return "Open error";
+    case kGenClose:
+      return "Close error";
+    case kGenRead:
+      return "Read error";
+    case kGenWrite:
+      return "Write error";
+    case kGenPrint:
+      return "Print error";
+    case kGenWrongClass:
+      return "Wrong class";
+    case kGenUnsupported:
+      return "Operation not supported";
+    case kGenLimit:
+      return "Limit exceeded";
+    case kGenCorruption:
+      return "Corruption detected";
+    case kGenDataType:
+      return "Data type error";
+    case kGenDataWidth:
+      return "Data width error";
+    case kGenNoTable:
+      return "Workarea not in use";
+    case kGenNoOrder:
+      return "Workarea not indexed";
+    case kGenShared:
+      return "Exclusive required";
+    case kGenUnlocked:
+      return "Lock required";
+    case kGenReadOnly:
+      return "Write not allowed";
+    case kGenAppendLock:
+      return "Append lock failed";
+    case kGenLock:
+      return "Lock failure";
+    default:
+      return "Unknown error";
   }
 }
 
 std::string TypeString(uint32_t type_code) {
   switch (type_code) {
-    case 0: return "NIL";
-    case 1: return "LONGINT";
-    case 2: return "DATE";
-    case 3: return "FLOAT";
-    case 5: return "ARRAY";
-    case 6: return "OBJECT";
-    case 7: return "STRING";
-    case 8: return "LOGIC";
-    case 9: return "CODEBLOCK";
-    case 10: return "SYMBOL";
-    case 11: return "BYTE";
-    case 12: return "SHORTINT";
-    case 13: return "WORD";
-    case 14: return "DWORD";
-    case 15: return "REAL4";
-    case 16: return "REAL8";
-    case 17: return "PSZ";
-    case 18: return "PTR";
-    case 19: return "USUAL";
-    default: return "";
+    case 0:
+      return "NIL";
+    case 1:
+      return "LONGINT";
+    case 2:
+      return "DATE";
+    case 3:
+      return "FLOAT";
+    case 5:
+      return "ARRAY";
+    case 6:
+      return "OBJECT";
+    case 7:
+      return "STRING";
+    case 8:
+      return "LOGIC";
+    case 9:
+      return "CODEBLOCK";
+    case 10:
+      return "SYMBOL";
+    case 11:
+      return "BYTE";
+    case 12:
+      return "SHORTINT";
+    case 13:
+      return "WORD";
+    case 14:
+      return "DWORD";
+    case 15:
+      return "REAL4";
+    case 16:
+      return "REAL8";
+    case 17:
+      return "PSZ";
+    case 18:
+      return "PTR";
+    case 19:
+      return "USUAL";
+    default:
+      return "";
   }
 }
 

@@ -102,8 +102,8 @@ constexpr size_t kSubSystem = 0, kSubCode = 4, kGenCode = 8, kOsCode = 12, kSeve
                  kCanDefault = 20, kCanRetry = 24, kCanSubstitute = 28, kOperation = 32,
                  kDescription = 36, kFileName = 40, kArgs = 44, kTries = 48, kFuncSym = 52,
                  kFileHandle = 56, kArgNum = 60, kFuncPtr = 64, kSubCodeText = 68, kArg = 72,
-                 kArgType = 76, kArgTypeReq = 80, kMaxSize = 84, kSubstituteType = 88,
-                 kChoice = 92, kCallFuncSym = 96;
+                 kArgType = 76, kArgTypeReq = 80, kMaxSize = 84, kSubstituteType = 88, kChoice = 92,
+                 kCallFuncSym = 96;
 }  // namespace es
 
 struct ErrorStructure {

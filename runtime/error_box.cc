@@ -9,8 +9,8 @@ namespace {
 
 class PlatformErrorBox : public ErrorBoxFrontEnd {
  public:
-  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def,
-                uint32_t retry, uint32_t quit) override {
+  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def, uint32_t retry,
+                uint32_t quit) override {
     return platform::ShowErrorBox(text, caption, def, retry, quit);
   }
 };
@@ -36,8 +36,8 @@ std::shared_ptr<ErrorBoxFrontEnd> SetErrorBoxFrontEnd(std::shared_ptr<ErrorBoxFr
   return old;
 }
 
-uint32_t ScriptedErrorBox::Show(const std::string& text, const std::string& caption,
-                                uint32_t def, uint32_t retry, uint32_t quit) {
+uint32_t ScriptedErrorBox::Show(const std::string& text, const std::string& caption, uint32_t def,
+                                uint32_t retry, uint32_t quit) {
   shown_.push_back({text, caption, def, retry, quit});
   if (answers_.empty()) return default_answer_;
   uint32_t answer = answers_.front();

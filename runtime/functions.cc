@@ -37,7 +37,6 @@ int FunctionParams(Symbol name) {
   return it == e.end() ? -1 : static_cast<int>(it->second.declared_params);
 }
 
-
 Value CallClipFunc(Symbol name, const ArrayRef& args) {
   Value result;
   auto outcome = RunWithErrorProtocol([&]() -> std::optional<ErrorInfo> {

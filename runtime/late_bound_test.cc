@@ -61,10 +61,8 @@ const Class* DeclareCounter() {
                 self->Set("Count", args.empty() ? Value::Long(0) : args[0]);
                 return Value::FromObject(self);
               })
-      .Access("Twice",
-              [](const ObjectRef& self, Args) {
-                return Value::Long(self->Get("Count").GetLong() * 2);
-              })
+      .Access("Twice", [](const ObjectRef& self,
+                          Args) { return Value::Long(self->Get("Count").GetLong() * 2); })
       .Assign("Twice",
               [](const ObjectRef& self, Args args) {
                 self->Set("Count", Value::Long(args[0].GetLong() / 2));
@@ -98,10 +96,8 @@ TEST_F(ErrorBlockTest, SubclassOverrideChangesEveryDispatch) {
   ClassBuilder("Base2")
       .IVar("Log")
       .Method("Name", [](const ObjectRef&, Args) { return Value::String("base"); })
-      .Method("Describe",
-              [](const ObjectRef& self, Args) {
-                return Send(Value::FromObject(self), String2Symbol("Name"));
-              })
+      .Method("Describe", [](const ObjectRef& self,
+                             Args) { return Send(Value::FromObject(self), String2Symbol("Name")); })
       .Register();
   const Class* derived =
       ClassBuilder("Derived2", "Base2")
@@ -349,9 +345,9 @@ TEST(Functions, CallByNameWithAnArgumentArray) {
   EXPECT_TRUE(IsFunction(String2Symbol("ADDTWO")));
   EXPECT_EQ(FunctionParams(String2Symbol("addtwo")), 2);
   EXPECT_EQ(FunctionParams(String2Symbol("nothere")), -1);
-  EXPECT_EQ(CallClipFunc(String2Symbol("AddTwo"), ArrayInit({Value::Long(40), Value::Long(2)}))
-                .GetLong(),
-            42);
+  EXPECT_EQ(
+      CallClipFunc(String2Symbol("AddTwo"), ArrayInit({Value::Long(40), Value::Long(2)})).GetLong(),
+      42);
 }
 
 TEST(Startup, RunsTheChainInOrderAndFailsOnAnUnhandledError) {

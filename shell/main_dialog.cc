@@ -65,8 +65,7 @@ Value Init(const ObjectRef& self, Args args) {
   Value owner = Arg(args, 0), extra = Arg(args, 1);
   rt::Send(me, "PreInit", {owner, extra});
   RT_LINE();
-  Value base_args[] = {owner, New("ResourceID", {Value::String("MainDialog")}),
-                       Value::Logic(true)};
+  Value base_args[] = {owner, New("ResourceID", {Value::String("MainDialog")}), Value::Logic(true)};
   rt::SendFrom(DialogWindowClass(), me, Sym("Init"), base_args);
 
   RT_LINE();
@@ -88,7 +87,8 @@ Value Init(const ObjectRef& self, Args args) {
   self->Set("FixedText1", prompt);
   rt::IVarPut(prompt, Sym("HyperLabel"), Label("FixedText1", Value::String(kPrompt)));
   rt::Send(prompt, "Font", {font, Value::Logic(false)});
-  rt::IVarPut(prompt, Sym("TextColor"), New("Color", {Value::Long(0), Value::Long(0), Value::Long(0)}));
+  rt::IVarPut(prompt, Sym("TextColor"),
+              New("Color", {Value::Long(0), Value::Long(0), Value::Long(0)}));
   rt::IVarPut(prompt, Sym("Background"), brush);
 
   RT_LINE();
@@ -208,10 +208,9 @@ void DeclareMainDialogClass() {
       .Method("CancelButton", &CancelButton)
       .Method("EndDialog", &EndDialog)
       .Method("ModTarif06", &ModTarif06)
-      .Method("UpdateStopRequested",
-              [](const ObjectRef& self, Args) {
-                return Value::Logic(Flag(self, "CloseRequested"));
-              })
+      .Method(
+          "UpdateStopRequested",
+          [](const ObjectRef& self, Args) { return Value::Logic(Flag(self, "CloseRequested")); })
       .Register();
 }
 

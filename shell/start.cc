@@ -6,9 +6,9 @@
 
 namespace shell {
 
-void DeclareMainDialogClass();                                          // main_dialog.cc
+void DeclareMainDialogClass();                                             // main_dialog.cc
 void PostClick(const rt::Value& dialog, std::string_view button, int id);  // main_dialog.cc
-bool AutoRun();                                                         // main_dialog.cc
+bool AutoRun();                                                            // main_dialog.cc
 
 namespace {
 
@@ -50,10 +50,9 @@ void DeclareClasses() {
 
 void AddToProgram(rt::Program& program) {
   program.class_declarations.push_back(&DeclareClasses);
-  program.functions.push_back(
-      {"YieldMessageLoop", 1, [](Args args) {
-         return YieldMessageLoop(args.empty() ? Value() : args[0]);
-       }});
+  program.functions.push_back({"YieldMessageLoop", 1, [](Args args) {
+                                 return YieldMessageLoop(args.empty() ? Value() : args[0]);
+                               }});
 }
 
 }  // namespace shell

@@ -8,10 +8,10 @@
 
 #include "tables/dbf/dbf_create.h"
 #include "tables/dbf/dbf_field.h"
-#include "tables/dbf_value.h"
-#include "tables/dbserver.h"
 #include "tables/dbf/fpt_file.h"
 #include "tables/dbf/table.h"
+#include "tables/dbf_value.h"
+#include "tables/dbserver.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -32,7 +32,8 @@ class BadInputTest : public ::testing::Test {
     bytes.pop_back();  // the 0x1A
     for (int i = 0; i < records; ++i) {
       std::string val = std::to_string(i) + ".00";
-      std::string rec2 = " R" + std::to_string(i % 10) + "  " + std::string(8 - val.size(), ' ') + val;
+      std::string rec2 =
+          " R" + std::to_string(i % 10) + "  " + std::string(8 - val.size(), ' ') + val;
       bytes.insert(bytes.end(), rec2.begin(), rec2.end());
     }
     PutLe32(bytes.data() + 4, static_cast<uint32_t>(records));
@@ -173,10 +174,11 @@ TEST_F(BadInputTest, FieldEncodings) {
     const char* raw;
     bool ok;
     double value;
-  } nums[] = {{"   -1.50", true, -1.5}, {"********", false, 0}, {"        ", true, 0},
-              {" 1.5E+03", true, 1500}, {"  12.3.4", false, 0}, {"- 1", false, 0},
-              {"+.5", true, 0.5},       {"-", false, 0},        {"1e", false, 0},
-              {"1234567890123456", true, 1234567890123456.0}};
+  } nums[] = {{"   -1.50", true, -1.5}, {"********", false, 0},
+              {"        ", true, 0},    {" 1.5E+03", true, 1500},
+              {"  12.3.4", false, 0},   {"- 1", false, 0},
+              {"+.5", true, 0.5},       {"-", false, 0},
+              {"1e", false, 0},         {"1234567890123456", true, 1234567890123456.0}};
   for (const NumCase& c : nums) {
     double v = -7;
     bool blank = false;

@@ -2,21 +2,21 @@
 // exactly as its dump says: header facts, descriptors, every field value of
 // every record, deletion flags, memo lengths and checksums.
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <map>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
 #include "runtime/convert.h"
-#include "tables/dbf_value.h"
 #include "tables/dbf/fpt_file.h"
 #include "tables/dbf/table.h"
+#include "tables/dbf_value.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -42,7 +42,8 @@ std::vector<std::string> AllFixtureTables() {
   return out;
 }
 
-void CheckValue(Table& t, size_t fi, const uint8_t* rec, const json& want, const std::string& where) {
+void CheckValue(Table& t, size_t fi, const uint8_t* rec, const json& want,
+                const std::string& where) {
   const FieldDesc& f = t.fields()[fi];
   rt::Value v;
   Status st = FieldGetValue(t, fi, rec, &v);
@@ -56,27 +57,36 @@ void CheckValue(Table& t, size_t fi, const uint8_t* rec, const json& want, const
       ASSERT_TRUE(v.IsString()) << where;
       EXPECT_EQ(want["hex"].get<std::string>(), Hex(v.GetString())) << where;
       break;
-    case 'N': case 'F': case 'I': case 'B': case 'Y':
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
+    case 'Y':
       ASSERT_TRUE(v.IsNumeric()) << where;
       EXPECT_EQ(want["value"].get<double>(), v.GetFloat()) << where;
       break;
     case 'D':
       ASSERT_TRUE(v.IsDate()) << where;
       EXPECT_EQ(want["value"].get<std::string>(),
-                v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate())) << where;
+                v.GetDate().empty() ? std::string() : rt::DToS(v.GetDate()))
+          << where;
       break;
     case 'L':
       ASSERT_TRUE(v.IsLogic()) << where;
       EXPECT_EQ(want["value"].is_boolean() && want["value"].get<bool>(), v.GetLogic()) << where;
       break;
-    case 'M': case 'G': case 'P': case 'W':
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
       EXPECT_EQ(want["length"].get<size_t>(), v.GetString().size()) << where;
       EXPECT_EQ(want["sha256"].get<std::string>(), Sha256Hex(v.GetString())) << where;
       break;
     case 'T':
       EXPECT_EQ(want["value"].get<std::string>(), v.GetString()) << where;
       break;
-    case 'V': case 'Q':
+    case 'V':
+    case 'Q':
       EXPECT_EQ(want["hex"].get<std::string>(), Hex(v.GetString())) << where;
       break;
     default:
@@ -151,9 +161,11 @@ TEST_P(FixtureReadTest, ReadsExactlyAsTheDump) {
 
 INSTANTIATE_TEST_SUITE_P(AllFixtures, FixtureReadTest, ::testing::ValuesIn(AllFixtureTables()),
                          [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string name = info.param.substr(std::string(PROJECT_TESTDATA_DIR).size());
+                           std::string name =
+                               info.param.substr(std::string(PROJECT_TESTDATA_DIR).size());
                            std::string out;
-                           for (char c : name) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           for (char c : name)
+                             out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return out + "_" + std::to_string(info.index);
                          });
 

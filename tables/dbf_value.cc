@@ -135,11 +135,25 @@ Status PutVarchar(const Table& t, const FieldDesc& f, const rt::Value& value, ui
 
 char RuntimeTypeOf(char t) {
   switch (t) {
-    case 'N': case 'F': case 'I': case 'B': case 'Y': case '+': case '^': return 'N';
-    case 'D': return 'D';
-    case 'L': return 'L';
-    case 'M': case 'G': case 'P': case 'W': return 'M';
-    default: return 'C';
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
+    case 'Y':
+    case '+':
+    case '^':
+      return 'N';
+    case 'D':
+      return 'D';
+    case 'L':
+      return 'L';
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
+      return 'M';
+    default:
+      return 'C';
   }
 }
 
@@ -162,7 +176,8 @@ Status FieldGetValue(Table& table, size_t field, const uint8_t* record, rt::Valu
       bool blank = false;
       if (!ParseNumeric(raw, &v, &blank)) {
         *out = rt::Value::Float(0, static_cast<int>(f.decimals));
-        return FieldError(Status::kCorruption, table, f, "not a number: \"" + std::string(raw) + "\"");
+        return FieldError(Status::kCorruption, table, f,
+                          "not a number: \"" + std::string(raw) + "\"");
       }
       *out = rt::Value::Float(v, static_cast<int>(f.decimals));
       return Status::Ok();
@@ -171,7 +186,8 @@ Status FieldGetValue(Table& table, size_t field, const uint8_t* record, rt::Valu
       int32_t j = 0;
       if (!ParseDate(raw, &j)) {
         *out = rt::Value::FromDate(rt::Date{});
-        return FieldError(Status::kCorruption, table, f, "not a date: \"" + std::string(raw) + "\"");
+        return FieldError(Status::kCorruption, table, f,
+                          "not a date: \"" + std::string(raw) + "\"");
       }
       *out = rt::Value::FromDate(rt::Date{j});
       return Status::Ok();
@@ -182,7 +198,10 @@ Status FieldGetValue(Table& table, size_t field, const uint8_t* record, rt::Valu
       if (v == -2) return FieldError(Status::kCorruption, table, f, "not a logical byte");
       return Status::Ok();
     }
-    case 'M': case 'G': case 'P': case 'W': {
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W': {
       std::string text;
       Status st = table.ReadMemo(field, record, &text);
       *out = rt::Value::String(std::move(text));
@@ -195,7 +214,9 @@ Status FieldGetValue(Table& table, size_t field, const uint8_t* record, rt::Valu
     case 'Y':
       *out = BinaryNumber(f, p);
       return Status::Ok();
-    case 'T': case '@': case '=': {
+    case 'T':
+    case '@':
+    case '=': {
       *out = rt::Value::String(FormatTimestamp(static_cast<int32_t>(ReadLeInt(p, 4)),
                                                static_cast<int32_t>(ReadLeInt(p + 4, 4))));
       return Status::Ok();

@@ -9,8 +9,8 @@
 #include "runtime/settings.h"
 #include "tables/dbf/dbf_create.h"
 #include "tables/dbf/dbf_field.h"
-#include "tables/dbserver.h"
 #include "tables/dbf/fpt_file.h"
+#include "tables/dbserver.h"
 #include "tables/testing/table_fixture.h"
 
 namespace tables {
@@ -32,12 +32,11 @@ TEST(DbfWriteTest, EveryWritableTypeRoundTrips) {
   ErrorCatcher errors;
   ScratchDir dir;
   std::string path = dir.path() + "/all.dbf";
-  std::vector<FieldSpec> specs = {
-      {"C", 'C', 6, 0},          {"N", 'N', 9, 3},         {"F", 'F', 8, 1},
-      {"D", 'D', 8, 0},          {"L", 'L', 1, 0},         {"M", 'M', 4, 0},
-      {"I", 'I', 4, 0},          {"B", 'B', 8, 2},         {"Y", 'Y', 8, 4},
-      {"T", 'T', 8, 0},          {"V", 'V', 6, 0},         {"Q", 'Q', 4, 0},
-      {"NC", 'C', 3, 0, true},   {"LONGC", 'C', 300, 0}};
+  std::vector<FieldSpec> specs = {{"C", 'C', 6, 0},        {"N", 'N', 9, 3},      {"F", 'F', 8, 1},
+                                  {"D", 'D', 8, 0},        {"L", 'L', 1, 0},      {"M", 'M', 4, 0},
+                                  {"I", 'I', 4, 0},        {"B", 'B', 8, 2},      {"Y", 'Y', 8, 4},
+                                  {"T", 'T', 8, 0},        {"V", 'V', 6, 0},      {"Q", 'Q', 4, 0},
+                                  {"NC", 'C', 3, 0, true}, {"LONGC", 'C', 300, 0}};
   ASSERT_TRUE(CreateTable(path, 0x30, specs).ok());
   std::string binary;
   for (int i = 0; i < 256; ++i) binary.push_back(static_cast<char>(i));

@@ -11,9 +11,9 @@
 #include "runtime/settings.h"
 #include "tables/cdx/cdx_pager.h"
 #include "tables/dbf/dbf_field.h"
-#include "tables/dbf_value.h"
 #include "tables/dbf/fpt_file.h"
 #include "tables/dbf/lock_table.h"
+#include "tables/dbf_value.h"
 
 namespace tables {
 namespace {
@@ -25,18 +25,30 @@ std::vector<DBServer*>& OpenServers() {
 
 uint32_t SubCodeOf(Status::Code code) {
   switch (code) {
-    case Status::kOpen: return 1001;
-    case Status::kRead: return 1010;
-    case Status::kWrite: return 1011;
-    case Status::kCorruption: return 1012;
-    case Status::kDataType: return 1020;
-    case Status::kDataWidth: return 1021;
-    case Status::kLockRequired: return 1022;
-    case Status::kAppendLock: return 1024;
-    case Status::kReadOnly: return 1025;
-    case Status::kNoOrder: return 1201;
-    case Status::kLock: return 1038;
-    default: return 0;
+    case Status::kOpen:
+      return 1001;
+    case Status::kRead:
+      return 1010;
+    case Status::kWrite:
+      return 1011;
+    case Status::kCorruption:
+      return 1012;
+    case Status::kDataType:
+      return 1020;
+    case Status::kDataWidth:
+      return 1021;
+    case Status::kLockRequired:
+      return 1022;
+    case Status::kAppendLock:
+      return 1024;
+    case Status::kReadOnly:
+      return 1025;
+    case Status::kNoOrder:
+      return 1201;
+    case Status::kLock:
+      return 1038;
+    default:
+      return 0;
   }
 }
 
@@ -64,7 +76,8 @@ std::string CdxPath(const std::string& dbf) {
   size_t slash = dbf.find_last_of("\\/");
   size_t dot = dbf.find_last_of('.');
   std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-                         ? dbf.substr(0, dot) : dbf;
+                         ? dbf.substr(0, dot)
+                         : dbf;
   return base + ".cdx";
 }
 
@@ -128,10 +141,10 @@ Status DBServer::TryOpen(std::string_view path, bool shared, bool read_only,
   bool exists = platform::FileExists(cdx);
   if (t.header().structural_cdx() || exists) {
     std::unique_ptr<platform::File> raw;
-    platform::OsStatus os = OpenSharedFile(
-        cdx, read_only ? platform::Access::kRead : platform::Access::kReadWrite,
-        shared ? platform::Share::kDenyNone : platform::Share::kExclusive,
-        platform::Disposition::kOpenExisting, &raw);
+    platform::OsStatus os =
+        OpenSharedFile(cdx, read_only ? platform::Access::kRead : platform::Access::kReadWrite,
+                       shared ? platform::Share::kDenyNone : platform::Share::kExclusive,
+                       platform::Disposition::kOpenExisting, &raw);
     if (!os.ok()) {
       return Status(Status::kOpen, "cannot open the structural index " + cdx, os.code(), cdx);
     }

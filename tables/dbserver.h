@@ -25,9 +25,9 @@
 #include "runtime/value.h"
 #include "tables/cdx/index.h"
 #include "tables/cdx/rollback_journal.h"
+#include "tables/cdx/table_journal.h"
 #include "tables/dbf/status.h"
 #include "tables/dbf/table.h"
-#include "tables/cdx/table_journal.h"
 
 namespace tables {
 
@@ -46,9 +46,8 @@ class DBServer {
                                         bool read_only = false, std::string_view driver = "DBFCDX",
                                         LockSchemeId scheme = LockSchemeId::kVfp);
   // Same without raising: the failure comes back as a Status.
-  static Status TryOpen(std::string_view path, bool shared, bool read_only,
-                        std::string_view driver, LockSchemeId scheme,
-                        std::unique_ptr<DBServer>* out);
+  static Status TryOpen(std::string_view path, bool shared, bool read_only, std::string_view driver,
+                        LockSchemeId scheme, std::unique_ptr<DBServer>* out);
   bool Close();
   bool used() const { return table_ != nullptr; }
 
@@ -94,7 +93,7 @@ class DBServer {
     std::vector<std::string> fields;  // empty: every field
     rt::Value for_block;              // NIL: none
     rt::Value while_block;
-    std::optional<uint32_t> next;     // scope: at most this many records
+    std::optional<uint32_t> next;  // scope: at most this many records
     std::string driver = "DBFCDX";
     // When set, a successful append is held: written and flushed, its journal
     // kept with this commit condition (value "1") and the header lock kept,
@@ -205,7 +204,7 @@ class DBServer {
   std::unique_ptr<RollbackJournal> journal_;
   Tx tx_ = Tx::kNone;
   std::optional<CommitCondition> held_;  // the condition of a held append
-  std::vector<uint8_t> tx_old_record_;  // the record when its transaction began
+  std::vector<uint8_t> tx_old_record_;   // the record when its transaction began
   std::unique_ptr<JournalFile> cdx_file_;
   std::unique_ptr<MemoReader> memo_reader_;
   std::unique_ptr<CdxIndex> index_;

@@ -12,9 +12,9 @@
 #include "runtime/error.h"
 #include "runtime/settings.h"
 #include "tables/cdx/cdx_pager.h"
+#include "tables/dbf/fpt_file.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/dbf/fpt_file.h"
 
 namespace tables {
 namespace {
@@ -55,9 +55,11 @@ Status MapFields(const DBServer& target, const Table& src, const Table& dst,
     if (si < 0) continue;
     const FieldDesc& sf = src.fields()[static_cast<size_t>(si)];
     if (!Compatible(RuntimeTypeOf(sf.type), RuntimeTypeOf(tf.type))) {
-      return Status(Status::kDataType, "field " + tf.name + ": " + src.path() + " holds type " +
-                                           std::string(1, sf.type) + ", " + dst.path() +
-                                           " type " + std::string(1, tf.type), 0, dst.path());
+      return Status(Status::kDataType,
+                    "field " + tf.name + ": " + src.path() + " holds type " +
+                        std::string(1, sf.type) + ", " + dst.path() + " type " +
+                        std::string(1, tf.type),
+                    0, dst.path());
     }
     bool raw = sf.type == tf.type && sf.length == tf.length && sf.decimals == tf.decimals &&
                !IsMemoType(sf.type) && !sf.nullable() && !tf.nullable() && sf.varlen_bit < 0 &&
@@ -278,9 +280,9 @@ bool DBServer::AppendDB(std::string_view source_path, const AppendSpec& spec) {
   RT_ROUTINE("DBSERVER:APPENDDB", "DBServer");
   if (!FinishTx("DBSERVER:APPENDDB")) return false;
   if (tx_ == Tx::kHeld) {
-    rt::RaiseError(MakeErrorInfo(Status(Status::kAppendLock, table_->path() +
-                                            ": an append is held", 0, table_->path()),
-                                 "DBSERVER:APPENDDB", table_->path()));
+    rt::RaiseError(MakeErrorInfo(
+        Status(Status::kAppendLock, table_->path() + ": an append is held", 0, table_->path()),
+        "DBSERVER:APPENDDB", table_->path()));
     return false;
   }
   std::unique_ptr<DBServer> source;

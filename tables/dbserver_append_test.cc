@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "platform/file_faults.h"
-#include "tables/tools/cdx_check.h"
-#include "tables/cdx/cdx_pager.h"
 #include "runtime/settings.h"
+#include "tables/cdx/cdx_pager.h"
+#include "tables/cdx/rollback_journal.h"
 #include "tables/dbf/dbf_create.h"
 #include "tables/dbserver.h"
-#include "tables/cdx/rollback_journal.h"
 #include "tables/testing/table_fixture.h"
+#include "tables/tools/cdx_check.h"
 
 namespace tables {
 namespace {
@@ -165,8 +165,7 @@ void ExpectIndexMatchesTheRecords(DBServer& s) {
 // DBServer must then see the old entries only (no page of the undone attempt
 // may survive in its cache), and a later AppendDB must build on the file as it
 // is. Shared and exclusive opens trust their cache differently, so both.
-class AppendDBCacheTest : public AppendDBFaultTest,
-                          public ::testing::WithParamInterface<bool> {};
+class AppendDBCacheTest : public AppendDBFaultTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(AppendDBCacheTest, FailedAttemptsLeaveNoTraceInTheOpenIndex) {
   const bool shared = GetParam();

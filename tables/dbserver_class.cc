@@ -74,9 +74,8 @@ DBServer::AppendSpec AppendSpecOf(rt::Args a) {
 
 // The object's server: made by Init, gone after Close.
 void DeclareLifetime(rt::ClassBuilder& b) {
-  b.MakeWith([](const rt::Class* cls) -> rt::ObjectRef {
-    return std::make_shared<DBServerObject>(cls);
-  });
+  b.MakeWith(
+      [](const rt::Class* cls) -> rt::ObjectRef { return std::make_shared<DBServerObject>(cls); });
   b.Method("Init", [](const rt::ObjectRef& self, rt::Args args) -> rt::Value {
     auto* o = dynamic_cast<DBServerObject*>(self.get());
     rt::Value file = Arg(args, 0), shared = Arg(args, 1), read_only = Arg(args, 2),
@@ -110,36 +109,53 @@ void DeclareMoves(rt::ClassBuilder& b) {
 
 // Fields by symbol, name or position, and the structure.
 void DeclareFields(rt::ClassBuilder& b) {
-  b.Method("FieldGet", Wrap([](DBServer* s, rt::Args a) {
-             std::string name;
-             uint32_t pos = FieldArg(s, Arg(a, 0), &name);
-             return pos == 0 && !name.empty() ? s->FieldGet(name) : s->FieldGet(pos);
-           }, rt::Value()));
-  b.Method("FieldPut", Wrap([](DBServer* s, rt::Args a) {
-             std::string name;
-             uint32_t pos = FieldArg(s, Arg(a, 0), &name);
-             rt::Value v = Arg(a, 1);
-             if (pos == 0 && !name.empty()) s->FieldPut(name, v);
-             else s->FieldPut(pos, v);
-             return v;
-           }, rt::Value()));
-  b.Method("FieldPos", Wrap([](DBServer* s, rt::Args a) {
-             std::string name;
-             return rt::Value::Long(static_cast<int32_t>(FieldArg(s, Arg(a, 0), &name)));
-           }, rt::Value::Long(0)));
-  b.Method("FieldName", Wrap([](DBServer* s, rt::Args a) {
-             return rt::Value::String(s->FieldName(static_cast<uint32_t>(Arg(a, 0).GetLong())));
-           }, rt::Value::String("")));
-  b.Method("DBStruct", Wrap([](DBServer* s, rt::Args) {
-             rt::ArrayRef rows = rt::ArrayCreate();
-             for (const auto& f : s->Structure()) {
-               rt::AAdd(rows, rt::Value::FromArray(rt::ArrayInit(
-                                  {rt::Value::String(f.name), rt::Value::String(std::string(1, f.type)),
-                                   rt::Value::Long(static_cast<int32_t>(f.length)),
-                                   rt::Value::Long(static_cast<int32_t>(f.decimals))})));
-             }
-             return rt::Value::FromArray(rows);
-           }, rt::Value::FromArray(rt::ArrayCreate())));
+  b.Method("FieldGet", Wrap(
+                           [](DBServer* s, rt::Args a) {
+                             std::string name;
+                             uint32_t pos = FieldArg(s, Arg(a, 0), &name);
+                             return pos == 0 && !name.empty() ? s->FieldGet(name)
+                                                              : s->FieldGet(pos);
+                           },
+                           rt::Value()));
+  b.Method("FieldPut", Wrap(
+                           [](DBServer* s, rt::Args a) {
+                             std::string name;
+                             uint32_t pos = FieldArg(s, Arg(a, 0), &name);
+                             rt::Value v = Arg(a, 1);
+                             if (pos == 0 && !name.empty())
+                               s->FieldPut(name, v);
+                             else
+                               s->FieldPut(pos, v);
+                             return v;
+                           },
+                           rt::Value()));
+  b.Method("FieldPos",
+           Wrap(
+               [](DBServer* s, rt::Args a) {
+                 std::string name;
+                 return rt::Value::Long(static_cast<int32_t>(FieldArg(s, Arg(a, 0), &name)));
+               },
+               rt::Value::Long(0)));
+  b.Method("FieldName",
+           Wrap(
+               [](DBServer* s, rt::Args a) {
+                 return rt::Value::String(s->FieldName(static_cast<uint32_t>(Arg(a, 0).GetLong())));
+               },
+               rt::Value::String("")));
+  b.Method("DBStruct", Wrap(
+                           [](DBServer* s, rt::Args) {
+                             rt::ArrayRef rows = rt::ArrayCreate();
+                             for (const auto& f : s->Structure()) {
+                               rt::AAdd(rows,
+                                        rt::Value::FromArray(rt::ArrayInit(
+                                            {rt::Value::String(f.name),
+                                             rt::Value::String(std::string(1, f.type)),
+                                             rt::Value::Long(static_cast<int32_t>(f.length)),
+                                             rt::Value::Long(static_cast<int32_t>(f.decimals))})));
+                             }
+                             return rt::Value::FromArray(rows);
+                           },
+                           rt::Value::FromArray(rt::ArrayCreate())));
 }
 
 // Deletion flags, locks, appends and their commit.
@@ -164,29 +180,34 @@ void DeclareWrites(rt::ClassBuilder& b) {
 // Seek and the orders.
 void DeclareOrders(rt::ClassBuilder& b) {
   b.Method("Seek", Wrap([](DBServer* s, rt::Args a) { return Logic(s->Seek(Arg(a, 0))); }));
-  rt::Method set_order = Wrap([](DBServer* s, rt::Args a) {
-    rt::Value v = Arg(a, 0);
-    rt::Value previous = rt::Value::String(s->OrderName());
-    if (v.IsNumeric()) s->SetOrder(static_cast<uint32_t>(v.GetLong()));
-    else if (v.IsString()) s->SetOrder(v.GetString());
-    else if (v.IsSymbol()) s->SetOrder(rt::Symbol2String(v.GetSymbol()));
-    return previous;
-  }, rt::Value::String(""));
+  rt::Method set_order = Wrap(
+      [](DBServer* s, rt::Args a) {
+        rt::Value v = Arg(a, 0);
+        rt::Value previous = rt::Value::String(s->OrderName());
+        if (v.IsNumeric())
+          s->SetOrder(static_cast<uint32_t>(v.GetLong()));
+        else if (v.IsString())
+          s->SetOrder(v.GetString());
+        else if (v.IsSymbol())
+          s->SetOrder(rt::Symbol2String(v.GetSymbol()));
+        return previous;
+      },
+      rt::Value::String(""));
   b.Method("SetOrder", set_order);
   b.Method("OrdSetFocus", set_order);
   // OrderKey([n]): key expression of order n (default: the controlling one);
   // OrderCount: number of tags. The update checks its lookup order with them.
   b.Method("OrderKey", Wrap([](DBServer* s, rt::Args a) {
-    uint32_t n = a.empty() || !a[0].IsNumeric() ? s->OrderNumber()
-                                                : static_cast<uint32_t>(a[0].GetLong());
-    CdxIndex* index = s->index();
-    if (!index || n == 0 || n > index->tag_count()) return rt::Value::String("");
-    return rt::Value::String(index->tag(n - 1).key_expr);
-  }));
+             uint32_t n = a.empty() || !a[0].IsNumeric() ? s->OrderNumber()
+                                                         : static_cast<uint32_t>(a[0].GetLong());
+             CdxIndex* index = s->index();
+             if (!index || n == 0 || n > index->tag_count()) return rt::Value::String("");
+             return rt::Value::String(index->tag(n - 1).key_expr);
+           }));
   b.Method("OrderCount", Wrap([](DBServer* s, rt::Args) {
-    CdxIndex* index = s->index();
-    return rt::Value::Long(index ? static_cast<int32_t>(index->tag_count()) : 0);
-  }));
+             CdxIndex* index = s->index();
+             return rt::Value::Long(index ? static_cast<int32_t>(index->tag_count()) : 0);
+           }));
 }
 
 // The ACCESS members.
@@ -196,17 +217,18 @@ void DeclareAccess(rt::ClassBuilder& b) {
   b.Access("Found", Wrap([](DBServer* s, rt::Args) { return Logic(s->Found()); }));
   b.Access("Deleted", Wrap([](DBServer* s, rt::Args) { return Logic(s->Deleted()); }));
   b.Access("Used", Wrap([](DBServer*, rt::Args) { return Logic(true); }));
-  b.Access("RecNo", Wrap([](DBServer* s, rt::Args) {
-             return rt::Value::Long(static_cast<int32_t>(s->RecNo()));
-           }, rt::Value::Long(0)));
-  rt::Method last_rec = Wrap([](DBServer* s, rt::Args) {
-    return rt::Value::Long(static_cast<int32_t>(s->LastRec()));
-  }, rt::Value::Long(0));
+  b.Access("RecNo", Wrap([](DBServer* s,
+                            rt::Args) { return rt::Value::Long(static_cast<int32_t>(s->RecNo())); },
+                         rt::Value::Long(0)));
+  rt::Method last_rec = Wrap(
+      [](DBServer* s, rt::Args) { return rt::Value::Long(static_cast<int32_t>(s->LastRec())); },
+      rt::Value::Long(0));
   b.Access("LastRec", last_rec);
   b.Access("RecCount", last_rec);
-  b.Access("FCount", Wrap([](DBServer* s, rt::Args) {
-             return rt::Value::Long(static_cast<int32_t>(s->FCount()));
-           }, rt::Value::Long(0)));
+  b.Access(
+      "FCount",
+      Wrap([](DBServer* s, rt::Args) { return rt::Value::Long(static_cast<int32_t>(s->FCount())); },
+           rt::Value::Long(0)));
 }
 
 }  // namespace

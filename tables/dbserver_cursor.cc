@@ -194,8 +194,7 @@ rt::Value DBServer::FieldGet(uint32_t pos) {
   rt::Value v;
   Protect("DBSERVER:FIELDGET", [&]() -> Status {
     if (pos == 0 || pos > FCount()) {
-      return Status(Status::kArgument, "no field number " + std::to_string(pos), 0,
-                    table_->path());
+      return Status(Status::kArgument, "no field number " + std::to_string(pos), 0, table_->path());
     }
     return FieldGetValue(*table_, table_->visible_fields()[pos - 1], record_.data(), &v);
   });
@@ -238,8 +237,7 @@ bool DBServer::SetOrder(std::string_view tag_name) {
   int t = index_ ? index_->FindTag(tag_name) : -1;
   if (t < 0) {
     return Protect("DBSERVER:SETORDER", [&] {
-      return Status(Status::kNoOrder, "no order named " + std::string(tag_name), 0,
-                    table_->path());
+      return Status(Status::kNoOrder, "no order named " + std::string(tag_name), 0, table_->path());
     });
   }
   return SetOrder(static_cast<uint32_t>(t + 1));

@@ -67,8 +67,8 @@ TEST(DBServerProcessTest, LocksConflictAndAppendsSerialise) {
   std::set<uint32_t> seen;
   std::string last;
   for (check->GoTop(); !check->Eof(); check->Skip()) {
-    std::string key = check->FieldGet("INDEX_TYP").GetString() +
-                      rt::DToS(check->FieldGet("INDEX_DAT").GetDate());
+    std::string key =
+        check->FieldGet("INDEX_TYP").GetString() + rt::DToS(check->FieldGet("INDEX_DAT").GetDate());
     EXPECT_LE(last, key);
     last = key;
     seen.insert(check->RecNo());
@@ -88,7 +88,8 @@ TEST(DBServerProcessTest, LocksConflictAndAppendsSerialise) {
 // Runs only as the child of the test above.
 TEST(DBServerProcessChild, Run) {
   const char* path = std::getenv("TABLES_CHILD_TABLE");
-  if (path == nullptr || *path == '\0') GTEST_SKIP() << "runs as the other program of DBServerProcessTest";
+  if (path == nullptr || *path == '\0')
+    GTEST_SKIP() << "runs as the other program of DBServerProcessTest";
   ErrorCatcher errors;
   std::string dir = std::filesystem::path(path).parent_path().string();
   int code = 0;

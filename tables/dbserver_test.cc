@@ -100,8 +100,8 @@ TEST_F(DBServerTest, FieldPutNeedsTheRecordLockInSharedMode) {
   // Only that field's bytes changed (and nothing in the header but the date).
   auto after = ReadFileBytes(Ind("doc02 "));
   ASSERT_EQ(before.size(), after.size());
-  size_t field_at = again->table().header().header_length +
-                    (recno - 1) * again->table().record_length() + 13;
+  size_t field_at =
+      again->table().header().header_length + (recno - 1) * again->table().record_length() + 13;
   for (size_t i = 0; i < before.size(); ++i) {
     if (i >= 1 && i <= 3) continue;
     if (i >= field_at && i < field_at + 10) continue;
@@ -127,11 +127,11 @@ TEST_F(DBServerTest, TypeAndWidthErrors) {
     const char* field;
     rt::Value value;
     bool fits;
-  } cases[] = {{"INDEX_100", rt::Value::Float(123456789.0, 2), false},
-               {"INDEX_TYP", rt::Value::String(std::string(width + 1, 'X')), false},
-               {"INDEX_TYP", rt::Value::String(std::string(width, ' ') + "Z"), false},
-               {"INDEX_TYP", rt::Value::String(s->FieldGet("INDEX_TYP").GetString() + "   "),
-                true}};
+  } cases[] = {
+      {"INDEX_100", rt::Value::Float(123456789.0, 2), false},
+      {"INDEX_TYP", rt::Value::String(std::string(width + 1, 'X')), false},
+      {"INDEX_TYP", rt::Value::String(std::string(width, ' ') + "Z"), false},
+      {"INDEX_TYP", rt::Value::String(s->FieldGet("INDEX_TYP").GetString() + "   "), true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.field);
     errors_.clear();
@@ -157,8 +157,7 @@ TEST_F(DBServerTest, RuntimeClassIsLateBound) {
   rt::Send(db, "GoTop");
   EXPECT_FALSE(rt::IVarGet(db, rt::String2Symbol("EOF")).GetLogic());
   EXPECT_EQ(39, rt::IVarGet(db, rt::String2Symbol("LASTREC")).GetLong());
-  rt::Value by_symbol =
-      rt::Send(db, "FieldGet", {rt::Value::Sym(rt::String2Symbol("INDEX_TYP"))});
+  rt::Value by_symbol = rt::Send(db, "FieldGet", {rt::Value::Sym(rt::String2Symbol("INDEX_TYP"))});
   rt::Value by_name = rt::Send(db, "FieldGet", {rt::Value::String("index_typ")});
   rt::Value by_pos = rt::Send(db, "FieldGet", {rt::Value::Long(1)});
   EXPECT_EQ("C   ", by_symbol.GetString());
@@ -166,8 +165,8 @@ TEST_F(DBServerTest, RuntimeClassIsLateBound) {
   EXPECT_TRUE(by_symbol == by_pos);
   EXPECT_TRUE(rt::Send(db, "Seek", {rt::Value::String("K   2017")}).GetLogic());
   EXPECT_TRUE(rt::Send(db, "RLock").GetLogic());
-  rt::Send(db, "FieldPut", {rt::Value::Sym(rt::String2Symbol("INDEX_100")),
-                            rt::Value::Float(1.5, 2)});
+  rt::Send(db, "FieldPut",
+           {rt::Value::Sym(rt::String2Symbol("INDEX_100")), rt::Value::Float(1.5, 2)});
   EXPECT_DOUBLE_EQ(1.5, rt::Send(db, "FieldGet", {rt::Value::Long(3)}).GetFloat());
   rt::Send(db, "Unlock");
   EXPECT_EQ(3, rt::IVarGet(db, rt::String2Symbol("FCOUNT")).GetLong());

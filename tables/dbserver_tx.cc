@@ -2,9 +2,9 @@
 // change, the held append and recovery at open (see dbserver.h).
 #include "runtime/error.h"
 #include "tables/cdx/cdx_pager.h"
-#include "tables/dbserver.h"
 #include "tables/dbf/fpt_file.h"
 #include "tables/dbf/lock_table.h"
+#include "tables/dbserver.h"
 
 namespace tables {
 
@@ -12,15 +12,12 @@ void DBServer::WrapForJournal() {
   journal_ = std::make_unique<RollbackJournal>(table_->path());
   table_->WrapFiles([this](std::unique_ptr<platform::File> f, char role) {
     auto jf = std::make_unique<JournalFile>(std::move(f), journal_.get(), role);
-    journal_->Attach(role, jf->base(),
-                     role == 'D' ? table_->path() : table_->memo()->name());
+    journal_->Attach(role, jf->base(), role == 'D' ? table_->path() : table_->memo()->name());
     return jf;
   });
 }
 
-Status DBServer::BeginTx(const CommitCondition* condition) {
-  return journal_->Begin(condition);
-}
+Status DBServer::BeginTx(const CommitCondition* condition) { return journal_->Begin(condition); }
 
 Status DBServer::BeginRecordTx(const std::vector<uint8_t>& old_record) {
   if (tx_ == Tx::kHeld) {
@@ -124,9 +121,10 @@ bool DBServer::FinishTx(const char* operation) {
 bool DBServer::CommitAppend() {
   if (!table_) return false;
   if (tx_ != Tx::kHeld) {
-    return Protect("DBSERVER:COMMITAPPEND", [&] {
-      return Status(Status::kArgument, "no append is held", 0, table_->path());
-    }) && false;
+    return Protect(
+               "DBSERVER:COMMITAPPEND",
+               [&] { return Status(Status::kArgument, "no append is held", 0, table_->path()); }) &&
+           false;
   }
   Status st = journal_->Commit();
   if (!st.ok()) {
@@ -146,9 +144,10 @@ bool DBServer::CommitAppend() {
 bool DBServer::RollbackAppend() {
   if (!table_) return false;
   if (tx_ != Tx::kHeld) {
-    return Protect("DBSERVER:ROLLBACKAPPEND", [&] {
-      return Status(Status::kArgument, "no append is held", 0, table_->path());
-    }) && false;
+    return Protect(
+               "DBSERVER:ROLLBACKAPPEND",
+               [&] { return Status(Status::kArgument, "no append is held", 0, table_->path()); }) &&
+           false;
   }
   Status st = AbortTx();
   if (!st.ok()) {
@@ -180,13 +179,15 @@ Status DBServer::Recover(std::string_view path, bool shared, LockSchemeId scheme
   Status cdx_error;
   auto open_file = [&](char role, const std::string& name) -> platform::File* {
     switch (role) {
-      case 'D': return t->file();
-      case 'M': return t->memo() ? t->memo()->file() : nullptr;
+      case 'D':
+        return t->file();
+      case 'M':
+        return t->memo() ? t->memo()->file() : nullptr;
       case 'C': {
-        platform::OsStatus s = OpenSharedFile(
-            name, platform::Access::kReadWrite,
-            shared ? platform::Share::kDenyNone : platform::Share::kExclusive,
-            platform::Disposition::kOpenExisting, &cdx);
+        platform::OsStatus s =
+            OpenSharedFile(name, platform::Access::kReadWrite,
+                           shared ? platform::Share::kDenyNone : platform::Share::kExclusive,
+                           platform::Disposition::kOpenExisting, &cdx);
         return s.ok() ? cdx.get() : nullptr;
       }
     }

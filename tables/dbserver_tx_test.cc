@@ -11,9 +11,9 @@
 
 #include "platform/file.h"
 #include "platform/file_faults.h"
-#include "tables/tools/cdx_check.h"
 #include "tables/dbserver.h"
 #include "tables/testing/dbserver_fixture.h"
+#include "tables/tools/cdx_check.h"
 
 namespace tables {
 namespace {
@@ -26,14 +26,15 @@ using dbftest::ReadFileBytes;
 // fail the test).
 void ExpectIndexSound(DBServer& db) {
   IndexCheckReport report;
-  ASSERT_TRUE(CheckIndex(*db.index(), db.LastRec(),
-                         [&](uint32_t r, std::vector<uint8_t>* record) {
-                           record->resize(db.table().record_length());
-                           return db.table().ReadRecord(r, record->data()).ok()
-                                      ? Status::Ok()
-                                      : Status::Corruption("unreadable record");
-                         },
-                         &report)
+  ASSERT_TRUE(CheckIndex(
+                  *db.index(), db.LastRec(),
+                  [&](uint32_t r, std::vector<uint8_t>* record) {
+                    record->resize(db.table().record_length());
+                    return db.table().ReadRecord(r, record->data()).ok()
+                               ? Status::Ok()
+                               : Status::Corruption("unreadable record");
+                  },
+                  &report)
                   .ok());
   for (const std::string& f : report.faults) ADD_FAILURE() << f;
 }
@@ -117,9 +118,9 @@ TEST_F(DBServerTest, AChangedRecordIsWrittenOnceWhenItsTransactionEnds) {
       ASSERT_TRUE(s && other);
       const uint64_t header_length = s->table().header().header_length;
       s->table().WrapFiles([&](std::unique_ptr<platform::File> f, char role) {
-        return role == 'D' ? std::make_unique<RecordWriteCounter>(std::move(f), header_length,
-                                                                 &writes)
-                           : std::move(f);
+        return role == 'D'
+                   ? std::make_unique<RecordWriteCounter>(std::move(f), header_length, &writes)
+                   : std::move(f);
       });
       const uint32_t count = other->LastRec();
       uint32_t recno = count + 1;

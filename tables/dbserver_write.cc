@@ -24,8 +24,8 @@ Status DBServer::CheckWritable() {
                   table_->path());
   }
   if (!table_->write_refusal().empty()) {
-    return Status(Status::kCorruption, table_->path() + ": not written: " +
-                                           table_->write_refusal(), 0, table_->path());
+    return Status(Status::kCorruption, table_->path() + ": not written: " + table_->write_refusal(),
+                  0, table_->path());
   }
   if (index_) {
     Status is = index_->CheckWritable();
@@ -51,8 +51,10 @@ Status DBServer::DoFieldPut(size_t field, const rt::Value& value) {
   if (eof_) return Status::Ok();  // the phantom record takes no values
   TABLE_RETURN_IF_ERROR(CheckWritable());
   if (!table_->IsLocked(recno_)) {
-    return Status(Status::kLockRequired, table_->path() + ": record " + std::to_string(recno_) +
-                                             " is not locked by this program", 0, table_->path());
+    return Status(
+        Status::kLockRequired,
+        table_->path() + ": record " + std::to_string(recno_) + " is not locked by this program", 0,
+        table_->path());
   }
   std::vector<uint8_t> old = record_;
   std::vector<uint8_t> changed = record_;
@@ -113,8 +115,8 @@ bool DBServer::Delete() {
     if (eof_ || record_[0] == '*') return Status::Ok();
     TABLE_RETURN_IF_ERROR(CheckWritable());
     if (!table_->IsLocked(recno_)) {
-      return Status(Status::kLockRequired, table_->path() + ": record " +
-                                               std::to_string(recno_) + " is not locked", 0,
+      return Status(Status::kLockRequired,
+                    table_->path() + ": record " + std::to_string(recno_) + " is not locked", 0,
                     table_->path());
     }
     std::vector<uint8_t> old = record_;
@@ -128,8 +130,8 @@ bool DBServer::Recall() {
     if (eof_ || record_[0] != '*') return Status::Ok();
     TABLE_RETURN_IF_ERROR(CheckWritable());
     if (!table_->IsLocked(recno_)) {
-      return Status(Status::kLockRequired, table_->path() + ": record " +
-                                               std::to_string(recno_) + " is not locked", 0,
+      return Status(Status::kLockRequired,
+                    table_->path() + ": record " + std::to_string(recno_) + " is not locked", 0,
                     table_->path());
     }
     std::vector<uint8_t> old = record_;
@@ -203,8 +205,8 @@ Status DBServer::DoAppend() {
   // The header lock stays until the transaction ends: nobody appends after
   // this record while it may still be undone.
   st = BeginTx(nullptr);
-  const uint64_t data_end = table_->header().header_length +
-                            uint64_t{table_->RecordCount()} * table_->record_length();
+  const uint64_t data_end =
+      table_->header().header_length + uint64_t{table_->RecordCount()} * table_->record_length();
   if (st.ok()) st = journal_->Cover('D', 0, 32);
   if (st.ok()) st = journal_->Cover('D', data_end, UINT64_MAX - data_end);
   if (!st.ok()) {

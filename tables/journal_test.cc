@@ -16,11 +16,11 @@
 #include "platform/profile.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
-#include "tables/dbf/byte_order.h"
 #include "tables/cdx/cdx_pager.h"
-#include "tables/dbserver.h"
 #include "tables/cdx/rollback_journal.h"
 #include "tables/cdx/table_journal.h"
+#include "tables/dbf/byte_order.h"
+#include "tables/dbserver.h"
 #include "tables/testing/other_process.h"
 #include "tables/testing/table_fixture.h"
 
@@ -128,8 +128,8 @@ TEST_F(JournalTest, KilledAtEveryWriteRollsBackOrKeeps) {
       ASSERT_TRUE(child.Start("JournalKillChild.*", "TABLES_KILL",
                               op + "|" + std::to_string(n) + "|" + dir));
       ASSERT_EQ(platform::kFaultExitCode, child.Wait());
-      const bool marked = platform::GetPrivateProfileIntA("Tarifs", "Fait2017", 0,
-                                                           Ini(dir).c_str()) == 1;
+      const bool marked =
+          platform::GetPrivateProfileIntA("Tarifs", "Fait2017", 0, Ini(dir).c_str()) == 1;
       {
         auto s = DBServer::Open(dir + "/tarif.dbf");  // recovers
         ASSERT_NE(nullptr, s);
@@ -218,8 +218,10 @@ TEST_F(JournalTest, HeldAppendCommitsWithItsMarkerOnly) {
     const char* how;
     bool marker_written;
     bool kept;
-  } cases[] = {{"commit", true, true},  {"rollback", true, false},
-               {"close", true, true},   {"close", false, false}};
+  } cases[] = {{"commit", true, true},
+               {"rollback", true, false},
+               {"close", true, true},
+               {"close", false, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.how) + (c.marker_written ? " marked" : " unmarked"));
     std::string dir = Practice(std::string("held-") + c.how + (c.marker_written ? "1" : "0"));
@@ -240,8 +242,8 @@ TEST_F(JournalTest, HeldAppendCommitsWithItsMarkerOnly) {
     }
     EXPECT_TRUE(platform::FileExists(JournalPath(dir + "/tarif.dbf")));
     if (c.marker_written) {
-      ASSERT_TRUE(platform::WritePrivateProfileStringA("Tarifs", "Fait2017", "1",
-                                                       Ini(dir).c_str()));
+      ASSERT_TRUE(
+          platform::WritePrivateProfileStringA("Tarifs", "Fait2017", "1", Ini(dir).c_str()));
     }
     if (std::string(c.how) == "commit") {
       ASSERT_TRUE(s->CommitAppend());
@@ -293,8 +295,8 @@ TEST_F(JournalTest, JournalsThatAreNotRolledBack) {
   EXPECT_TRUE(platform::FileExists(JournalPath(dir + "/tarif.dbf")));
   RecoveryResult result = RecoveryResult::kNone;
   std::string detail;
-  ASSERT_TRUE(DBServer::Recover(dir + "/tarif.dbf", true, LockSchemeId::kVfp, true, &result,
-                                &detail).ok());
+  ASSERT_TRUE(
+      DBServer::Recover(dir + "/tarif.dbf", true, LockSchemeId::kVfp, true, &result, &detail).ok());
   EXPECT_EQ(RecoveryResult::kRolledBack, result) << detail;
   EXPECT_TRUE(WithoutCounter(Snapshot(dir)) == WithoutCounter(before));
   EXPECT_EQ(Counter(Snapshot(dir)), Counter(before) + 2);
@@ -348,7 +350,8 @@ TEST_F(JournalTest, RecoveryAfterTheEndRecordOfARewrite) {
       journal.Attach('C', cdx.get(), dir + "/tarif.cdx");
       ASSERT_TRUE(journal.Begin().ok());
       const uint8_t star = '*';
-      ASSERT_TRUE(table.WriteAt(static_cast<uint64_t>(old_dbf[8] | old_dbf[9] << 8), &star, 1).ok());
+      ASSERT_TRUE(
+          table.WriteAt(static_cast<uint64_t>(old_dbf[8] | old_dbf[9] << 8), &star, 1).ok());
       ASSERT_TRUE(journal.MarkEnd(true).ok());
       journal.Abandon();
     }

@@ -28,11 +28,10 @@ Db::Db(const std::string& path, bool read_only) : path_(path) {
     rt::RaiseError(e);
     return;
   }
-  server_ = rt::CreateInstance(rt::String2Symbol("DBServer"),
-                               std::vector<rt::Value>{rt::Value::String(path),
-                                                      rt::Value::Logic(true),
-                                                      rt::Value::Logic(read_only),
-                                                      rt::Value::String("DBFCDX")});
+  server_ = rt::CreateInstance(
+      rt::String2Symbol("DBServer"),
+      std::vector<rt::Value>{rt::Value::String(path), rt::Value::Logic(true),
+                             rt::Value::Logic(read_only), rt::Value::String("DBFCDX")});
 }
 
 bool Db::opened() const {

@@ -35,8 +35,7 @@ void AppendPass(const Practice& p, const Progress& progress) {
     PostFailed(text::kIndexAdd + p.code + text::kFailed, progress);
     return;
   }
-  AppendWithMarker(table, p.program_dir + "ind_1002017.dbf", p, "index", text::kIndexAdd,
-                   progress);
+  AppendWithMarker(table, p.program_dir + "ind_1002017.dbf", p, "index", text::kIndexAdd, progress);
   RT_LINE();
   table.Close();
   report::Flush();
@@ -87,9 +86,10 @@ bool FieldsFit(const Db& practice, const std::string& practice_path, const Db& r
       std::string what = std::string(x.name) + ": " +
                          (it == fields->end() ? std::string("missing field")
                                               : std::string("field of type ") + type) +
-                         ", expected " + (x.type == 'C'   ? "character"
-                                          : x.type == 'D' ? "date"
-                                                          : "numeric");
+                         ", expected " +
+                         (x.type == 'C'   ? "character"
+                          : x.type == 'D' ? "date"
+                                          : "numeric");
       rt::ErrorInfo e = TableError(rt::kGenDataType, *path, what);
       e.operation = "FieldGet";
       rt::RaiseError(e);
@@ -121,10 +121,10 @@ bool ValuesFit(const Db& practice, const std::string& practice_path, const Db& r
     char text[64];
     int n = std::snprintf(text, sizeof text, "%.*f", static_cast<int>(shape.decimals), v);
     if (n < 0 || static_cast<uint32_t>(n) > shape.length || !std::isfinite(v)) {
-      rt::ErrorInfo e = TableError(rt::kGenDataWidth, practice_path,
-                                   std::string("INDEX_100: ") + text + " does not fit " +
-                                       std::to_string(shape.length) + "." +
-                                       std::to_string(shape.decimals));
+      rt::ErrorInfo e =
+          TableError(rt::kGenDataWidth, practice_path,
+                     std::string("INDEX_100: ") + text + " does not fit " +
+                         std::to_string(shape.length) + "." + std::to_string(shape.decimals));
       e.operation = "FieldPut";
       rt::RaiseError(e);
       reference.RestoreOrder(order);
@@ -140,8 +140,7 @@ enum class Reconciled { kUnchanged, kModified, kFailed };
 
 // Walks the reference and brings the practice table in line with it; in a dry
 // run only reports what it would change.
-Reconciled Reconcile(const std::string& code_of_practice, const Db& practice,
-                     const Db& reference) {
+Reconciled Reconcile(const std::string& code_of_practice, const Db& practice, const Db& reference) {
   RT_LINE();
   const bool dry = DryRun();
   uint32_t dry_appended = 0;  // records a real run would have added by now
@@ -231,8 +230,7 @@ void ReconcilePass(const Practice& p, const Progress& progress) {
   RT_LINE();
   Reconciled result = Reconciled::kFailed;
   if (FieldsFit(practice, practice_path, reference, reference_path) &&
-      EnsureLookupOrder(practice, practice_path) &&
-      ValuesFit(practice, practice_path, reference)) {
+      EnsureLookupOrder(practice, practice_path) && ValuesFit(practice, practice_path, reference)) {
     result = Reconcile(p.code, practice, reference);
   }
   RT_LINE();

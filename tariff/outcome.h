@@ -8,17 +8,17 @@ namespace tariff {
 // Exit codes of an unattended run. A runtime error answered with "quit" ends
 // the process with the error's general code instead (1 to 41, or 5333 for an
 // operating-system exception), so these stay clear of that range.
-inline constexpr int kExitOk = 0;                // every step: réussi, Modifié or déjà faite
-inline constexpr int kExitUsage = 64;            // bad command line
-inline constexpr int kExitConfigNotFound = 70;   // no data root: "IniFile non trouvé"
-inline constexpr int kExitPracticeFailed = 71;   // a step failed, a practice was passed over,
-                                                 // or the run was stopped or did not end
+inline constexpr int kExitOk = 0;               // every step: réussi, Modifié or déjà faite
+inline constexpr int kExitUsage = 64;           // bad command line
+inline constexpr int kExitConfigNotFound = 70;  // no data root: "IniFile non trouvé"
+inline constexpr int kExitPracticeFailed = 71;  // a step failed, a practice was passed over,
+                                                // or the run was stopped or did not end
 struct RunTally {
   bool started = false;
   bool config_found = false;
-  bool finished = false;   // the closing lines were posted
-  int steps_ok = 0;        // réussi, Modifié, déjà faite
-  int steps_failed = 0;    // raté, a marker that did not stick, a refused step
+  bool finished = false;  // the closing lines were posted
+  int steps_ok = 0;       // réussi, Modifié, déjà faite
+  int steps_failed = 0;   // raté, a marker that did not stick, a refused step
   int practices_skipped = 0;
 };
 

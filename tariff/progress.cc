@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "runtime/functions.h"
-#include "tariff/tariff.h"
 #include "runtime/object.h"
+#include "tariff/tariff.h"
 
 namespace tariff {
 namespace {

@@ -8,8 +8,8 @@
 #include "platform/local_time.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
-#include "tables/dbf_value.h"
 #include "tables/dbf/table.h"
+#include "tables/dbf_value.h"
 #include "tariff/outcome.h"
 #include "tariff/run_options.h"
 
@@ -26,8 +26,8 @@ constexpr size_t kBatchBytes = 64 << 10;
 struct Report {
   std::unique_ptr<platform::File> file;
   std::string path;
-  std::string run;     // the run's start stamp
-  bool broken = false;  // a write failed: no further rows, the run is tallied as failed
+  std::string run;        // the run's start stamp
+  bool broken = false;    // a write failed: no further rows, the run is tallied as failed
   std::string unwritten;  // lines of committed changes, not written yet
 };
 
@@ -61,9 +61,8 @@ bool RaiseReportError(rt::GenCode code, const char* operation, platform::OsStatu
 }
 
 platform::OsStatus WriteLocked(platform::File* file, const std::string& lines) {
-  platform::OsStatus st = platform::LockWithin(file, kWriteLockOffset, 1,
-                                               platform::LockKind::kExclusive,
-                                               platform::kLockPatience);
+  platform::OsStatus st = platform::LockWithin(
+      file, kWriteLockOffset, 1, platform::LockKind::kExclusive, platform::kLockPatience);
   if (!st.ok()) return st;
   uint64_t size = 0;
   st = file->Size(&size);
@@ -113,8 +112,8 @@ void Row(const std::string& practice, const char* table, const char* action, uin
          const std::string& field, const std::string& old_text, const std::string& new_text) {
   Report& r = Current();
   if (!r.file || r.broken) return;
-  Write(CsvLine({r.run, practice, table, action, std::to_string(recno), field, old_text,
-                 new_text}));
+  Write(
+      CsvLine({r.run, practice, table, action, std::to_string(recno), field, old_text, new_text}));
 }
 
 bool IsTarif(const char* table) { return std::string(table).rfind("tarif", 0) == 0; }
@@ -203,8 +202,8 @@ std::string KeyOf(const Db& db, const char* table) {
   const bool tarif = IsTarif(table);
   rt::Value code = db.FieldGet(tarif ? "CODE" : "INDEX_TYP");
   rt::Value date = db.FieldGet(tarif ? "DATE_EFF" : "INDEX_DAT");
-  return rt::RTrim(rt::AsString(code) + (date.IsDate() ? rt::DToS(date.GetDate())
-                                                       : rt::AsString(date)));
+  return rt::RTrim(rt::AsString(code) +
+                   (date.IsDate() ? rt::DToS(date.GetDate()) : rt::AsString(date)));
 }
 
 namespace {
@@ -212,8 +211,8 @@ namespace {
 // The rows of records first..last of the table at path, read from a handle
 // of its own, many records a read. False when the table cannot be read so
 // (nothing was reported then).
-bool ReportAppendedInBulk(const std::string& practice, const std::string& path,
-                          const char* table, uint32_t first, uint32_t last) {
+bool ReportAppendedInBulk(const std::string& practice, const std::string& path, const char* table,
+                          uint32_t first, uint32_t last) {
   tables::OpenOptions options;
   options.shared = true;
   options.read_only = true;
@@ -239,8 +238,8 @@ bool ReportAppendedInBulk(const std::string& practice, const std::string& path,
           !tables::FieldGetValue(*t, static_cast<size_t>(date_field), record, &date).ok()) {
         return false;
       }
-      keys.push_back(rt::RTrim(rt::AsString(code) + (date.IsDate() ? rt::DToS(date.GetDate())
-                                                                   : rt::AsString(date))));
+      keys.push_back(rt::RTrim(rt::AsString(code) +
+                               (date.IsDate() ? rt::DToS(date.GetDate()) : rt::AsString(date))));
     }
     at += got;
   }
@@ -252,8 +251,7 @@ bool ReportAppendedInBulk(const std::string& practice, const std::string& path,
 
 }  // namespace
 
-void ReportAppended(const std::string& practice, const Db& db, const char* table,
-                    uint32_t before) {
+void ReportAppended(const std::string& practice, const Db& db, const char* table, uint32_t before) {
   if (!Current().file) return;
   const uint32_t last = db.LastRec();
   if (last <= before || ReportAppendedInBulk(practice, db.path(), table, before + 1, last)) {

@@ -61,8 +61,7 @@ std::string KeyOf(const Db& db, const char* table);
 
 // One "append" row for every record after `before` up to the last one of db,
 // right after db appended them.
-void ReportAppended(const std::string& practice, const Db& db, const char* table,
-                    uint32_t before);
+void ReportAppended(const std::string& practice, const Db& db, const char* table, uint32_t before);
 // The table whose append the marker key ("tarif", "index") commits.
 const char* TableOfMarker(const char* key);
 // Dry run: one "append" row for every record AppendDB would copy from source

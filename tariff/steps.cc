@@ -1,5 +1,7 @@
 // What the two steps share: the update lock, the marker checks and the held
 // append committed with its marker.
+#include "tariff/steps.h"
+
 #include <optional>
 
 #include "platform/profile.h"
@@ -9,7 +11,6 @@
 #include "tariff/outcome.h"
 #include "tariff/report.h"
 #include "tariff/run_options.h"
-#include "tariff/steps.h"
 #include "tariff/texts.h"
 #include "tariff/update_lock.h"
 
@@ -99,8 +100,8 @@ void AppendWithMarker(const Db& table, const std::string& source, const Practice
   // it must not stand for records that are gone.
   p.config->WriteString("2017", key, "");
   PostFailed(head + p.code + text::kFailed, progress);
-  rt::RaiseError(MarkerError(p, rt::kGenWrite,
-                             platform::ProfileWriteObstacle(p.config_path.c_str())));
+  rt::RaiseError(
+      MarkerError(p, rt::kGenWrite, platform::ProfileWriteObstacle(p.config_path.c_str())));
 }
 
 std::unique_ptr<UpdateLock> LockPractice(const Practice& p, const std::string& head,

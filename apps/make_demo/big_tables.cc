@@ -15,8 +15,8 @@ const std::vector<FieldSpec> kTarifFields = {{"CODE", 'C', 5},     {"LIBELLE", '
                                              {"COEF", 'N', 10, 2}, {"DATE_EFF", 'D', 8},
                                              {"ACTIF", 'L', 1},    {"NOTE", 'M', 10}};
 const std::vector<FieldSpec> kPracticeTarifFields = {
-    {"CODE", 'C', 5},        {"LIBELLE", 'C', 40}, {"COEF", 'N', 10, 2}, {"PRIX_CAB", 'N', 10, 2},
-    {"DATE_EFF", 'D', 8},    {"ACTIF", 'L', 1},    {"NOTE", 'M', 10}};
+    {"CODE", 'C', 5},     {"LIBELLE", 'C', 40}, {"COEF", 'N', 10, 2}, {"PRIX_CAB", 'N', 10, 2},
+    {"DATE_EFF", 'D', 8}, {"ACTIF", 'L', 1},    {"NOTE", 'M', 10}};
 const std::vector<TagDef> kTarifTags = {{"CODE", "CODE"}, {"CODEDATE", "CODE+DTOS(DATE_EFF)"}};
 
 LetterRow PracticeLetter(uint32_t i) {
@@ -54,9 +54,9 @@ void PutLetter(const LetterRow& row, RecordBuilder& r) {
 }  // namespace
 
 bool WriteLetterPractice(const std::string& path, uint32_t rows, std::string* error) {
-  return CreateFilledTable(path, kLetterFields, kLetterTags, rows,
-                           [](uint32_t i, RecordBuilder& r) { PutLetter(PracticeLetter(i), r); },
-                           error);
+  return CreateFilledTable(
+      path, kLetterFields, kLetterTags, rows,
+      [](uint32_t i, RecordBuilder& r) { PutLetter(PracticeLetter(i), r); }, error);
 }
 
 bool WriteLetterReference(const std::string& path, uint32_t practice_rows, std::string* error) {

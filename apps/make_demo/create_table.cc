@@ -6,11 +6,11 @@
 
 #include "platform/file.h"
 #include "tables/cdx/cdx_tree.h"
+#include "tables/cdx/index.h"
 #include "tables/dbf/dbf_create.h"
 #include "tables/dbf/dbf_field.h"
-#include "tables/expr/expr.h"
-#include "tables/cdx/index.h"
 #include "tables/dbf/table.h"
+#include "tables/expr/expr.h"
 
 namespace demo {
 namespace {
@@ -57,9 +57,9 @@ bool CreateFiles(const std::string& path, const std::vector<FieldSpec>& fields,
   }
   // Header byte 28, bit 0: the table has a structural CDX.
   std::unique_ptr<platform::File> dbf;
-  platform::OsStatus os = platform::OpenFile(path, platform::Access::kReadWrite,
-                                             platform::Share::kExclusive,
-                                             platform::Disposition::kOpenExisting, 0, &dbf);
+  platform::OsStatus os =
+      platform::OpenFile(path, platform::Access::kReadWrite, platform::Share::kExclusive,
+                         platform::Disposition::kOpenExisting, 0, &dbf);
   uint8_t flag = 0x01;
   if (os.ok()) os = dbf->WriteAt(28, &flag, 1);
   if (!os.ok()) {
@@ -105,8 +105,8 @@ bool InsertSorted(tables::CdxIndex& index, size_t tag, TagKeys& keys, const std:
   std::vector<uint32_t> order(keys.recnos.size());
   for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    int c = std::memcmp(base + static_cast<size_t>(a) * len, base + static_cast<size_t>(b) * len,
-                        len);
+    int c =
+        std::memcmp(base + static_cast<size_t>(a) * len, base + static_cast<size_t>(b) * len, len);
     return c != 0 ? c < 0 : keys.recnos[a] < keys.recnos[b];
   });
   constexpr size_t kSlice = 100000;
@@ -115,8 +115,8 @@ bool InsertSorted(tables::CdxIndex& index, size_t tag, TagKeys& keys, const std:
   for (size_t at = 0; at < order.size(); at += kSlice) {
     tables::Status st = index.BeginUpdate();
     for (size_t i = at; st.ok() && i < std::min(order.size(), at + kSlice); ++i) {
-      std::string_view key(reinterpret_cast<const char*>(base) + static_cast<size_t>(order[i]) * len,
-                           len);
+      std::string_view key(
+          reinterpret_cast<const char*>(base) + static_cast<size_t>(order[i]) * len, len);
       bool inserted = false;
       st = tree.Insert(key, keys.recnos[order[i]], unique, &inserted);
     }
@@ -208,7 +208,8 @@ bool CreateFilledTable(const std::string& path, const std::vector<FieldSpec>& fi
   RecordBuilder builder;
   for (const FieldSpec& f : fields) {
     int at = table->FieldIndex(f.name);
-    if (at < 0) return fail(tables::Status(tables::Status::kArgument, "no field " + f.name, 0, path));
+    if (at < 0)
+      return fail(tables::Status(tables::Status::kArgument, "no field " + f.name, 0, path));
     const tables::FieldDesc& d = table->fields()[static_cast<size_t>(at)];
     builder.slots_.push_back({d.offset, d.length, d.decimals});
   }

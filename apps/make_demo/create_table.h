@@ -41,8 +41,7 @@ class RecordBuilder {
  private:
   friend bool CreateFilledTable(const std::string&, const std::vector<FieldSpec>&,
                                 const std::vector<TagDef>&, uint32_t,
-                                const std::function<void(uint32_t, RecordBuilder&)>&,
-                                std::string*);
+                                const std::function<void(uint32_t, RecordBuilder&)>&, std::string*);
   struct Slot {
     uint32_t offset, length, decimals;
   };

@@ -1,5 +1,7 @@
 // The batch writer of large tables: the records as the table reads them back,
 // and tags built by sorted insertion that the index checker accepts in full.
+#include "apps/make_demo/create_table.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -7,10 +9,9 @@
 #include <vector>
 
 #include "apps/make_demo/big_tables.h"
-#include "apps/make_demo/create_table.h"
-#include "tables/tools/cdx_check.h"
 #include "tables/dbf/dbf_field.h"
 #include "tables/dbserver.h"
+#include "tables/tools/cdx_check.h"
 
 namespace demo {
 namespace {
@@ -46,7 +47,8 @@ TEST(CreateFilledTable, EveryTagHoldsEveryRecordOnce) {
     auto make = [](uint32_t i, RecordBuilder& r) {
       uint32_t h = i * 2654435761u;
       r.Char(0, "K" + std::to_string(h % 977));
-      r.Date(1, h % 11 == 0 ? 0 : tables::JulianFromYmd(2000, 1, 1) + static_cast<int32_t>(h % 5000));
+      r.Date(1,
+             h % 11 == 0 ? 0 : tables::JulianFromYmd(2000, 1, 1) + static_cast<int32_t>(h % 5000));
       r.Number(2, (h % 100000) / 100.0);
     };
     ASSERT_TRUE(CreateFilledTable(path, kLetterFields, tags, count, make, &error)) << error;
@@ -91,14 +93,15 @@ TEST(CreateFilledTable, FieldsReadBackAsWritten) {
       {"Z9", day, 123456789.0, false, "Z9  ", "**********"},
   };
   std::string path = dir.File("fields.dbf"), error;
-  ASSERT_TRUE(CreateFilledTable(path, fields, {}, static_cast<uint32_t>(rows.size()),
-                                [&](uint32_t i, RecordBuilder& r) {
-                                  r.Char(0, rows[i].code);
-                                  r.Date(1, rows[i].julian);
-                                  r.Number(2, rows[i].value);
-                                  r.Logical(3, rows[i].active);
-                                },
-                                &error))
+  ASSERT_TRUE(CreateFilledTable(
+      path, fields, {}, static_cast<uint32_t>(rows.size()),
+      [&](uint32_t i, RecordBuilder& r) {
+        r.Char(0, rows[i].code);
+        r.Date(1, rows[i].julian);
+        r.Number(2, rows[i].value);
+        r.Logical(3, rows[i].active);
+      },
+      &error))
       << error;
   auto db = tables::DBServer::Open(path, false, true);
   ASSERT_TRUE(db);

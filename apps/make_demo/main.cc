@@ -19,8 +19,8 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/startup.h"
-#include "tables/dbserver.h"
 #include "tables/cdx/rollback_journal.h"
+#include "tables/dbserver.h"
 
 namespace {
 
@@ -36,10 +36,19 @@ struct Act {
 
 const Act kActs[] = {
     {"C", "Consultation au cabinet", 23.0},
-    {"CS", "Consultation sp\xe9" "cialiste", 23.0},
+    {"CS",
+     "Consultation sp\xe9"
+     "cialiste",
+     23.0},
     {"V", "Visite \xe0 domicile", 23.0},
-    {"G", "Consultation m\xe9" "decine g\xe9n\xe9rale", 23.0},
-    {"VG", "Visite m\xe9" "decine g\xe9n\xe9rale", 23.0},
+    {"G",
+     "Consultation m\xe9"
+     "decine g\xe9n\xe9rale",
+     23.0},
+    {"VG",
+     "Visite m\xe9"
+     "decine g\xe9n\xe9rale",
+     23.0},
     {"K", "Acte technique (lettre cl\xe9 K)", 1.80},
     {"KC", "Acte de chirurgie (lettre cl\xe9 KC)", 1.96},
     {"APC", "Avis ponctuel de consultant", 45.12},
@@ -61,7 +70,6 @@ const std::vector<TagDef> kIndexTags = {{"TYPDAT", "INDEX_TYP+DTOS(INDEX_DAT)"},
 rt::Value Str(const std::string& s) { return rt::Value::String(s); }
 rt::Value Num(double v) { return rt::Value::Float(v, 2); }
 rt::Value Day(int y, int m, int d) { return rt::Value::FromDate(rt::Date::FromYmd(y, m, d)); }
-
 
 void Fail(const std::string& what) {
   std::cerr << "make-demo: " << what << "\n";
@@ -103,12 +111,11 @@ void AppendRow(tables::DBServer& db, const std::vector<std::pair<const char*, rt
 
 void TarifRows(tables::DBServer& db, int year, int month, double raise, bool with_extra) {
   for (const Act& a : kActs) {
-    std::vector<std::pair<const char*, rt::Value>> row = {
-        {"CODE", Str(a.code)},
-        {"LIBELLE", Str(a.label)},
-        {"COEF", Num(a.coef + raise)},
-        {"DATE_EFF", Day(year, month, 1)},
-        {"ACTIF", rt::Value::Logic(true)}};
+    std::vector<std::pair<const char*, rt::Value>> row = {{"CODE", Str(a.code)},
+                                                          {"LIBELLE", Str(a.label)},
+                                                          {"COEF", Num(a.coef + raise)},
+                                                          {"DATE_EFF", Day(year, month, 1)},
+                                                          {"ACTIF", rt::Value::Logic(true)}};
     if (with_extra) row.push_back({"PRIX_CAB", Num((a.coef + raise) * 1.2)});
     if (std::string(a.code) == "MNO") {
       row.push_back({"NOTE", Str("Tarif n\xe9goci\xe9 localement " + std::to_string(year))});
@@ -190,8 +197,8 @@ void BigInstallation(const fs::path& prog, const fs::path& data, uint32_t index_
     if (!ok) Fail(error);
   };
   // The small demo's reference tables give way to the big ones.
-  for (const char* name : {"tarif2017.dbf", "tarif2017.cdx", "tarif2017.fpt", "ind_1002017.dbf",
-                           "ind_1002017.cdx"}) {
+  for (const char* name :
+       {"tarif2017.dbf", "tarif2017.cdx", "tarif2017.fpt", "ind_1002017.dbf", "ind_1002017.cdx"}) {
     fs::remove(prog / name);
   }
   check(demo::WriteTarifReference((prog / "tarif2017.dbf").string(), &error));
@@ -247,8 +254,10 @@ int main(int argc, char** argv) {
   With(ref_tarif, [](tables::DBServer& db) {
     TarifRows(db, 2017, 5, 1.0, false);
     // A withdrawn act: deleted, never to be copied.
-    AppendRow(db, {{"CODE", Str("MPC")}, {"LIBELLE", Str("Majoration forfaitaire transitoire")},
-                   {"COEF", Num(2.0)}, {"DATE_EFF", Day(2017, 5, 1)}});
+    AppendRow(db, {{"CODE", Str("MPC")},
+                   {"LIBELLE", Str("Majoration forfaitaire transitoire")},
+                   {"COEF", Num(2.0)},
+                   {"DATE_EFF", Day(2017, 5, 1)}});
     db.Delete();
   });
   std::string ref_index = Sys(prog / "ind_1002017.dbf");
@@ -262,7 +271,9 @@ int main(int argc, char** argv) {
     if (big_index || big_tarif) return;
     AppendRow(db, {{"CABINET", Str("02")}, {"NOM", Str("Cabinet des Tilleuls")}});
     AppendRow(db, {{"CABINET", Str("")}, {"NOM", Str("Fiche incompl\xe8te")}});
-    AppendRow(db, {{"CABINET", Str("03")}, {"NOM", Str("Maison m\xe9" "dicale du Port")}});
+    AppendRow(db, {{"CABINET", Str("03")},
+                   {"NOM", Str("Maison m\xe9"
+                               "dicale du Port")}});
     AppendRow(db, {{"CABINET", Str("04")}, {"NOM", Str("Cabinet Lef\xe8vre")}});
     AppendRow(db, {{"CABINET", Str("09")}, {"NOM", Str("Cabinet ferm\xe9")}});
     db.Delete();
@@ -277,7 +288,6 @@ int main(int argc, char** argv) {
   }
 
   std::cout << "Demo installation written to " << dir.string() << "\n"
-            << "Run the update on it with:\n  tarif2017 --program-dir '" << prog.string()
-            << "'\n";
+            << "Run the update on it with:\n  tarif2017 --program-dir '" << prog.string() << "'\n";
   return 0;
 }

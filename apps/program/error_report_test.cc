@@ -15,6 +15,8 @@
 #include <string>
 
 #include "apps/program/program.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
 #include "runtime/object.h"
@@ -22,8 +24,6 @@
 #include "runtime/program.h"
 #include "runtime/settings.h"
 #include "shell/shell.h"
-#include "apps/program/testing/install.h"
-#include "apps/program/testing/program_fixture.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -13,12 +13,12 @@ rt::Program Tarif2017Program() {
   rt::Program p;
   // The symbols the program names, in the order of its symbol table; this
   // order fixes their numbers.
-  p.symbols = {"APP",         "MAINDIALOG",   "AITEMICON",  "OKBUTTON",   "CANCELBUTTON",
-               "FIXEDTEXT1",  "LISTBOX1",     "MODTARIF06", "INIT",       "SHOW",
-               "ENDDIALOG",   "DISABLE",      "CABINET",    "INDEX_TYP",  "INDEX_DAT",
-               "INDEX_100",   "DBSERVER",     "INIFILESPEC", "WINIFILESPEC", "FILESPEC",
-               "ERROR",       "WINDOWS",      "LEGACY",     "BINARY",     "DEFERROR",
-               "THROW",       "GETSTRING",    "WRITESTRING"};
+  p.symbols = {"APP",        "MAINDIALOG", "AITEMICON",   "OKBUTTON",     "CANCELBUTTON",
+               "FIXEDTEXT1", "LISTBOX1",   "MODTARIF06",  "INIT",         "SHOW",
+               "ENDDIALOG",  "DISABLE",    "CABINET",     "INDEX_TYP",    "INDEX_DAT",
+               "INDEX_100",  "DBSERVER",   "INIFILESPEC", "WINIFILESPEC", "FILESPEC",
+               "ERROR",      "WINDOWS",    "LEGACY",      "BINARY",       "DEFERROR",
+               "THROW",      "GETSTRING",  "WRITESTRING"};
   rt::AddRuntimeToProgram(p);
   tables::AddTablesToProgram(p);
   ini::AddToProgram(p);

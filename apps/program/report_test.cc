@@ -17,6 +17,8 @@
 #endif
 
 #include "apps/program/program.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 #include "platform/file_faults.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
@@ -28,8 +30,6 @@
 #include "tariff/report.h"
 #include "tariff/run_options.h"
 #include "tariff/tariff.h"
-#include "apps/program/testing/install.h"
-#include "apps/program/testing/program_fixture.h"
 
 namespace tariff {
 namespace {
@@ -137,14 +137,15 @@ std::vector<Change> Diff(const Contents& before, const Contents& after) {
         const std::string recno = std::to_string(i + 1);
         if (i >= b.size()) {
           const auto& f = a[i].fields;
-          std::string key = tarif ? f.at("CODE") + f.at("DATE_EFF")
-                                  : f.at("INDEX_TYP") + f.at("INDEX_DAT");
+          std::string key =
+              tarif ? f.at("CODE") + f.at("DATE_EFF") : f.at("INDEX_TYP") + f.at("INDEX_DAT");
           out.emplace_back(p.code, t, "append", recno, "", "", rt::RTrim(key));
           continue;
         }
         for (const auto& [field, value] : a[i].fields) {
           const std::string& old = b[i].fields.at(field);
-          if (old != value) out.emplace_back(p.code, t, "update", recno, field, Trim(old), Trim(value));
+          if (old != value)
+            out.emplace_back(p.code, t, "update", recno, field, Trim(old), Trim(value));
         }
       }
     }
@@ -155,7 +156,6 @@ std::vector<Change> Diff(const Contents& before, const Contents& after) {
 
 class ReportRun : public testing::ProgramFixture {
  protected:
-
   // One run through the dialog; the lines it posted.
   std::vector<std::string> Run(const Installation& inst, const RunOptions& options = {},
                                bool boxes_expected = false) {
@@ -175,12 +175,9 @@ class ReportRun : public testing::ProgramFixture {
     SetRunOptions(RunOptions());
     return posted;
   }
-
 };
 
-std::string ReportOf(const Installation& inst) {
-  return ReadFile(inst.prog() + report::kFileName);
-}
+std::string ReportOf(const Installation& inst) { return ReadFile(inst.prog() + report::kFileName); }
 
 // A changed value and a new record (its code holding ';' and '"') in the
 // key-letter reference.
@@ -250,13 +247,13 @@ TEST_F(ReportRun, DryRunPostsTheRealLinesReportsTheRealRowsAndChangesNothing) {
     bool change_reference;  // then the reference changes
     bool with_report;       // the dry run names a report file
   } cases[] = {
-      {"demo-tree", 0, false, true},      {"demo-tree-trim", 0, false, true},
-      {"demo-tree", 1, true, true},       {"demo-tree", 1, false, true},
+      {"demo-tree", 0, false, true},  {"demo-tree-trim", 0, false, true},
+      {"demo-tree", 1, true, true},   {"demo-tree", 1, false, true},
       {"demo-tree", 0, false, false},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.tree) + " after " + std::to_string(c.real_runs_before) +
-                 " run(s)" + (c.change_reference ? ", reference changed" : ""));
+    SCOPED_TRACE(std::string(c.tree) + " after " + std::to_string(c.real_runs_before) + " run(s)" +
+                 (c.change_reference ? ", reference changed" : ""));
     Installation inst(c.tree);
     for (int i = 0; i < c.real_runs_before; ++i) Run(inst);
     if (c.change_reference) ChangeReference(inst);
@@ -296,7 +293,6 @@ TEST_F(ReportRun, DryRunLeavesAnInterruptedWriteToTheRealRun) {
   EXPECT_EQ(lines[4], "Ajout coefficients 2017 pour le cabinet 01  rat\xe9 ");
   EXPECT_EQ(lines[5], "Ajout Lettres-cl\xe9s 2017 pour le cabinet 01  r\xe9ussi");
 }
-
 
 // A write refused at any point of a reconcile run that has a value to rewrite
 // and a record to add: unless a step says " rat\xe9 ", the tables hold every

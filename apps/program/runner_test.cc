@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "tariff/outcome.h"
 #include "apps/program/testing/install.h"
 #include "apps/program/testing/process.h"
+#include "tariff/outcome.h"
 #include "testing/scratch_dir.h"
 
 namespace tariff {
@@ -97,11 +97,10 @@ TEST(Runner, DemoInstallationRunsTwice) {
   std::vector<std::string> prog = {"--program-dir", (dir / "prog").string()};
   Outcome first = RunRunner(prog);
   EXPECT_EQ(first.status, 0);
-  for (const char* line :
-       {"Ajout coefficients 2017 pour le cabinet 01  r\xc3\xa9ussi\n",
-        "Modifcation Index 2017 pour le cabinet 02  d\xc3\xa9j\xc3\xa0 faite\n",
-        "Ajout Lettres-cl\xc3\xa9s 2017 pour le cabinet 03  r\xc3\xa9ussi\n",
-        "Modifcation Index 2017 pour le cabinet 04  Modifi\xc3\xa9\n"}) {
+  for (const char* line : {"Ajout coefficients 2017 pour le cabinet 01  r\xc3\xa9ussi\n",
+                           "Modifcation Index 2017 pour le cabinet 02  d\xc3\xa9j\xc3\xa0 faite\n",
+                           "Ajout Lettres-cl\xc3\xa9s 2017 pour le cabinet 03  r\xc3\xa9ussi\n",
+                           "Modifcation Index 2017 pour le cabinet 04  Modifi\xc3\xa9\n"}) {
     EXPECT_NE(first.out.find(line), std::string::npos) << line << "\n" << first.out;
   }
   EXPECT_EQ(first.out.find("cabinet 09"), std::string::npos);

@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "apps/make_demo/create_table.h"
 #include "apps/program/program.h"
+#include "apps/program/testing/install.h"
+#include "apps/program/testing/program_fixture.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
 #include "runtime/error_box.h"
@@ -18,9 +21,6 @@
 #include "shell/shell.h"
 #include "tables/dbserver.h"
 #include "tariff/tariff.h"
-#include "apps/make_demo/create_table.h"
-#include "apps/program/testing/install.h"
-#include "apps/program/testing/program_fixture.h"
 #include "tariff/texts.h"
 
 namespace tariff {
@@ -36,8 +36,8 @@ const std::string kRule(34, '-');
 const std::string kSep = "    ______________________ ";
 
 struct RunResult {
-  std::vector<std::string> posted;     // as the update posted them
-  std::vector<std::string> list;       // the list box at the end of the run
+  std::vector<std::string> posted;  // as the update posted them
+  std::vector<std::string> list;    // the list box at the end of the run
   bool ok_enabled_after = true;
   int selected = -1;
   bool ended = false;  // the update returned and the dialog was read back
@@ -45,7 +45,6 @@ struct RunResult {
 
 class TariffRun : public testing::ProgramFixture {
  protected:
-
   RunResult Run(const Installation& inst) {
     rt::SetWorkDir(inst.prog());
     RunResult result;
@@ -60,10 +59,9 @@ class TariffRun : public testing::ProgramFixture {
       }
       result.selected =
           static_cast<int>(rt::IVarGet(list, rt::String2Symbol("CurrentItemNo")).GetLong()) - 1;
-      result.ok_enabled_after =
-          rt::IVarGet(rt::IVarGet(dialog, rt::String2Symbol("OkButton")),
-                      rt::String2Symbol("Enabled"))
-              .GetLogic();
+      result.ok_enabled_after = rt::IVarGet(rt::IVarGet(dialog, rt::String2Symbol("OkButton")),
+                                            rt::String2Symbol("Enabled"))
+                                    .GetLogic();
       result.ended = true;
     });
     EXPECT_TRUE(result.ended);
@@ -73,7 +71,6 @@ class TariffRun : public testing::ProgramFixture {
   }
 
   static std::string Code(const char* c) { return std::string(c) + " "; }
-
 };
 
 std::vector<std::string> Header(const Installation& inst) {
@@ -252,16 +249,18 @@ TEST_F(TariffRun, EmptyDataRootPostsTheOneLine) {
 
 TEST_F(TariffRun, LaptopModeUsesTheServerRoot) {
   Installation inst("demo-tree");
-  inst.WriteFile(inst.prog() + "Velmora.ini", "[Path]\r\nCommun=C:\\nowhere\\\r\n[options]\r\n"
-                                              "laptop=1\r\n[Laptop]\r\npathserver=" +
-                                                  inst.root() + "\r\n");
+  inst.WriteFile(inst.prog() + "Velmora.ini",
+                 "[Path]\r\nCommun=C:\\nowhere\\\r\n[options]\r\n"
+                 "laptop=1\r\n[Laptop]\r\npathserver=" +
+                     inst.root() + "\r\n");
   RunResult r = Run(inst);
   EXPECT_EQ(r.posted, FirstRunLines(inst));
   // laptop other than 1: pathserver is not read.
   Installation other("demo-tree");
-  other.WriteFile(other.prog() + "Velmora.ini", "[Path]\r\nCommun=\r\n[options]\r\nlaptop=10\r\n"
-                                                "[Laptop]\r\npathserver=" +
-                                                    other.root() + "\r\n");
+  other.WriteFile(other.prog() + "Velmora.ini",
+                  "[Path]\r\nCommun=\r\n[options]\r\nlaptop=10\r\n"
+                  "[Laptop]\r\npathserver=" +
+                      other.root() + "\r\n");
   r = Run(other);
   ASSERT_EQ(r.posted.size(), 1u);
 }
@@ -325,8 +324,7 @@ namespace tariff {
 namespace {
 
 // Rebuilds doc01's ind_100 with the given tags and the 2017 rows already in.
-void RebuildIndexTable(const testing::Installation& inst,
-                       const std::vector<demo::TagDef>& tags) {
+void RebuildIndexTable(const testing::Installation& inst, const std::vector<demo::TagDef>& tags) {
   std::string path = inst.data("doc01 /ind_100.dbf");
   std::filesystem::remove(path);
   std::filesystem::remove(inst.data("doc01 /ind_100.cdx"));

@@ -17,10 +17,10 @@
 #include "platform/file.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
-#include "tables/dbf/dbf_field.h"
-#include "tables/dbserver.h"
 #include "tables/cdx/index.h"
+#include "tables/dbf/dbf_field.h"
 #include "tables/dbf/table.h"
+#include "tables/dbserver.h"
 
 namespace tablebench {
 namespace {
@@ -206,9 +206,12 @@ IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t pr
   tables::OpenOptions options;
   options.read_only = true;
   if (!tables::Table::Open(practice_path, options, &table).ok()) return result;
-  const tables::FieldDesc& typ = table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_TYP"))];
-  const tables::FieldDesc& dat = table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_DAT"))];
-  const tables::FieldDesc& val = table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_100"))];
+  const tables::FieldDesc& typ =
+      table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_TYP"))];
+  const tables::FieldDesc& dat =
+      table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_DAT"))];
+  const tables::FieldDesc& val =
+      table->fields()[static_cast<size_t>(table->FieldIndex("INDEX_100"))];
   uint32_t rewritten = 0, damaged = 0;
   std::vector<uint8_t> record(table->record_length());
   for (uint32_t i = 0; i < practice; ++i) {
@@ -229,8 +232,8 @@ IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t pr
   ref = tables::DBServer::Open(reference_path, false, true);
   if (!db || !ref) return result;
   for (ref->GoTop(); !ref->Eof(); ref->Skip()) {
-    std::string key = ref->FieldGet("INDEX_TYP").GetString() +
-                      rt::DToS(ref->FieldGet("INDEX_DAT").GetDate());
+    std::string key =
+        ref->FieldGet("INDEX_TYP").GetString() + rt::DToS(ref->FieldGet("INDEX_DAT").GetDate());
     if (!db->Seek(rt::Value::String(key)) ||
         !(db->FieldGet("INDEX_100") == ref->FieldGet("INDEX_100"))) {
       ++wrong;
@@ -239,7 +242,8 @@ IndexBenchResult BenchReconcile(const std::string& dir, bool shared, uint32_t pr
   db->Close();
   ref->Close();
   uint32_t want_rewritten = 0;
-  for (uint32_t j = 0; j < demo::kReferenceLetters; ++j) want_rewritten += demo::ReferenceLetterChanged(j);
+  for (uint32_t j = 0; j < demo::kReferenceLetters; ++j)
+    want_rewritten += demo::ReferenceLetterChanged(j);
   result.ok = modified && rewritten == want_rewritten &&
               added == demo::kReferenceLetters - demo::kSharedLetters && damaged == 0 && wrong == 0;
   result.note = std::to_string(rewritten) + " rewritten, " + std::to_string(added) + " added, " +
@@ -252,9 +256,9 @@ IndexBenchResult BenchLockProtocol(const std::string& dir, uint32_t calls) {
   IndexBenchResult result{"locks", false, 0, 0, calls, ""};
   std::string path = Fresh(dir, "locks") + "/locks.cdx";
   std::unique_ptr<platform::File> file;
-  platform::OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite,
-                                            platform::Share::kDenyNone,
-                                            platform::Disposition::kCreateAlways, 0x80, &file);
+  platform::OsStatus s =
+      platform::OpenFile(path, platform::Access::kReadWrite, platform::Share::kDenyNone,
+                         platform::Disposition::kCreateAlways, 0x80, &file);
   std::vector<uint8_t> page(1024, 0);
   if (!s.ok() || !file->WriteAt(0, page.data(), page.size()).ok()) {
     std::fprintf(stderr, "cannot write %s\n", path.c_str());

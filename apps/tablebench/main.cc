@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -28,17 +27,19 @@
 #include "runtime/settings.h"
 #include "tables/dbf/dbf_create.h"
 #include "tables/dbf/dbf_field.h"
+#include "tables/dbf/table.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
-#include "tables/dbf/table.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::vector<tables::FieldSpec> kFields = {
-    {"INDEX_TYP", 'C', 4, 0}, {"INDEX_DAT", 'D', 8, 0}, {"INDEX_100", 'N', 10, 2},
-    {"LIBELLE", 'C', 30, 0}, {"ACTIF", 'L', 1, 0}};
+const std::vector<tables::FieldSpec> kFields = {{"INDEX_TYP", 'C', 4, 0},
+                                                {"INDEX_DAT", 'D', 8, 0},
+                                                {"INDEX_100", 'N', 10, 2},
+                                                {"LIBELLE", 'C', 30, 0},
+                                                {"ACTIF", 'L', 1, 0}};
 
 long PeakKb() {
   rusage ru{};
@@ -98,8 +99,8 @@ int Append(uint32_t n, const std::string& dir) {
     std::fprintf(stderr, "append failed\n");
     return 1;
   }
-  std::printf("append: %u records in %.3f s (%.3f s CPU) = %.0f records/s, peak memory %ld KB\n",
-              n, secs, cpu_secs, n / secs, PeakKb());
+  std::printf("append: %u records in %.3f s (%.3f s CPU) = %.0f records/s, peak memory %ld KB\n", n,
+              secs, cpu_secs, n / secs, PeakKb());
   return 0;
 }
 
@@ -160,11 +161,11 @@ int Scan(uint32_t n, const std::string& dir, bool values) {
   double secs = std::chrono::duration<double>(Clock::now() - start).count();
   tablebench::ClockMark(false);
   double cpu_secs = static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
-  std::printf("scan%s: %u records in %.3f s (%.3f s CPU) = %.0f records/s, peak memory %ld KB "
-              "(check %.0f/%llu)\n",
-              values ? " (runtime values)" : "", t->RecordCount(), secs, cpu_secs,
-              t->RecordCount() / secs, PeakKb(), checksum,
-              static_cast<unsigned long long>(text_bytes));
+  std::printf(
+      "scan%s: %u records in %.3f s (%.3f s CPU) = %.0f records/s, peak memory %ld KB "
+      "(check %.0f/%llu)\n",
+      values ? " (runtime values)" : "", t->RecordCount(), secs, cpu_secs, t->RecordCount() / secs,
+      PeakKb(), checksum, static_cast<unsigned long long>(text_bytes));
   return 0;
 }
 

@@ -20,10 +20,10 @@
 #include "platform/profile.h"
 #include "runtime/convert.h"
 #include "runtime/value.h"
-#include "tables/dbf_value.h"
-#include "tables/dbserver.h"
 #include "tables/cdx/rollback_journal.h"
 #include "tables/dbf/table.h"
+#include "tables/dbf_value.h"
+#include "tables/dbserver.h"
 #include "tables/tools/table_dump.h"
 
 namespace tabletool {
@@ -109,7 +109,8 @@ std::vector<std::string> CheckOne(const std::string& path, bool key_letters, boo
   }
   if (Exists(tables::JournalPath(path))) {
     // Opening the table would replay the journal: a check only reports it.
-    faults.push_back("journal left behind (" + rt::Utf82Ansi(platform::MapPath(tables::JournalPath(path))) +
+    faults.push_back("journal left behind (" +
+                     rt::Utf82Ansi(platform::MapPath(tables::JournalPath(path))) +
                      "): a write was interrupted; not checked further: run tabletool recover");
     return faults;
   }
@@ -195,7 +196,8 @@ int CheckTree(const std::string& program_dir, std::ostream& out) {
   }
   for (const std::string& code : codes) {
     if (InvalidCode(code)) {
-      out << "practice \"" << rt::Ansi2Utf8(code) << "\": invalid code, the update passes it over\n";
+      out << "practice \"" << rt::Ansi2Utf8(code)
+          << "\": invalid code, the update passes it over\n";
       ++problems;
       continue;
     }
@@ -206,8 +208,9 @@ int CheckTree(const std::string& program_dir, std::ostream& out) {
   }
   const bool sound = tables_faulty == 0 && problems == 0;
   out << "check-tree: " << practices << " practice(s), " << tables_checked << " table(s), "
-      << tables_faulty << " with faults" << (problems ? ", " + std::to_string(problems) + " other problem(s)" : "")
-      << ": " << (sound ? "sound" : "NOT sound") << "\n";
+      << tables_faulty << " with faults"
+      << (problems ? ", " + std::to_string(problems) + " other problem(s)" : "") << ": "
+      << (sound ? "sound" : "NOT sound") << "\n";
   return sound ? 0 : 1;
 }
 

@@ -14,7 +14,6 @@
 //                                      open (check_tree.h); exit code 1 unless sound
 // Paths are native paths or Windows paths (mapped as the system maps them).
 #include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -24,8 +23,8 @@
 #include "platform/file.h"
 #include "platform/path.h"
 #include "runtime/convert.h"
-#include "tables/dbserver.h"
 #include "tables/cdx/rollback_journal.h"
+#include "tables/dbserver.h"
 #include "tables/tools/table_dump.h"
 
 namespace {
@@ -97,9 +96,9 @@ int CheckCommand(const std::vector<std::string>& check_paths) {
     const std::string journal = tables::JournalPath(path);
     if (platform::FileExists(journal)) {
       // Opening would recover it: only a report here.
-      faults.push_back(journal + ": a rollback journal: a transaction is " +
-                       (tables::JournalInUse(path) ? "running"
-                                                   : "unfinished (run tabletool recover)"));
+      faults.push_back(
+          journal + ": a rollback journal: a transaction is " +
+          (tables::JournalInUse(path) ? "running" : "unfinished (run tabletool recover)"));
     } else {
       tables::Status st = tables::CheckTable(path, &faults);
       if (!st.ok()) faults.push_back(st.text());

@@ -12,8 +12,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -38,8 +38,8 @@ namespace {
 class PolicyBox : public rt::ErrorBoxFrontEnd {
  public:
   explicit PolicyBox(uint32_t answer) : answer_(answer) {}
-  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def,
-                uint32_t retry, uint32_t quit) override {
+  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def, uint32_t retry,
+                uint32_t quit) override {
     std::cerr << rt::Ansi2Utf8(caption) << "\n" << rt::Ansi2Utf8(text) << std::flush;
     if (answer_ == 1 && def == 1) {
       std::cerr << "-> default\n";

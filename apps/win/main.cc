@@ -49,7 +49,7 @@ struct Options {
   std::string log;
   uint32_t on_error = 0;  // 0: ask the user; else the error box answer
   tariff::RunOptions run;
-  std::string bad;        // why the command line is refused ("" when it is not)
+  std::string bad;  // why the command line is refused ("" when it is not)
 };
 
 Options ParseCommandLine(int argc, char** argv) {
@@ -105,8 +105,8 @@ Options ParseCommandLine(int argc, char** argv) {
 class PolicyBox : public rt::ErrorBoxFrontEnd {
  public:
   explicit PolicyBox(uint32_t answer) : answer_(answer) {}
-  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def,
-                uint32_t retry, uint32_t quit) override {
+  uint32_t Show(const std::string& text, const std::string& caption, uint32_t def, uint32_t retry,
+                uint32_t quit) override {
     std::fprintf(stderr, "%s\n%s", caption.c_str(), text.c_str());
     std::fflush(stderr);
     return answer_ == 1 && def == 1 ? 1 : 3;
@@ -148,8 +148,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // No console and nobody to answer a box: reasons go to the standard error.
   Options options = ParseCommandLine(__argc, __argv);
   if (!options.bad.empty()) {
-    std::fprintf(stderr, "Tarif2017: %s (usage: /auto /log FILE /onerror quit|default /dry-run /report FILE)\n",
-                 options.bad.c_str());
+    std::fprintf(
+        stderr,
+        "Tarif2017: %s (usage: /auto /log FILE /onerror quit|default /dry-run /report FILE)\n",
+        options.bad.c_str());
     return tariff::kExitUsage;
   }
   LineLog log;

@@ -30,11 +30,11 @@ void ErrorEnvTest::SetUp() {
   box_ = std::make_shared<rt::ScriptedErrorBox>(1);
   rt::SetErrorBoxFrontEnd(box_);
   platform::SetBeepHook([this](uint32_t f, uint32_t d) { tones_.emplace_back(f, d); });
-  platform::SetMessageBoxHook([this](std::string_view text, std::string_view caption,
-                                     uint32_t type) {
-    messages_.push_back({std::string(text), std::string(caption), type});
-    return platform::kIdOk;
-  });
+  platform::SetMessageBoxHook(
+      [this](std::string_view text, std::string_view caption, uint32_t type) {
+        messages_.push_back({std::string(text), std::string(caption), type});
+        return platform::kIdOk;
+      });
   dir_ = testsupport::MakeScratchDir("errors_test");
   EXPECT_FALSE(dir_.empty());
   dir_.push_back(static_cast<char>(fs::path::preferred_separator));

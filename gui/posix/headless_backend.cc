@@ -109,9 +109,8 @@ class HeadlessDialog : public DialogBackend {
     state_.caption = t->caption;
     state_.style = t->style;
     state_.handle = platform::CreateProcWindow(
-        nullptr, [this](WindowHandle, uint32_t m, uintptr_t w, intptr_t l) {
-          return DialogProc(m, w, l);
-        });
+        nullptr,
+        [this](WindowHandle, uint32_t m, uintptr_t w, intptr_t l) { return DialogProc(m, w, l); });
     LiveDialogs()[state_.handle] = this;
     state_.controls.reserve(t->controls.size());  // ControlState addresses stay put
     for (const ControlTemplate& ct : t->controls) {
@@ -231,8 +230,8 @@ class HeadlessDialog : public DialogBackend {
     } else if (message == platform::kWmLButtonUp && c->enabled && c->class_name == "BUTTON") {
       // Disabled windows take no mouse input; an enabled button tells its dialog.
       platform::SendMessageA(state_.handle, platform::kWmCommand,
-                            MakeWParam(c->id, platform::kBnClicked),
-                            reinterpret_cast<intptr_t>(c->handle));
+                             MakeWParam(c->id, platform::kBnClicked),
+                             reinterpret_cast<intptr_t>(c->handle));
     }
     return 0;
   }

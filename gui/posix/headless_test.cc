@@ -1,21 +1,22 @@
 // The GUI class library on the headless back-end, with a dialog class of the test's own:
 // binding to the template, click routing by label name, list box lines, failures, and the
 // modal loop's handling of quit and Esc.
+#include "gui/headless.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "errors/error_object.h"
 #include "gui/dialog_template.h"
 #include "gui/gui.h"
-#include "gui/headless.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 
 namespace gui {
 namespace {
 
-using ::testing::ElementsAre;
 using rt::Value;
+using ::testing::ElementsAre;
 
 rt::Symbol Sym(std::string_view s) { return rt::String2Symbol(s); }
 
@@ -64,8 +65,8 @@ class HeadlessGuiTest : public ::testing::Test {
   }
 
   Value NewDialog() {
-    Value d = New("TestDialog", {Value(), New("ResourceID", {Value::String("TestDialog")}),
-                                 Value::Logic(true)});
+    Value d = New("TestDialog",
+                  {Value(), New("ResourceID", {Value::String("TestDialog")}), Value::Logic(true)});
     Value go = New("PushButton", {d, New("ResourceID", {Value::Long(10)})});
     rt::IVarPut(go, Sym("HyperLabel"),
                 New("HyperLabel", {Value::Sym(Sym("Go")), Value::String("Go")}));
@@ -96,12 +97,12 @@ class HeadlessGuiTest : public ::testing::Test {
 TEST_F(HeadlessGuiTest, ClickRunsTheMethodNamedByTheLabelOnlyWhileEnabled) {
   Value d = NewDialog();
   platform::WindowHandle h = rt::Send(d, "Handle").GetPtr();
-  int result = ShowWith(d, {[](auto h) { headless::PostClick(h, 10); },
-                            [](auto h) { headless::PostClick(h, 11); },  // no method: nothing
-                            [&](auto) { rt::Send(keep_[0], "Disable"); },
-                            [](auto h) { headless::PostClick(h, 10); },  // greyed: ignored
-                            [&](auto) { rt::Send(keep_[0], "Enable"); },
-                            [](auto h) { headless::PostClick(h, 10); }});
+  int result = ShowWith(
+      d, {[](auto h) { headless::PostClick(h, 10); },
+          [](auto h) { headless::PostClick(h, 11); },  // no method: nothing
+          [&](auto) { rt::Send(keep_[0], "Disable"); },
+          [](auto h) { headless::PostClick(h, 10); },  // greyed: ignored
+          [&](auto) { rt::Send(keep_[0], "Enable"); }, [](auto h) { headless::PostClick(h, 10); }});
   EXPECT_EQ(result, -1);
   EXPECT_EQ(clicks_, 2);
   EXPECT_TRUE(errors_.empty());

@@ -30,7 +30,8 @@ class Win32Control : public ControlBackend {
   platform::WindowHandle handle() const override { return hwnd_; }
   std::string Text() const override {
     std::string text(static_cast<size_t>(GetWindowTextLengthA(hwnd_)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(hwnd_, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextA(hwnd_, text.data(), static_cast<int>(text.size()))));
     return text;
   }
   void SetText(std::string_view text) override { SetWindowTextA(hwnd_, std::string(text).c_str()); }
@@ -67,9 +68,10 @@ class Win32Control : public ControlBackend {
   }
   int AddItem(std::string_view text, int before) override {
     std::string s(text);
-    LRESULT r = before < 0 ? SendMessageA(hwnd_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str()))
-                           : SendMessageA(hwnd_, LB_INSERTSTRING, static_cast<WPARAM>(before),
-                                          reinterpret_cast<LPARAM>(s.c_str()));
+    LRESULT r = before < 0
+                    ? SendMessageA(hwnd_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str()))
+                    : SendMessageA(hwnd_, LB_INSERTSTRING, static_cast<WPARAM>(before),
+                                   reinterpret_cast<LPARAM>(s.c_str()));
     return r < 0 ? -1 : static_cast<int>(r);
   }
   int ItemCount() const override {
@@ -150,10 +152,13 @@ class Win32Dialog : public DialogBackend {
   }
   std::string Caption() const override {
     std::string text(static_cast<size_t>(GetWindowTextLengthA(hwnd_)) + 1, '\0');
-    text.resize(static_cast<size_t>(GetWindowTextA(hwnd_, text.data(), static_cast<int>(text.size()))));
+    text.resize(
+        static_cast<size_t>(GetWindowTextA(hwnd_, text.data(), static_cast<int>(text.size()))));
     return text;
   }
-  void SetCaption(std::string_view text) override { SetWindowTextA(hwnd_, std::string(text).c_str()); }
+  void SetCaption(std::string_view text) override {
+    SetWindowTextA(hwnd_, std::string(text).c_str());
+  }
   void SetIcon(void* icon, bool small) override {
     SendMessageA(hwnd_, WM_SETICON, small ? ICON_SMALL : ICON_BIG, reinterpret_cast<LPARAM>(icon));
   }

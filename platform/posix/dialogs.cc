@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/posix/dialogs_console.h"
 #include "platform/cp1252.h"
+#include "platform/posix/dialogs_console.h"
 
 namespace platform {
 namespace {
@@ -80,8 +80,9 @@ uint32_t ConsoleErrorBox(std::FILE* in, std::FILE* err, bool interactive, uint32
   if (!interactive) {
     uint32_t answer = Offered(policy, def, retry) ? policy : kErrorBoxQuit;
     std::fprintf(err, "(answered: %s)\n",
-                 answer == kErrorBoxDefault ? "default" : answer == kErrorBoxRetry ? "retry"
-                                                                                   : "quit");
+                 answer == kErrorBoxDefault ? "default"
+                 : answer == kErrorBoxRetry ? "retry"
+                                            : "quit");
     std::fflush(err);
     return answer;
   }
@@ -101,8 +102,8 @@ uint32_t ConsoleErrorBox(std::FILE* in, std::FILE* err, bool interactive, uint32
   }
 }
 
-uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t def,
-                      uint32_t retry, uint32_t quit) {
+uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t def, uint32_t retry,
+                      uint32_t quit) {
   return ConsoleErrorBox(stdin, stderr, isatty(STDIN_FILENO) != 0, State().policy, text, caption,
                          def, retry, quit);
 }

@@ -1,10 +1,11 @@
 // The Linux console error box, driven through explicit streams.
+#include "platform/dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
-#include "platform/dialogs.h"
 #include "platform/posix/dialogs_console.h"
 
 namespace platform {
@@ -35,8 +36,10 @@ class ConsoleBoxTest : public ::testing::Test {
   }
   uint32_t Show(bool interactive, uint32_t policy, uint32_t def, uint32_t retry,
                 uint32_t quit = 0x80000000u) {
-    return ConsoleErrorBox(in_, err_, interactive, policy, "Error Code:  21 [ OPEN ERROR ]\r\n"
-                           "Description: fichier d\xe9j\xe0 ouvert\r\n", "ERROR", def, retry, quit);
+    return ConsoleErrorBox(in_, err_, interactive, policy,
+                           "Error Code:  21 [ OPEN ERROR ]\r\n"
+                           "Description: fichier d\xe9j\xe0 ouvert\r\n",
+                           "ERROR", def, retry, quit);
   }
   std::FILE* in_ = nullptr;
   std::FILE* err_ = nullptr;

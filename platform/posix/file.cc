@@ -11,6 +11,8 @@
 // announces its access (read, write) and its denials (read, write) there and
 // first tests the bytes of the opposite meaning held by other openers. Only
 // programs using this layer see those denials.
+#include "platform/file.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +24,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/file.h"
 #include "platform/file_faults.h"
 #include "platform/path.h"
 #include "platform/posix/file_errno.h"
@@ -31,9 +32,8 @@ namespace platform {
 namespace {
 
 constexpr off_t kShareBase = 0x7FFFFFFFFFFFFF00;
-constexpr off_t kHasRead = kShareBase + 0, kHasWrite = kShareBase + 1,
-                kDeniesRead = kShareBase + 2, kDeniesWrite = kShareBase + 3,
-                kOpenGate = kShareBase + 4;
+constexpr off_t kHasRead = kShareBase + 0, kHasWrite = kShareBase + 1, kDeniesRead = kShareBase + 2,
+                kDeniesWrite = kShareBase + 3, kOpenGate = kShareBase + 4;
 constexpr uint64_t kMaxLockEnd = 0x7FFFFFFFFFFFFF00;  // keep clear of the share bytes
 
 bool SetOfdLock(int fd, short type, off_t start, off_t len, bool wait) {
@@ -176,15 +176,13 @@ uint32_t ClaimShare(int fd, Access access, Share share) {
     if (errno != EAGAIN && errno != EACCES) break;  // no locks here at all: go on ungated
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) return kErrorLockViolation;
-    std::this_thread::sleep_for(
-        std::min<std::chrono::steady_clock::duration>(nap, deadline - now));
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(nap, deadline - now));
     nap = std::min(nap * 2, std::chrono::microseconds{10000});
     gated = SetOfdLock(fd, F_WRLCK, kOpenGate, 1, false);
   }
   uint32_t result = 0;
   if ((reads && HeldElsewhere(fd, kDeniesRead)) || (writes && HeldElsewhere(fd, kDeniesWrite)) ||
-      (deny_read && HeldElsewhere(fd, kHasRead)) ||
-      (deny_write && HeldElsewhere(fd, kHasWrite))) {
+      (deny_read && HeldElsewhere(fd, kHasRead)) || (deny_write && HeldElsewhere(fd, kHasWrite))) {
     result = kErrorSharingViolation;
   } else {
     if (reads) SetOfdLock(fd, F_RDLCK, kHasRead, 1, false);
@@ -197,15 +195,21 @@ uint32_t ClaimShare(int fd, Access access, Share share) {
 }
 
 // Opens the native path; with claim, the share modes are checked and announced.
-OsStatus OpenNative(const std::string& native, Access access, Share share,
-                    Disposition disposition, uint32_t attributes, bool claim,
-                    std::unique_ptr<File>* out) {
+OsStatus OpenNative(const std::string& native, Access access, Share share, Disposition disposition,
+                    uint32_t attributes, bool claim, std::unique_ptr<File>* out) {
   int create_flags = 0;
   switch (disposition) {
-    case Disposition::kOpenExisting: break;
-    case Disposition::kCreateAlways: create_flags = O_CREAT; break;
-    case Disposition::kCreateNew: create_flags = O_CREAT | O_EXCL; break;
-    case Disposition::kOpenAlways: create_flags = O_CREAT; break;
+    case Disposition::kOpenExisting:
+      break;
+    case Disposition::kCreateAlways:
+      create_flags = O_CREAT;
+      break;
+    case Disposition::kCreateNew:
+      create_flags = O_CREAT | O_EXCL;
+      break;
+    case Disposition::kOpenAlways:
+      create_flags = O_CREAT;
+      break;
   }
   mode_t mode = (attributes & 0x01) ? 0444 : 0666;  // FILE_ATTRIBUTE_READONLY
   // Read-write where the file allows it: exclusive byte-range locks need a

@@ -1,7 +1,8 @@
 #include "platform/posix/file_errno.h"
 
-#include <cerrno>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include "platform/os_error.h"
 
@@ -9,22 +10,45 @@ namespace platform {
 
 uint32_t OsCodeFromErrno(int error_number) {
   switch (error_number) {
-    case 0: return kErrorSuccess;
-    case ENOENT: return kErrorFileNotFound;
-    case ENOTDIR: return kErrorPathNotFound;
-    case EACCES: case EPERM: case EROFS: case EISDIR: case ETXTBSY: return kErrorAccessDenied;
-    case EEXIST: return kErrorFileExists;
-    case EMFILE: case ENFILE: return kErrorTooManyOpenFiles;
-    case EBADF: return kErrorInvalidHandle;
-    case ENOMEM: return kErrorNotEnoughMemory;
-    case ENOSPC: case EDQUOT: return kErrorDiskFull;
-    case EFBIG: return kErrorDiskFull;
-    case EAGAIN: case EDEADLK: return kErrorLockViolation;
-    case ENAMETOOLONG: return kErrorInvalidName;
-    case EINVAL: return kErrorInvalidParameter;
-    case ENOTEMPTY: return kErrorDirNotEmpty;
-    case EIO: return kErrorReadFault;
-    default: return kErrorInvalidFunction;
+    case 0:
+      return kErrorSuccess;
+    case ENOENT:
+      return kErrorFileNotFound;
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case ETXTBSY:
+      return kErrorAccessDenied;
+    case EEXIST:
+      return kErrorFileExists;
+    case EMFILE:
+    case ENFILE:
+      return kErrorTooManyOpenFiles;
+    case EBADF:
+      return kErrorInvalidHandle;
+    case ENOMEM:
+      return kErrorNotEnoughMemory;
+    case ENOSPC:
+    case EDQUOT:
+      return kErrorDiskFull;
+    case EFBIG:
+      return kErrorDiskFull;
+    case EAGAIN:
+    case EDEADLK:
+      return kErrorLockViolation;
+    case ENAMETOOLONG:
+      return kErrorInvalidName;
+    case EINVAL:
+      return kErrorInvalidParameter;
+    case ENOTEMPTY:
+      return kErrorDirNotEmpty;
+    case EIO:
+      return kErrorReadFault;
+    default:
+      return kErrorInvalidFunction;
   }
 }
 

@@ -1,23 +1,23 @@
 // POSIX-only: locks and share modes must hold between processes too.
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <filesystem>
 #include <string>
-
-#include "platform/file.h"
 
 namespace platform {
 namespace {
 
 TEST(PosixFileTest, LocksAndShareModesConflictAcrossProcesses) {
-  std::string path = (std::filesystem::temp_directory_path() /
-                      ("xproc_" + std::to_string(getpid()) + ".dbf")).string();
+  std::string path =
+      (std::filesystem::temp_directory_path() / ("xproc_" + std::to_string(getpid()) + ".dbf"))
+          .string();
   std::unique_ptr<File> f;
-  ASSERT_TRUE(OpenFile(path, Access::kReadWrite, Share::kDenyNone, Disposition::kCreateAlways, 0,
-                       &f).ok());
+  ASSERT_TRUE(
+      OpenFile(path, Access::kReadWrite, Share::kDenyNone, Disposition::kCreateAlways, 0, &f).ok());
   ASSERT_TRUE(f->Lock(1000000001, 1, LockKind::kExclusive, false).ok());
   std::unique_ptr<File> excl;
   pid_t child = fork();
@@ -28,7 +28,8 @@ TEST(PosixFileTest, LocksAndShareModesConflictAcrossProcesses) {
              .ok()) {
       _exit(10);
     }
-    if (g->Lock(1000000001, 1, LockKind::kExclusive, false).code() != kErrorLockViolation) code |= 1;
+    if (g->Lock(1000000001, 1, LockKind::kExclusive, false).code() != kErrorLockViolation)
+      code |= 1;
     if (!g->Lock(1000000002, 1, LockKind::kExclusive, false).ok()) code |= 2;
     std::unique_ptr<File> h;
     if (OpenFile(path, Access::kRead, Share::kExclusive, Disposition::kOpenExisting, 0, &h)

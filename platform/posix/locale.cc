@@ -18,24 +18,21 @@ struct KnownLocale {
 // Windows locale numbers of the languages a practice is likely to run in; the
 // first entry of a language is its default country.
 constexpr KnownLocale kKnown[] = {
-    {0x0409, "en_US"}, {0x0809, "en_GB"}, {0x0C09, "en_AU"}, {0x1009, "en_CA"},
-    {0x1809, "en_IE"}, {0x1409, "en_NZ"}, {0x040C, "fr_FR"}, {0x080C, "fr_BE"},
-    {0x0C0C, "fr_CA"}, {0x100C, "fr_CH"}, {0x140C, "fr_LU"}, {0x180C, "fr_MC"},
-    {0x0407, "de_DE"}, {0x0807, "de_CH"}, {0x0C07, "de_AT"}, {0x1007, "de_LU"},
-    {0x0410, "it_IT"}, {0x0810, "it_CH"}, {0x0C0A, "es_ES"}, {0x080A, "es_MX"},
-    {0x0816, "pt_PT"}, {0x0416, "pt_BR"}, {0x0413, "nl_NL"}, {0x0813, "nl_BE"},
-    {0x041D, "sv_SE"}, {0x0406, "da_DK"}, {0x0414, "nb_NO"}, {0x040B, "fi_FI"},
-    {0x0415, "pl_PL"}, {0x0405, "cs_CZ"}, {0x040E, "hu_HU"}, {0x0408, "el_GR"},
-    {0x041F, "tr_TR"}, {0x0419, "ru_RU"}, {0x0411, "ja_JP"}, {0x0412, "ko_KR"},
-    {0x0804, "zh_CN"}, {0x0404, "zh_TW"}, {0x0C04, "zh_HK"}, {0x0403, "ca_ES"},
+    {0x0409, "en_US"}, {0x0809, "en_GB"}, {0x0C09, "en_AU"}, {0x1009, "en_CA"}, {0x1809, "en_IE"},
+    {0x1409, "en_NZ"}, {0x040C, "fr_FR"}, {0x080C, "fr_BE"}, {0x0C0C, "fr_CA"}, {0x100C, "fr_CH"},
+    {0x140C, "fr_LU"}, {0x180C, "fr_MC"}, {0x0407, "de_DE"}, {0x0807, "de_CH"}, {0x0C07, "de_AT"},
+    {0x1007, "de_LU"}, {0x0410, "it_IT"}, {0x0810, "it_CH"}, {0x0C0A, "es_ES"}, {0x080A, "es_MX"},
+    {0x0816, "pt_PT"}, {0x0416, "pt_BR"}, {0x0413, "nl_NL"}, {0x0813, "nl_BE"}, {0x041D, "sv_SE"},
+    {0x0406, "da_DK"}, {0x0414, "nb_NO"}, {0x040B, "fi_FI"}, {0x0415, "pl_PL"}, {0x0405, "cs_CZ"},
+    {0x040E, "hu_HU"}, {0x0408, "el_GR"}, {0x041F, "tr_TR"}, {0x0419, "ru_RU"}, {0x0411, "ja_JP"},
+    {0x0412, "ko_KR"}, {0x0804, "zh_CN"}, {0x0404, "zh_TW"}, {0x0C04, "zh_HK"}, {0x0403, "ca_ES"},
 };
 
 // The values Windows gives for the three languages the product ships in,
 // as measured, in the order of the LCTYPEs below.
-constexpr uint32_t kTypes[] = {kLocaleSDecimal, kLocaleSThousand, kLocaleSTime,
-                               kLocaleITime,    kLocaleS1159,     kLocaleS2359,
-                               kLocaleIDate,    kLocaleSDate,     kLocaleSShortDate,
-                               kLocaleIDigits};
+constexpr uint32_t kTypes[] = {kLocaleSDecimal,   kLocaleSThousand, kLocaleSTime, kLocaleITime,
+                               kLocaleS1159,      kLocaleS2359,     kLocaleIDate, kLocaleSDate,
+                               kLocaleSShortDate, kLocaleIDigits};
 struct FixedLocale {
   const char* name;
   const char* values[10];

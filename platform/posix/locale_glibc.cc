@@ -39,15 +39,33 @@ std::vector<Piece> Pieces(std::string_view fmt) {
     }
     std::string_view expanded;
     switch (fmt[i]) {
-      case 'D': expanded = "%m/%d/%y"; break;
-      case 'F': expanded = "%Y-%m-%d"; break;
-      case 'T': expanded = "%H:%M:%S"; break;
-      case 'R': expanded = "%H:%M"; break;
-      case 'r': expanded = "%I:%M:%S %p"; break;
-      case '%': literal("%"); continue;
-      case 'n': literal("\n"); continue;
-      case 't': literal("\t"); continue;
-      default: out.push_back({fmt[i], {}}); continue;
+      case 'D':
+        expanded = "%m/%d/%y";
+        break;
+      case 'F':
+        expanded = "%Y-%m-%d";
+        break;
+      case 'T':
+        expanded = "%H:%M:%S";
+        break;
+      case 'R':
+        expanded = "%H:%M";
+        break;
+      case 'r':
+        expanded = "%I:%M:%S %p";
+        break;
+      case '%':
+        literal("%");
+        continue;
+      case 'n':
+        literal("\n");
+        continue;
+      case 't':
+        literal("\t");
+        continue;
+      default:
+        out.push_back({fmt[i], {}});
+        continue;
     }
     for (Piece& p : Pieces(expanded)) {
       if (p.conversion == 0) {
@@ -90,13 +108,26 @@ std::string ShortDatePicture(const std::vector<Piece>& pieces) {
   std::string out;
   for (const Piece& p : pieces) {
     switch (p.conversion) {
-      case 0: out += p.text; break;
-      case 'd': out += "dd"; break;
-      case 'e': out += "d"; break;
-      case 'm': out += "MM"; break;
-      case 'y': out += "yy"; break;
-      case 'Y': out += "yyyy"; break;
-      default: break;  // weekday names and the like have no short-date form
+      case 0:
+        out += p.text;
+        break;
+      case 'd':
+        out += "dd";
+        break;
+      case 'e':
+        out += "d";
+        break;
+      case 'm':
+        out += "MM";
+        break;
+      case 'y':
+        out += "yy";
+        break;
+      case 'Y':
+        out += "yyyy";
+        break;
+      default:
+        break;  // weekday names and the like have no short-date form
     }
   }
   return out;
@@ -142,15 +173,28 @@ bool LoadGlibcLocale(std::string_view name, PosixLocaleData* data) {
 bool WindowsLocaleValue(const PosixLocaleData& data, uint32_t lctype, std::string* value) {
   std::string v;
   switch (lctype) {
-    case kLocaleSDecimal: v = data.radix.empty() ? "." : data.radix; break;
-    case kLocaleSThousand: v = data.thousands; break;
-    case kLocaleIDigits: v = "2"; break;
-    case kLocaleSDate: v = SeparatorAfter(Pieces(data.d_fmt), [](char c) {
-        return IsDay(c) || IsMonth(c) || IsYear(c); }, "/");
+    case kLocaleSDecimal:
+      v = data.radix.empty() ? "." : data.radix;
       break;
-    case kLocaleSShortDate: v = ShortDatePicture(Pieces(data.d_fmt)); break;
-    case kLocaleIDate: v = DateOrder(Pieces(data.d_fmt)); break;
-    case kLocaleSTime: v = SeparatorAfter(Pieces(data.t_fmt), IsHour, ":"); break;
+    case kLocaleSThousand:
+      v = data.thousands;
+      break;
+    case kLocaleIDigits:
+      v = "2";
+      break;
+    case kLocaleSDate:
+      v = SeparatorAfter(
+          Pieces(data.d_fmt), [](char c) { return IsDay(c) || IsMonth(c) || IsYear(c); }, "/");
+      break;
+    case kLocaleSShortDate:
+      v = ShortDatePicture(Pieces(data.d_fmt));
+      break;
+    case kLocaleIDate:
+      v = DateOrder(Pieces(data.d_fmt));
+      break;
+    case kLocaleSTime:
+      v = SeparatorAfter(Pieces(data.t_fmt), IsHour, ":");
+      break;
     case kLocaleITime: {
       v = "1";
       for (const Piece& p : Pieces(data.t_fmt)) {
@@ -158,9 +202,14 @@ bool WindowsLocaleValue(const PosixLocaleData& data, uint32_t lctype, std::strin
       }
       break;
     }
-    case kLocaleS1159: v = data.am; break;
-    case kLocaleS2359: v = data.pm; break;
-    default: return false;
+    case kLocaleS1159:
+      v = data.am;
+      break;
+    case kLocaleS2359:
+      v = data.pm;
+      break;
+    default:
+      return false;
   }
   *value = LocaleTextToCp1252(v);
   return true;

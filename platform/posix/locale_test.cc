@@ -136,10 +136,12 @@ TEST(LocaleTextTest, ShowsWhatWindowsShows) {
     const char* ansi;
   };
   constexpr Case kCases[] = {
-      {"d\xC3\xA9j\xC3\xA0", "d\xE9j\xE0"}, {"\xE2\x82\xAC", "\x80"},
+      {"d\xC3\xA9j\xC3\xA0", "d\xE9j\xE0"},
+      {"\xE2\x82\xAC", "\x80"},
       {"\xE2\x80\xAF", "\xA0"},  // narrow no-break space (French thousands)
       {"\xE2\x80\x89", "\xA0"},  // thin space
-      {"\xE6\x97\xA5", "?"},      {"a\xC3", "a?"},
+      {"\xE6\x97\xA5", "?"},
+      {"a\xC3", "a?"},
       {"\x80z", "?z"},
   };
   for (const Case& c : kCases) {

@@ -37,11 +37,11 @@ class MessageQueueTest : public ::testing::Test {
   }
 
   WindowHandle Window(WindowHandle parent = nullptr) {
-    WindowHandle w = CreateProcWindow(parent, [this](WindowHandle h, uint32_t msg, uintptr_t wp,
-                                                     intptr_t lp) -> intptr_t {
-      if (msg >= kWmUser || msg == kWmChar) seen_.push_back({h, msg, wp, lp});
-      return msg == kWmUser + 7 ? 42 : 0;
-    });
+    WindowHandle w = CreateProcWindow(
+        parent, [this](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t lp) -> intptr_t {
+          if (msg >= kWmUser || msg == kWmChar) seen_.push_back({h, msg, wp, lp});
+          return msg == kWmUser + 7 ? 42 : 0;
+        });
     EXPECT_NE(w, nullptr);
     windows_.push_back(w);
     return w;
@@ -78,9 +78,9 @@ TEST_F(MessageQueueTest, PostedMessagesComeOutInOrderWithTheirArguments) {
   ASSERT_TRUE(PostMessageA(w, kWmUser + 2, 30, 40));
   ASSERT_TRUE(PostMessageA(w, kWmUser + 1, 50, 60));
   EXPECT_THAT(Pump(w), ::testing::ElementsAre(kWmUser + 1, kWmUser + 2, kWmUser + 1));
-  EXPECT_THAT(seen_, ::testing::ElementsAre(Seen{w, kWmUser + 1, 10, -20},
-                                            Seen{w, kWmUser + 2, 30, 40},
-                                            Seen{w, kWmUser + 1, 50, 60}));
+  EXPECT_THAT(seen_,
+              ::testing::ElementsAre(Seen{w, kWmUser + 1, 10, -20}, Seen{w, kWmUser + 2, 30, 40},
+                                     Seen{w, kWmUser + 1, 50, 60}));
 }
 
 TEST_F(MessageQueueTest, WindowFilterTakesTheWindowAndItsChildrenOnly) {
@@ -136,12 +136,12 @@ TEST_F(MessageQueueTest, TranslateTurnsACharacterKeyIntoACharMessage) {
 }
 
 TEST_F(MessageQueueTest, MessagesPostedWhileDispatchingAreTakenByTheSameLoop) {
-  WindowHandle w = CreateProcWindow(nullptr, [this](WindowHandle h, uint32_t msg, uintptr_t wp,
-                                                    intptr_t) -> intptr_t {
-    if (msg == kWmUser && wp < 3) PostMessageA(h, kWmUser, wp + 1, 0);
-    if (msg == kWmUser) seen_.push_back({h, msg, wp, 0});
-    return 0;
-  });
+  WindowHandle w = CreateProcWindow(
+      nullptr, [this](WindowHandle h, uint32_t msg, uintptr_t wp, intptr_t) -> intptr_t {
+        if (msg == kWmUser && wp < 3) PostMessageA(h, kWmUser, wp + 1, 0);
+        if (msg == kWmUser) seen_.push_back({h, msg, wp, 0});
+        return 0;
+      });
   windows_.push_back(w);
   PostMessageA(w, kWmUser, 0, 0);
   EXPECT_EQ(Pump(w).size(), 4u);
@@ -149,10 +149,10 @@ TEST_F(MessageQueueTest, MessagesPostedWhileDispatchingAreTakenByTheSameLoop) {
 }
 
 TEST_F(MessageQueueTest, DestroyedWindowTakesItsMessagesAndRefusesNewOnes) {
-  WindowHandle parent = CreateProcWindow(nullptr, [](WindowHandle, uint32_t, uintptr_t,
-                                                     intptr_t) -> intptr_t { return 0; });
-  WindowHandle child = CreateProcWindow(parent, [](WindowHandle, uint32_t, uintptr_t,
-                                                   intptr_t) -> intptr_t { return 0; });
+  WindowHandle parent = CreateProcWindow(
+      nullptr, [](WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  WindowHandle child = CreateProcWindow(
+      parent, [](WindowHandle, uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
   PostMessageA(child, kWmUser + 1, 0, 0);
   DestroyProcWindow(parent);
   Message m;
@@ -169,11 +169,11 @@ TEST_F(MessageQueueTest, SendRunsTheProcedureAtOnce) {
 }
 
 TEST_F(MessageQueueTest, ExceptionOfAProcedureReachesTheDispatcher) {
-  WindowHandle w = CreateProcWindow(nullptr, [](WindowHandle, uint32_t msg, uintptr_t,
-                                                intptr_t) -> intptr_t {
-    if (msg == kWmUser) throw std::runtime_error("from the procedure");
-    return 0;
-  });
+  WindowHandle w =
+      CreateProcWindow(nullptr, [](WindowHandle, uint32_t msg, uintptr_t, intptr_t) -> intptr_t {
+        if (msg == kWmUser) throw std::runtime_error("from the procedure");
+        return 0;
+      });
   windows_.push_back(w);
   PostMessageA(w, kWmUser, 0, 0);
   Message m;

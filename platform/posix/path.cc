@@ -13,6 +13,8 @@
 // its identity and modification time unchanged, and while the path's last
 // name exists beneath it. A directory changed within the last seconds is not
 // remembered (its time may not move again for a change in the same tick).
+#include "platform/path.h"
+
 #include <dirent.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -27,7 +29,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/path.h"
 #include "platform/posix/path_text.h"
 
 namespace platform {
@@ -209,8 +210,8 @@ PathStart StartOf(const std::string& path) {
     if (!found && drive != "Z:") start.base = "/dev/null/unmapped-drive-" + drive.substr(0, 1);
   } else if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
     size_t server_end = path.find('\\', 2);
-    size_t share_end = server_end == std::string::npos ? std::string::npos
-                                                       : path.find('\\', server_end + 1);
+    size_t share_end =
+        server_end == std::string::npos ? std::string::npos : path.find('\\', server_end + 1);
     std::string unc = Fold(path.substr(0, share_end));
     start.rest = share_end == std::string::npos ? path.size() : share_end;
     start.base = "/dev/null/unmapped-share";

@@ -2,9 +2,8 @@
 // and dots Windows strips from names, Windows-1252 names, current directory.
 #include "platform/path.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -122,7 +121,8 @@ TEST_F(PathTest, UncAndNativeAndUnmapped) {
   // Unmapped drives and shares lead nowhere, so nothing can be created there.
   std::unique_ptr<File> f;
   EXPECT_EQ(kErrorPathNotFound, OpenFile("Q:\\x.dbf", Access::kReadWrite, Share::kDenyNone,
-                                         Disposition::kOpenAlways, 0, &f).code());
+                                         Disposition::kOpenAlways, 0, &f)
+                                    .code());
   EXPECT_EQ(kErrorPathNotFound, OpenFile("\\\\other\\s\\x.dbf", Access::kReadWrite,
                                          Share::kDenyNone, Disposition::kOpenAlways, 0, &f)
                                     .code());
@@ -159,12 +159,17 @@ TEST_F(PathTest, NativeNamesComeBackInTheSystemsForm) {
   };
   const Case cases[] = {
       {"/tmp/plain/doc01", true, "/tmp/plain/doc01"},
-      {"/tmp/Cabinet m\xc3\xa9" "dical/\xc3\x89t\xc3\xa9 \xe2\x82\xac", true,
-       "/tmp/Cabinet m\xe9" "dical/\xc9t\xe9 \x80"},
+      {"/tmp/Cabinet m\xc3\xa9"
+       "dical/\xc3\x89t\xc3\xa9 \xe2\x82\xac",
+       true,
+       "/tmp/Cabinet m\xe9"
+       "dical/\xc9t\xe9 \x80"},
       {"relative/\xc3\xa0", true, "relative/\xe0"},
-      {"/tmp/\xc5\x82\xc3\xb3" "d\xc5\xba", false, ""},  // no Windows-1252 form
-      {"/tmp/\xe9t\xe9", false, ""},                         // not UTF-8
-      {"/tmp/\xc1\x81", false, ""},  // "A" in an overlong form: no name has two spellings
+      {"/tmp/\xc5\x82\xc3\xb3"
+       "d\xc5\xba",
+       false, ""},                    // no Windows-1252 form
+      {"/tmp/\xe9t\xe9", false, ""},  // not UTF-8
+      {"/tmp/\xc1\x81", false, ""},   // "A" in an overlong form: no name has two spellings
       {"/tmp/caf\xc3", false, ""},    // cut short
   };
   for (const Case& c : cases) {

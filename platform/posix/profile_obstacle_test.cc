@@ -54,7 +54,11 @@ TEST_F(ProfileObstacleTest, EachObstacleHasItsCodeAndTheProbeLeavesNothing) {
     std::ofstream(native, std::ios::binary) << "[2017]\r\ntarif=1\r\n";
   };
   const Case cases[] = {
-      {"existing file", [&](const std::string& d) { file(d + "/Velmora.ini"); return nullptr; },
+      {"existing file",
+       [&](const std::string& d) {
+         file(d + "/Velmora.ini");
+         return nullptr;
+       },
        "P:\\Velmora.ini", 0, false},
       {"new file in an existing directory", [](const std::string&) { return nullptr; },
        "P:\\Velmora.ini", 0, false},
@@ -108,20 +112,26 @@ TEST_F(ProfileObstacleTest, EachObstacleHasItsCodeAndTheProbeLeavesNothing) {
 
 TEST_F(ProfileObstacleTest, DirectoriesWithAccentedNames) {
   // "Cabinet médical\Dossier à jour" on disk in UTF-8, in the system in Windows-1252.
-  fs::create_directories(dir_ + "/Cabinet m\xc3\xa9" "dical/Dossier \xc3\xa0 jour");
-  const std::string path = "P:\\Cabinet m\xe9" "dical\\Dossier \xe0 jour\\Velmora.ini";
+  fs::create_directories(dir_ +
+                         "/Cabinet m\xc3\xa9"
+                         "dical/Dossier \xc3\xa0 jour");
+  const std::string path =
+      "P:\\Cabinet m\xe9"
+      "dical\\Dossier \xe0 jour\\Velmora.ini";
   EXPECT_EQ(ProfileWriteObstacle(path.c_str()), 0u);
   ASSERT_NE(WritePrivateProfileStringA("2017", "tarif", "1", path.c_str()), 0);
   char value[16] = {};
   GetPrivateProfileStringA("2017", "tarif", "", value, sizeof value, path.c_str());
   EXPECT_STREQ(value, "1");
-  EXPECT_TRUE(fs::exists(dir_ + "/Cabinet m\xc3\xa9" "dical/Dossier \xc3\xa0 jour/Velmora.ini"));
+  EXPECT_TRUE(fs::exists(dir_ + "/Cabinet m\xc3\xa9"
+                                "dical/Dossier \xc3\xa0 jour/Velmora.ini"));
   EXPECT_NE(WritePrivateProfileStringA("2017", "index", "1", path.c_str()), 0);
   EXPECT_EQ(Entries(), 1u);  // no temporary file left anywhere
 
   // The same file named by its native path, brought to the system's form.
   std::string system;
-  ASSERT_TRUE(PathFromNative(dir_ + "/Cabinet m\xc3\xa9" "dical/Dossier \xc3\xa0 jour/Velmora.ini",
+  ASSERT_TRUE(PathFromNative(dir_ + "/Cabinet m\xc3\xa9"
+                                    "dical/Dossier \xc3\xa0 jour/Velmora.ini",
                              &system));
   GetPrivateProfileStringA("2017", "index", "", value, sizeof value, system.c_str());
   EXPECT_STREQ(value, "1");

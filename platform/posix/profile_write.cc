@@ -74,8 +74,8 @@ bool ReplaceAtomically(const std::string& native_target, const std::string& byte
   }
   size_t slash = native_target.rfind('/');
   SyncDirectory(slash == std::string::npos ? "."
-                : slash == 0                ? "/"
-                                            : native_target.substr(0, slash));
+                : slash == 0               ? "/"
+                                           : native_target.substr(0, slash));
   return true;
 }
 

@@ -88,11 +88,18 @@ INT_PTR CALLBACK BoxProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     }
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
-        case kIdDefault: EndDialog(hwnd, kErrorBoxDefault); return TRUE;
-        case kIdRetry: EndDialog(hwnd, kErrorBoxRetry); return TRUE;
+        case kIdDefault:
+          EndDialog(hwnd, kErrorBoxDefault);
+          return TRUE;
+        case kIdRetry:
+          EndDialog(hwnd, kErrorBoxRetry);
+          return TRUE;
         case kIdQuit:
-        case IDCANCEL: EndDialog(hwnd, kErrorBoxQuit); return TRUE;
-        default: return FALSE;
+        case IDCANCEL:
+          EndDialog(hwnd, kErrorBoxQuit);
+          return TRUE;
+        default:
+          return FALSE;
       }
     default:
       return FALSE;
@@ -130,8 +137,8 @@ void SetErrorBoxPolicy(uint32_t answer) { State().policy = answer; }
 
 uint32_t ErrorBoxPolicy() { return State().policy; }
 
-uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t def,
-                      uint32_t retry, uint32_t quit) {
+uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t def, uint32_t retry,
+                      uint32_t quit) {
   struct Button {
     bool offered;
     WORD id;
@@ -147,8 +154,8 @@ uint32_t ShowErrorBox(std::string_view text, std::string_view caption, uint32_t 
   TemplateBuilder t;
   t.Dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFONT,
            static_cast<WORD>(count + 1), kWidth, kHeight);
-  t.Item(ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 7,
-         7, kWidth - 14, kHeight - 36, kIdReport, 0x0081, L"");
+  t.Item(ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 7, 7,
+         kWidth - 14, kHeight - 36, kIdReport, 0x0081, L"");
   short x = static_cast<short>(kWidth - 7 - count * kButtonWidth - (count - 1) * kGap);
   BoxArgs args{std::string(text), std::string(caption), 0};
   for (const Button& b : buttons) {

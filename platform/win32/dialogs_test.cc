@@ -1,19 +1,22 @@
 // The Windows error box and message box, answered by a watcher thread.
+#include "platform/dialogs.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/dialogs.h"
 #include "platform/win32/dialogs_watcher.h"
 
 namespace platform {
 namespace {
 
 std::string LongReport() {
-  std::string text = "Error Code:  21 [ OPEN ERROR ]\r\nDescription: fichier d\xe9j\xe0 ouvert\r\n"
-                     "CallStack:\r\n";
-  for (int i = 0; i < 200; ++i) text += "FRAME" + std::to_string(i) + " (Line:" + std::to_string(i) + ")\r\n";
+  std::string text =
+      "Error Code:  21 [ OPEN ERROR ]\r\nDescription: fichier d\xe9j\xe0 ouvert\r\n"
+      "CallStack:\r\n";
+  for (int i = 0; i < 200; ++i)
+    text += "FRAME" + std::to_string(i) + " (Line:" + std::to_string(i) + ")\r\n";
   return text;
 }
 

@@ -50,8 +50,8 @@ HWND FindOwnBox(const char* caption) {
   return search.found;
 }
 
-void Watch(std::string caption, int press_id, int timeout_ms,
-           bool* found, std::string* report, std::vector<int>* buttons) {
+void Watch(std::string caption, int press_id, int timeout_ms, bool* found, std::string* report,
+           std::vector<int>* buttons) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   HWND box = nullptr;
   while (!box && std::chrono::steady_clock::now() < deadline) {
@@ -92,8 +92,8 @@ BoxWatcher::BoxWatcher(std::string caption, int press_id, int timeout_ms)
   state_->press_id = press_id;
   state_->timeout_ms = timeout_ms;
   State* s = state_.get();
-  s->thread = std::thread(Watch, s->caption, press_id, timeout_ms, &s->found, &s->report,
-                          &s->buttons);
+  s->thread =
+      std::thread(Watch, s->caption, press_id, timeout_ms, &s->found, &s->report, &s->buttons);
 }
 
 BoxWatcher::~BoxWatcher() { Join(); }

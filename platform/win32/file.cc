@@ -1,13 +1,14 @@
 // Win32 back-end of platform/file.h: CreateFileA, ReadFile/WriteFile at an
 // offset and LockFileEx, passed through with GetLastError as the status.
+#include "platform/file.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 
-#include "platform/file.h"
-#include "platform/path.h"
 #include "platform/file_faults.h"
+#include "platform/path.h"
 
 namespace platform {
 namespace {
@@ -126,10 +127,18 @@ OsStatus OpenMapped(const std::string& p, Access access, Share share, Dispositio
                                                   : FILE_SHARE_READ | FILE_SHARE_WRITE;
   DWORD creation = OPEN_EXISTING;
   switch (disposition) {
-    case Disposition::kOpenExisting: creation = OPEN_EXISTING; break;
-    case Disposition::kCreateAlways: creation = CREATE_ALWAYS; break;
-    case Disposition::kCreateNew: creation = CREATE_NEW; break;
-    case Disposition::kOpenAlways: creation = OPEN_ALWAYS; break;
+    case Disposition::kOpenExisting:
+      creation = OPEN_EXISTING;
+      break;
+    case Disposition::kCreateAlways:
+      creation = CREATE_ALWAYS;
+      break;
+    case Disposition::kCreateNew:
+      creation = CREATE_NEW;
+      break;
+    case Disposition::kOpenAlways:
+      creation = OPEN_ALWAYS;
+      break;
   }
   HANDLE h = CreateFileA(p.c_str(), desired, share_mode, nullptr, creation,
                          attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes, nullptr);

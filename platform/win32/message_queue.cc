@@ -59,8 +59,8 @@ void RethrowStored() {
 bool PeekMessageA(Message* msg, WindowHandle filter, uint32_t min, uint32_t max, uint32_t remove) {
   MSG m{};
   if (!::PeekMessageA(&m, Hwnd(filter), min, max, remove)) return false;
-  *msg = Message{m.hwnd,        m.message, m.wParam, m.lParam, static_cast<uint32_t>(m.time),
-                 m.pt.x,        m.pt.y};
+  *msg =
+      Message{m.hwnd, m.message, m.wParam, m.lParam, static_cast<uint32_t>(m.time), m.pt.x, m.pt.y};
   return true;
 }
 

@@ -1,10 +1,10 @@
 // Win32 back-end of platform/path.h: Windows paths go to the API unchanged,
 // but for directory names that end in blanks or dots (see MapPath).
+#include "platform/path.h"
+
 #include <windows.h>
 
 #include <string>
-
-#include "platform/path.h"
 
 namespace platform {
 
@@ -35,8 +35,8 @@ std::string MapPath(std::string_view windows_path) {
   } else if (p.size() >= 2 && IsSeparator(p[0]) && IsSeparator(p[1])) {
     // \\server\share: both names stay as they are.
     size_t server_end = p.find_first_of("\\/", 2);
-    size_t share_end =
-        server_end == std::string::npos ? std::string::npos : p.find_first_of("\\/", server_end + 1);
+    size_t share_end = server_end == std::string::npos ? std::string::npos
+                                                       : p.find_first_of("\\/", server_end + 1);
     start = share_end == std::string::npos ? p.size() : share_end;
   }
   for (size_t i = start; i < p.size(); ++i) {

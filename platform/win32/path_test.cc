@@ -2,8 +2,8 @@
 // carry them, reach the directory Windows made without the blanks.
 #include "platform/path.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 

@@ -19,8 +19,8 @@
 namespace shell {
 namespace {
 
-using ::testing::ElementsAre;
 using rt::Value;
+using ::testing::ElementsAre;
 using testing::ShellTest;
 
 constexpr char kPrompt[] = "Poussez <OK> pour d\xe9marer l'import des tarifs";
@@ -51,8 +51,8 @@ TEST_F(MainDialogTest, InitBindsTheFourControlsOfTheTemplate) {
   const ControlNumbers want[] = {
       {100, "BUTTON", "OK", 161, 163, 40, 12, button, 0},
       {101, "BUTTON", "Fermer", 117, 163, 40, 12, button, 0},
-      {102, "STATIC", kPrompt, 9, 5, 191, 14,
-       kWsChild | kWsVisible | kSsCenter | kSsCenterImage, 0},
+      {102, "STATIC", kPrompt, 9, 5, 191, 14, kWsChild | kWsVisible | kSsCenter | kSsCenterImage,
+       0},
       {103, "LISTBOX", "", 9, 30, 191, 124,
        kWsChild | kWsVisible | kWsVScroll | kWsTabStop | kLbsDisableNoScroll |
            kLbsNoIntegralHeight | kLbsNotify,
@@ -67,10 +67,10 @@ TEST_F(MainDialogTest, InitBindsTheFourControlsOfTheTemplate) {
   for (size_t i = 0; i < std::size(want); ++i) {
     SCOPED_TRACE(want[i].id);
     const auto& c = s.controls[i];
-    EXPECT_EQ(std::tuple(c.id, c.class_name, c.text, c.x, c.y, c.cx, c.cy, c.style, c.ex_style),
-              std::tuple(want[i].id, std::string(want[i].class_name), std::string(want[i].text),
-                         want[i].x, want[i].y, want[i].cx, want[i].cy, want[i].style,
-                         want[i].ex_style));
+    EXPECT_EQ(
+        std::tuple(c.id, c.class_name, c.text, c.x, c.y, c.cx, c.cy, c.style, c.ex_style),
+        std::tuple(want[i].id, std::string(want[i].class_name), std::string(want[i].text),
+                   want[i].x, want[i].y, want[i].cx, want[i].cy, want[i].style, want[i].ex_style));
   }
   EXPECT_TRUE(s.controls[3].items.empty());
 
@@ -207,9 +207,7 @@ TEST_F(MainDialogTest, UpdateEndedByAnErrorLeavesOkEnabledAndAllowsAnotherRun) {
     PostLine(dialog, "second run");
   });
   Value dialog = NewDialog();
-  std::optional<Value> left = rt::BeginSequence([&] {
-    ShowWith(dialog, {Click(IDC_OKBUTTON)});
-  });
+  std::optional<Value> left = rt::BeginSequence([&] { ShowWith(dialog, {Click(IDC_OKBUTTON)}); });
   ASSERT_TRUE(left.has_value());
   EXPECT_EQ(left->GetString(), "table cannot be opened");
   EXPECT_TRUE(Control(dialog, IDC_OKBUTTON).enabled);
@@ -232,9 +230,9 @@ TEST_F(MainDialogTest, WithoutAPlantedUpdateOkRunsTheTariffUpdate) {
   Value dialog = NewDialog();
   EXPECT_EQ(ShowWith(dialog, {Click(IDC_OKBUTTON), Click(IDC_CANCELBUTTON)}), 1);
   rt::SetWorkDir("");
-  EXPECT_THAT(Control(dialog, IDC_LISTBOX1).items,
-              ElementsAre(std::string(tariff::text::kIniNotFound) + program_dir +
-                          tariff::text::kIniName));
+  EXPECT_THAT(
+      Control(dialog, IDC_LISTBOX1).items,
+      ElementsAre(std::string(tariff::text::kIniNotFound) + program_dir + tariff::text::kIniName));
   EXPECT_FALSE(Control(dialog, IDC_OKBUTTON).enabled);
   EXPECT_TRUE(error_codes_.empty());
 }

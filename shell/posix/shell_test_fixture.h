@@ -36,7 +36,8 @@ class ShellTest : public ::testing::Test {
     }
     old_block_ = rt::ErrorBlock(rt::Value::FromBlock(rt::MakeBlock(
         [this](rt::Args args) {
-          rt::Value code = args.empty() ? rt::Value() : rt::IVarGet(args[0], rt::String2Symbol("GenCode"));
+          rt::Value code =
+              args.empty() ? rt::Value() : rt::IVarGet(args[0], rt::String2Symbol("GenCode"));
           error_codes_.push_back(code.GetDword());
           return rt::Value::Logic(false);
         },
@@ -99,14 +100,14 @@ class ShellTest : public ::testing::Test {
 
   // The update's three progress actions.
   static void PostLine(const rt::Value& dialog, const std::string& line) {
-    rt::Send(ListBox(dialog), "AddItem", {rt::Value::String(line), rt::Value::Long(0), rt::Value::Long(0)});
+    rt::Send(ListBox(dialog), "AddItem",
+             {rt::Value::String(line), rt::Value::Long(0), rt::Value::Long(0)});
   }
-  static void Pump(const rt::Value& dialog) {
-    rt::CallFunction("YieldMessageLoop", {dialog});
-  }
+  static void Pump(const rt::Value& dialog) { rt::CallFunction("YieldMessageLoop", {dialog}); }
   static void ShowLastLine(const rt::Value& dialog) {
     rt::Value lb = ListBox(dialog);
-    rt::IVarPut(lb, rt::String2Symbol("CurrentItemNo"), rt::IVarGet(lb, rt::String2Symbol("ItemCount")));
+    rt::IVarPut(lb, rt::String2Symbol("CurrentItemNo"),
+                rt::IVarGet(lb, rt::String2Symbol("ItemCount")));
   }
 
   std::vector<uint32_t> error_codes_;

@@ -7,8 +7,8 @@
 namespace shell {
 namespace {
 
-using ::testing::ElementsAre;
 using rt::Value;
+using ::testing::ElementsAre;
 using testing::ShellTest;
 
 class YieldMessageLoopTest : public ShellTest {

@@ -3,7 +3,6 @@
 // message path (BM_CLICK to the button, WM_COMMAND to the dialog, the method named by the
 // button's label).
 #include <windows.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -63,12 +62,13 @@ MATCHER_P(SameRect, want, "") {
 // Ends a dialog that nobody ends, so a broken click fails the test instead of hanging it.
 class Watchdog {
  public:
-  explicit Watchdog(HWND dialog) : thread_([this, dialog] {
-      std::unique_lock lock(mutex_);
-      if (!done_cv_.wait_for(lock, std::chrono::seconds(20), [this] { return done_; })) {
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-      }
-    }) {}
+  explicit Watchdog(HWND dialog)
+      : thread_([this, dialog] {
+          std::unique_lock lock(mutex_);
+          if (!done_cv_.wait_for(lock, std::chrono::seconds(20), [this] { return done_; })) {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+          }
+        }) {}
   ~Watchdog() {
     {
       std::lock_guard lock(mutex_);
@@ -98,7 +98,8 @@ class RealDialogTest : public ::testing::Test {
     }
     old_block_ = rt::ErrorBlock(Value::FromBlock(rt::MakeBlock(
         [this](rt::Args args) {
-          errors_.push_back(args.empty() ? 0 : rt::IVarGet(args[0], rt::String2Symbol("GenCode")).GetDword());
+          errors_.push_back(
+              args.empty() ? 0 : rt::IVarGet(args[0], rt::String2Symbol("GenCode")).GetDword());
           return Value::Logic(false);
         },
         1)));
@@ -151,7 +152,8 @@ TEST_F(RealDialogTest, DialogMatchesTheTemplate) {
     EXPECT_EQ(TextOf(child), c.text);
     DWORD cs = GetWindowLongA(child, GWL_STYLE);
     EXPECT_EQ(cs & c.style, c.style) << std::hex << cs;
-    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_EXSTYLE)) & WS_EX_CLIENTEDGE, c.ex_style);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(child, GWL_EXSTYLE)) & WS_EX_CLIENTEDGE,
+              c.ex_style);
     EXPECT_THAT(RectIn(hwnd_, child), SameRect(DialogUnits(hwnd_, c.x, c.y, c.cx, c.cy)));
     child = GetWindow(child, GW_HWNDNEXT);
   }
@@ -176,7 +178,8 @@ TEST_F(RealDialogTest, PromptFontColoursAndIcons) {
 
   HWND prompt = Item(IDC_FIXEDTEXT1);
   LOGFONTA lf{};
-  ASSERT_TRUE(GetObjectA(reinterpret_cast<HFONT>(SendMessageA(prompt, WM_GETFONT, 0, 0)), sizeof lf, &lf));
+  ASSERT_TRUE(
+      GetObjectA(reinterpret_cast<HFONT>(SendMessageA(prompt, WM_GETFONT, 0, 0)), sizeof lf, &lf));
   EXPECT_STREQ(lf.lfFaceName, "Microsoft Sans Serif");
   EXPECT_EQ(lf.lfHeight, -MulDiv(10, dpi, 72));
   LOGFONTA button_font{};
@@ -188,8 +191,8 @@ TEST_F(RealDialogTest, PromptFontColoursAndIcons) {
 
   HDC dc = GetDC(prompt);
   SetTextColor(dc, RGB(1, 2, 3));
-  auto brush = reinterpret_cast<HBRUSH>(
-      SendMessageA(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(prompt)));
+  auto brush = reinterpret_cast<HBRUSH>(SendMessageA(
+      hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(prompt)));
   LOGBRUSH lb{};
   ASSERT_TRUE(GetObjectA(brush, sizeof lb, &lb));
   EXPECT_EQ(lb.lbStyle, static_cast<UINT>(BS_SOLID));
@@ -252,7 +255,8 @@ TEST_F(RealDialogTest, OkClickRunsTheUpdateOnceLeavesOkDisabledAndFermerEndsWith
         ok_enabled_after = IsWindowEnabled(ok);
         lines = SendMessageA(list, LB_GETCOUNT, 0, 0);
         selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
-        first_line.resize(SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first_line.data())));
+        first_line.resize(
+            SendMessageA(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first_line.data())));
         PostMessageA(fermer, BM_CLICK, 0, 0);
         return 0;
       });

@@ -25,8 +25,8 @@ bool PoolText(const uint8_t* pool, uint32_t pos, uint32_t len, std::string* out)
 
 }  // namespace
 
-Status ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
-                           const std::string& where, TagHeader* out) {
+Status ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset, const std::string& where,
+                      TagHeader* out) {
   std::string at = where + ", tag header at offset " + std::to_string(offset);
   if (bytes.size() < kHeaderSize) return Status::Corruption(at + ": cut short by end of file");
   const uint8_t* p = bytes.data();

@@ -26,20 +26,20 @@ constexpr uint8_t kOptStructure = 0x80;
 
 struct TagHeader {
   uint32_t root = 0;
-  uint32_t free_list = 0;   // bag header only
-  uint32_t counter = 0;     // bag header only, stored big-endian
+  uint32_t free_list = 0;  // bag header only
+  uint32_t counter = 0;    // bag header only, stored big-endian
   uint16_t key_length = 0;
   uint8_t options = 0;
   uint8_t signature = 1;
-  std::string collation;    // bytes 494..501 up to the first NUL
+  std::string collation;  // bytes 494..501 up to the first NUL
   bool descending = false;
   std::string key_expr;
   std::string for_expr;
 };
 
 // Parses a header read at `offset`; `where` names the file for error texts.
-Status ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset,
-                           const std::string& where, TagHeader* out);
+Status ParseTagHeader(std::span<const uint8_t> bytes, uint32_t offset, const std::string& where,
+                      TagHeader* out);
 
 // Lays out a header as this engine creates one (expressions in the pool, key
 // first, FOR right after; an absent FOR is stored as an empty text).

@@ -86,7 +86,7 @@ std::string Where(const std::string& where, uint32_t offset) {
 class LeafReader {
  public:
   Status Open(const uint8_t* page, uint32_t n, uint32_t key_length, uint8_t filler,
-                   const std::string& where, uint32_t offset) {
+              const std::string& where, uint32_t offset) {
     p_ = page;
     key_length_ = key_length;
     filler_ = filler;
@@ -102,7 +102,7 @@ class LeafReader {
     }
     if (n * entry_bytes_ > kPageSize - kLeafHeaderSize) {
       return Status::Corruption(Where(where, offset) + ": " + std::to_string(n) +
-                                     " keys exceed the page capacity");
+                                " keys exceed the page capacity");
     }
     rec_mask_ = rec_bits_ == 32 ? 0xFFFFFFFFull : ((1ull << rec_bits_) - 1);
     dup_mask_ = (1ull << dup_bits_) - 1;
@@ -134,7 +134,7 @@ class LeafReader {
     uint32_t trail = static_cast<uint32_t>((v >> (rec_bits_ + dup_bits_)) & trail_mask_);
     if (dup + trail > key_length_) {
       return Status::Corruption(Where(*where_, offset_) + ": entry " + std::to_string(i_) +
-                                     " has counts beyond the key length");
+                                " has counts beyond the key length");
     }
     uint32_t fresh = key_length_ - dup - trail;
     if (suffix_end_ < entries_end_ + fresh) {
@@ -150,8 +150,10 @@ class LeafReader {
   // Expands the entry Peek gave into key (holding the predecessor's key).
   void Take(const Entry& entry, char* key) {
     suffix_end_ -= entry.fresh;
-    for (uint32_t j = 0; j < entry.fresh; ++j) key[entry.dup + j] = static_cast<char>(entry.bytes[j]);
-    for (uint32_t j = 0; j < entry.trail; ++j) key[entry.dup + entry.fresh + j] = static_cast<char>(filler_);
+    for (uint32_t j = 0; j < entry.fresh; ++j)
+      key[entry.dup + j] = static_cast<char>(entry.bytes[j]);
+    for (uint32_t j = 0; j < entry.trail; ++j)
+      key[entry.dup + entry.fresh + j] = static_cast<char>(filler_);
     ++i_;
   }
 
@@ -227,14 +229,14 @@ Status CheckOrder(const Node& node, const std::string& where, uint32_t offset) {
                         node.keys.data() + i * node.key_length, node.key_length);
     if (c > 0 || (c == 0 && node.recnos[i - 1] >= node.recnos[i])) {
       return Status::Corruption(Where(where, offset) + ": keys out of order at entry " +
-                                     std::to_string(i));
+                                std::to_string(i));
     }
   }
   return Status::Ok();
 }
 
 Status DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
-                       uint8_t filler, const std::string& where, Node* out) {
+                  uint8_t filler, const std::string& where, Node* out) {
   if (page.size() < kPageSize) {
     return Status::Corruption(Where(where, offset) + ": page cut short by end of file");
   }
@@ -250,18 +252,18 @@ Status DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_l
   node.right = Le32(p + 8);
   if (node.attributes > 3) {
     return Status::Corruption(Where(where, offset) + ": unknown page attribute " +
-                                   std::to_string(node.attributes));
+                              std::to_string(node.attributes));
   }
   if (key_length == 0 || key_length > kMaxKeyLength) {
-    return Status::Corruption(Where(where, offset) + ": key length " +
-                                   std::to_string(key_length) + " out of range");
+    return Status::Corruption(Where(where, offset) + ": key length " + std::to_string(key_length) +
+                              " out of range");
   }
   node.keys.reserve(static_cast<size_t>(n) * key_length);
   node.recnos.reserve(n);
   if (!node.leaf()) {
     if (n > InteriorCapacity(key_length)) {
       return Status::Corruption(Where(where, offset) + ": " + std::to_string(n) +
-                                     " keys exceed the page capacity");
+                                " keys exceed the page capacity");
     }
     if (n == 0) {
       return Status::Corruption(Where(where, offset) + ": interior page without keys");
@@ -311,9 +313,8 @@ bool EntryAtOrAfter(std::string_view key, uint32_t recno, std::string_view sough
   return c > 0 || (c == 0 && recno >= sought_recno);
 }
 
-Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
-                     uint8_t filler, const std::string& where, std::string_view key,
-                     uint32_t recno, LeafHit* hit) {
+Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length, uint8_t filler,
+                const std::string& where, std::string_view key, uint32_t recno, LeafHit* hit) {
   if (page.size() < kPageSize) {
     return Status::Corruption(Where(where, offset) + ": page cut short by end of file");
   }
@@ -323,11 +324,11 @@ Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_len
   hit->right = Le32(p + 8);
   if (hit->attributes > 3 || !(hit->attributes & kAttrLeaf)) {
     return Status::Corruption(Where(where, offset) + ": not a leaf page (attribute " +
-                                   std::to_string(hit->attributes) + ")");
+                              std::to_string(hit->attributes) + ")");
   }
   if (key_length == 0 || key_length > kMaxKeyLength) {
-    return Status::Corruption(Where(where, offset) + ": key length " +
-                                   std::to_string(key_length) + " out of range");
+    return Status::Corruption(Where(where, offset) + ": key length " + std::to_string(key_length) +
+                              " out of range");
   }
   LeafReader reader;
   TABLE_RETURN_IF_ERROR(reader.Open(p, hit->size, key_length, filler, where, offset));
@@ -354,7 +355,7 @@ Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_len
       }
       if (order < 0 || (order == 0 && previous_recno >= e.recno)) {
         return Status::Corruption(Where(where, offset) + ": keys out of order at entry " +
-                                       std::to_string(i));
+                                  std::to_string(i));
       }
     }
     reader.Take(e, current);

@@ -33,7 +33,7 @@ struct Node {
   uint32_t left = kNoPage;
   uint32_t right = kNoPage;
   uint32_t key_length = 0;
-  std::string keys;                // size() * key_length bytes
+  std::string keys;  // size() * key_length bytes
   std::vector<uint32_t> recnos;
   std::vector<uint32_t> children;  // interior pages only
   // Leaf bookkeeping kept current by Insert/Erase/SetKey, so that NodeFits
@@ -67,7 +67,7 @@ inline uint32_t InteriorCapacity(uint32_t key_length) {
 
 // Decodes a page; `where` names the tag and file for error texts.
 Status DecodeNode(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
-                       uint8_t filler, const std::string& where, Node* out);
+                  uint8_t filler, const std::string& where, Node* out);
 
 // True when the entry (key, recno) sorts at or after (sought, sought_recno):
 // keys compare as bytes (a shorter key as a prefix that sorts first), then
@@ -87,9 +87,8 @@ struct LeafHit {
   std::string key;           // the entry's key and record number (index < size)
   uint32_t recno = 0;
 };
-Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length,
-                     uint8_t filler, const std::string& where, std::string_view key,
-                     uint32_t recno, LeafHit* hit);
+Status ScanLeaf(std::span<const uint8_t> page, uint32_t offset, uint32_t key_length, uint8_t filler,
+                const std::string& where, std::string_view key, uint32_t recno, LeafHit* hit);
 
 // True when the entries fit one page of the node's kind.
 bool NodeFits(const Node& node, uint8_t filler);

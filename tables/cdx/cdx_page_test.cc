@@ -88,17 +88,23 @@ TEST(CdxPageTest, LeafRoundTripsAcrossKeyLengthsAndRecordNumbers) {
         std::string past = k;
         past.back() = static_cast<char>(past.back() + 1);
         const std::pair<std::string, uint32_t> sought[] = {
-            {k, node.recnos[i]}, {k, node.recnos[i] + 1}, {k.substr(0, key_length / 2), 0},
-            {k.substr(0, key_length - 1), 0xFFFFFFFFu}, {"", 0}, {past, 0}};
+            {k, node.recnos[i]},
+            {k, node.recnos[i] + 1},
+            {k.substr(0, key_length / 2), 0},
+            {k.substr(0, key_length - 1), 0xFFFFFFFFu},
+            {"", 0},
+            {past, 0}};
         for (const auto& [key, recno] : sought) {
           size_t want = 0;
-          while (want < node.size() && !EntryAtOrAfter(node.key(want), node.recnos[want], key, recno)) {
+          while (want < node.size() &&
+                 !EntryAtOrAfter(node.key(want), node.recnos[want], key, recno)) {
             ++want;
           }
           LeafHit hit;
           s = ScanLeaf(page, 2048, key_length, ' ', "x", key, recno, &hit);
           ASSERT_TRUE(s.ok()) << s.text();
-          SCOPED_TRACE("entry " + std::to_string(i) + ", sought \"" + key + "\" " + std::to_string(recno));
+          SCOPED_TRACE("entry " + std::to_string(i) + ", sought \"" + key + "\" " +
+                       std::to_string(recno));
           EXPECT_EQ(hit.index, want);
           EXPECT_EQ(hit.size, node.size());
           if (want < node.size()) {
@@ -183,8 +189,9 @@ TEST(CdxPageTest, DamagedPagesAreCorruptionNamingThePage) {
 }
 
 TEST(KeyCodecTest, NumbersSortAsBytes) {
-  const double values[] = {-std::numeric_limits<double>::max(), -1e15, -2.5, -1, -0.01,
-                           0.0, 0.01, 1, 2.5, 1e15 + 0.01, std::numeric_limits<double>::max()};
+  const double values[] = {
+      -std::numeric_limits<double>::max(), -1e15, -2.5, -1, -0.01, 0.0, 0.01, 1, 2.5, 1e15 + 0.01,
+      std::numeric_limits<double>::max()};
   for (size_t i = 1; i < std::size(values); ++i) {
     EXPECT_LT(EncodeNumberKey(values[i - 1]), EncodeNumberKey(values[i])) << values[i];
   }

@@ -45,14 +45,14 @@ Pager::Pager(platform::File* file, std::string file_name)
 Status Pager::ReadBytes(uint64_t offset, uint8_t* buffer, size_t n) {
   if (cache_only_) {
     return Status::Io(Status::kRead,
-                           file_name_ + ": offset " + std::to_string(offset) + " is not cached", 0);
+                      file_name_ + ": offset " + std::to_string(offset) + " is not cached", 0);
   }
   size_t got = 0;
   platform::OsStatus s = file_->ReadAt(offset, buffer, n, &got);
   if (!s.ok()) return ReadError(file_name_, s.code());
   if (got != n) {
     return Status::Corruption(file_name_ + ": offset " + std::to_string(offset) +
-                                   " lies beyond the end of the file");
+                              " lies beyond the end of the file");
   }
   return Status::Ok();
 }
@@ -97,7 +97,7 @@ Status Pager::CheckPageOffset(uint32_t offset, const std::string& where) const {
   if (offset % kPageSize != 0 || offset < kHeaderSize ||
       static_cast<uint64_t>(offset) + kPageSize > alloc_end_) {
     return Status::Corruption(where + ": page pointer " + std::to_string(offset) +
-                                   " lies outside the file");
+                              " lies outside the file");
   }
   return Status::Ok();
 }
@@ -138,7 +138,7 @@ void Pager::MarkDirty(Node* node) {
 }
 
 Status Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
-                            const std::string& where, Node** out) {
+                       const std::string& where, Node** out) {
   uint32_t offset;
   if (free_head_ != 0 && free_head_ != kNoPage) {
     offset = free_head_;
@@ -150,7 +150,7 @@ Status Pager::Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
       TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, file_name_ + ", free list"));
       if (cache_.count(offset)) {
         return Status::Corruption(file_name_ + ": free list holds the page in use at offset " +
-                                       std::to_string(offset));
+                                  std::to_string(offset));
       }
       uint8_t next[4];
       TABLE_RETURN_IF_ERROR(ReadBytes(offset, next, sizeof next));
@@ -229,7 +229,8 @@ void Pager::PlanWrite(bool freed, std::vector<Out>* outs_out, std::vector<Run>* 
   if (freed) {
     for (const auto& [offset, next] : freed_) outs.push_back({offset, nullptr, next});
   }
-  std::sort(outs.begin(), outs.end(), [](const Out& a, const Out& b) { return a.offset < b.offset; });
+  std::sort(outs.begin(), outs.end(),
+            [](const Out& a, const Out& b) { return a.offset < b.offset; });
   outs.erase(std::unique(outs.begin(), outs.end(),
                          [](const Out& a, const Out& b) { return a.offset == b.offset; }),
              outs.end());

@@ -68,7 +68,7 @@ class Pager {
   // The decoded page at offset (from the cache when present). `where` names the
   // tag in error texts.
   Status Get(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
-                  Node** out);
+             Node** out);
   // The decoded page at offset when the cache holds it, else nullptr.
   Node* Cached(uint32_t offset);
   // The bytes of the page at offset, from the kept copies or read (and kept);
@@ -87,12 +87,12 @@ class Pager {
   // one, else its kept bytes or a read of the file. Keeps nothing: for a
   // walk that looks at many pages once.
   Status Peek(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
-                   Node* out);
+              Node* out);
   // Records that a cached page changed; it is written at Commit.
   void MarkDirty(Node* node);
   // A new empty page of the given kind, from the free list or the end of file.
   Status Allocate(uint32_t key_length, uint8_t filler, uint16_t attributes,
-                       const std::string& where, Node** out);
+                  const std::string& where, Node** out);
   // Returns a page to the free list.
   void Free(uint32_t offset);
   // The root page of the tag whose header is at header_offset.
@@ -147,12 +147,12 @@ class Pager {
   // Counts since open, for tests and benchmarks.
   struct Stats {
     uint64_t pages_freed = 0;
-    uint64_t pages_reused = 0;   // taken from the free list
-    uint64_t pages_appended = 0; // taken from the end of the file
-    uint64_t cache_drops = 0;    // caches dropped because another writer moved the counter
+    uint64_t pages_reused = 0;        // taken from the free list
+    uint64_t pages_appended = 0;      // taken from the end of the file
+    uint64_t cache_drops = 0;         // caches dropped because another writer moved the counter
     uint64_t reads_without_lock = 0;  // reads answered from the cache, the counter unchanged
-    uint64_t spills = 0;         // early writes of changed pages (Spill)
-    uint64_t page_writes = 0;    // write calls for pages (a run of neighbours counts once)
+    uint64_t spills = 0;              // early writes of changed pages (Spill)
+    uint64_t page_writes = 0;         // write calls for pages (a run of neighbours counts once)
   };
   const Stats& stats() const { return stats_; }
 
@@ -225,7 +225,7 @@ class Pager {
   std::vector<uint8_t> run_bytes_;
   uint64_t generation_ = 1;
   std::unordered_map<uint32_t, std::unique_ptr<Entry>> cache_;
-  std::vector<uint32_t> dirty_;          // offsets of cached pages changed since Commit
+  std::vector<uint32_t> dirty_;  // offsets of cached pages changed since Commit
   // Raw page copies: slot i holds the page at raw_offsets_[i] (kNoPage: empty),
   // replaced in turn.
   std::unordered_map<uint32_t, uint32_t> raw_slot_;
@@ -238,8 +238,8 @@ class Pager {
   uint32_t passing_next_ = 0;
   size_t max_decoded_;
   size_t max_raw_;
-  std::map<uint32_t, uint32_t> freed_;   // page → next free, written at Commit
-  std::map<uint32_t, uint32_t> roots_;   // tag header offset → new root, not yet written
+  std::map<uint32_t, uint32_t> freed_;  // page → next free, written at Commit
+  std::map<uint32_t, uint32_t> roots_;  // tag header offset → new root, not yet written
   // What this update announced, as sorted [start, end) ranges.
   std::vector<std::pair<uint64_t, uint64_t>> announced_;
   std::unordered_map<uint32_t, uint32_t> root_cache_;

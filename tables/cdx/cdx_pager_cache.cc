@@ -2,13 +2,12 @@
 // bytes of more pages in a ring (pages read in passing in a small ring of
 // their own), read-ahead for updates in key order and runs for lookups in
 // key order, the whole bag for a small one. The rest: cdx_pager.cc.
-#include "tables/cdx/cdx_pager.h"
-
 #include <algorithm>
 #include <array>
 #include <vector>
 
 #include "tables/cdx/cdx_header.h"
+#include "tables/cdx/cdx_pager.h"
 
 namespace tables::cdx {
 namespace {
@@ -63,8 +62,8 @@ void Pager::DropCache() {
   ++generation_;
 }
 
-Status Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
-                       const std::string& where, Node** out) {
+Status Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
+                  Node** out) {
   auto it = cache_.find(offset);
   if (it != cache_.end()) {
     *out = &it->second->node;
@@ -73,7 +72,7 @@ Status Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler,
   TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
   if (freed_.count(offset)) {
     return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
-                                   " is on the free list");
+                              " is on the free list");
   }
   std::array<uint8_t, kPageSize> page;
   const uint8_t* bytes = RawPage(offset);
@@ -105,7 +104,7 @@ Status Pager::Bytes(uint32_t offset, const std::string& where, const uint8_t** o
   TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
   if (freed_.count(offset)) {
     return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
-                                   " is on the free list");
+                              " is on the free list");
   }
   std::array<uint8_t, kPageSize> page;
   TABLE_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
@@ -164,8 +163,8 @@ Status Pager::Preload() {
   return ReadRun(kHeaderSize, static_cast<uint32_t>((alloc_end_ - kHeaderSize) / kPageSize), false);
 }
 
-Status Pager::Peek(uint32_t offset, uint32_t key_length, uint8_t filler,
-                        const std::string& where, Node* out) {
+Status Pager::Peek(uint32_t offset, uint32_t key_length, uint8_t filler, const std::string& where,
+                   Node* out) {
   if (const Node* cached = Cached(offset)) {
     *out = *cached;
     return Status::Ok();
@@ -173,7 +172,7 @@ Status Pager::Peek(uint32_t offset, uint32_t key_length, uint8_t filler,
   TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
   if (freed_.count(offset)) {
     return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
-                                   " is on the free list");
+                              " is on the free list");
   }
   std::array<uint8_t, kPageSize> page;
   const uint8_t* bytes = RawPage(offset);
@@ -227,8 +226,7 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
     std::copy(bytes, bytes + kPageSize, SlotBytes(it->second));
     return;
   }
-  if (raw_offsets_.size() <
-      (read_ahead_ > 1 ? std::min(max_raw_, kReadAheadRawPages) : max_raw_)) {
+  if (raw_offsets_.size() < (read_ahead_ > 1 ? std::min(max_raw_, kReadAheadRawPages) : max_raw_)) {
     if (raw_bytes_.capacity() == 0) raw_bytes_.reserve(max_raw_ * kPageSize);
     slot = static_cast<uint32_t>(raw_offsets_.size());
     raw_offsets_.push_back(offset);
@@ -279,9 +277,8 @@ Status Pager::ReadAhead(uint32_t offset) {
   // without the lock: there the miss sends the read back under the lock.
   if (cache_only_) return Status::Ok();
   uint64_t in_file = file_size_ > offset ? (file_size_ - offset) / kPageSize : 0;
-  uint32_t n = static_cast<uint32_t>(
-      std::min<uint64_t>({read_ahead_, in_file,
-                          std::max<size_t>(std::min(max_raw_, kReadAheadRawPages) / 2, 1)}));
+  uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(
+      {read_ahead_, in_file, std::max<size_t>(std::min(max_raw_, kReadAheadRawPages) / 2, 1)}));
   if (n <= 1) return Status::Ok();
   for (uint32_t k = 1; k < n; ++k) {
     uint32_t at = offset + k * kPageSize;

@@ -69,14 +69,14 @@ Status Tree::Descend(Pred at_or_after, bool checked, std::vector<Step>* path) {
       TABLE_RETURN_IF_ERROR(Load(child_offset, &child));
       if (child->size() == 0 || !SameEntry(*n, idx, *child, child->size() - 1)) {
         return Status::Corruption(PageText(offset) + ": interior key " + std::to_string(idx) +
-                                       " differs from the last key of its child page at offset " +
-                                       std::to_string(child_offset));
+                                  " differs from the last key of its child page at offset " +
+                                  std::to_string(child_offset));
       }
     }
     offset = child_offset;
   }
   return Status::Corruption(info_.where + ": tree deeper than " + std::to_string(kMaxDepth) +
-                                 " levels (page loop)");
+                            " levels (page loop)");
 }
 
 Status Tree::SkipEmptyForward(Position* pos) {
@@ -84,7 +84,8 @@ Status Tree::SkipEmptyForward(Position* pos) {
   while (pos->valid()) {
     Node* n;
     TABLE_RETURN_IF_ERROR(Load(pos->page, &n));
-    if (!n->leaf()) return Status::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
+    if (!n->leaf())
+      return Status::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
     if (pos->index < n->size()) return Status::Ok();
     if (limit-- == 0) return Status::Corruption(info_.where + ": right sibling chain loops");
     if (n->right != kNoPage) {
@@ -93,7 +94,7 @@ Status Tree::SkipEmptyForward(Position* pos) {
       TABLE_RETURN_IF_ERROR(Load(n->right, &r));
       if (r->left != n->offset) {
         return Status::Corruption(PageText(n->offset) + ": right sibling at offset " +
-                                       std::to_string(n->right) + " does not point back");
+                                  std::to_string(n->right) + " does not point back");
       }
     }
     *pos = Position{n->right, 0};
@@ -107,7 +108,7 @@ Status Tree::CheckLeftLink(Node* n) {
   TABLE_RETURN_IF_ERROR(Load(n->left, &l));
   if (l->right != n->offset) {
     return Status::Corruption(PageText(n->offset) + ": left sibling at offset " +
-                                   std::to_string(n->left) + " does not point back");
+                              std::to_string(n->left) + " does not point back");
   }
   return Status::Ok();
 }
@@ -117,7 +118,8 @@ Status Tree::SkipEmptyBackward(Position* pos) {
   while (pos->valid()) {
     Node* n;
     TABLE_RETURN_IF_ERROR(Load(pos->page, &n));
-    if (!n->leaf()) return Status::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
+    if (!n->leaf())
+      return Status::Corruption(PageText(pos->page) + ": sibling of a leaf is not a leaf");
     if (n->size() > 0) {
       if (pos->index >= n->size()) pos->index = static_cast<uint32_t>(n->size() - 1);
       return Status::Ok();
@@ -185,15 +187,15 @@ Status Tree::LowerBound(std::string_view key, uint32_t recno, Position* pos) {
   return SkipEmptyForward(pos);
 }
 
-Status Tree::Find(std::string_view key, uint32_t recno, Position* pos,
-                       std::string* found_key, uint32_t* found_recno) {
+Status Tree::Find(std::string_view key, uint32_t recno, Position* pos, std::string* found_key,
+                  uint32_t* found_recno) {
   uint32_t offset;
   TABLE_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &offset));
   int depth = 0;
   for (;; ++depth) {
     if (depth == kMaxDepth) {
-      return Status::Corruption(info_.where + ": tree deeper than " +
-                                     std::to_string(kMaxDepth) + " levels (page loop)");
+      return Status::Corruption(info_.where + ": tree deeper than " + std::to_string(kMaxDepth) +
+                                " levels (page loop)");
     }
     Node* n = pager_->Cached(offset);
     if (n == nullptr) {
@@ -239,11 +241,10 @@ Status Tree::Find(std::string_view key, uint32_t recno, Position* pos,
 
 Status Tree::PrefixEnd(std::string_view prefix, Position* pos) {
   std::vector<Step>& path = scratch_;
-  TABLE_RETURN_IF_ERROR(Descend(
-      [&](std::string_view k, uint32_t) {
-        return CompareKeys(k.substr(0, prefix.size()), prefix) > 0;
-      },
-      false, &path));
+  TABLE_RETURN_IF_ERROR(
+      Descend([&](std::string_view k,
+                  uint32_t) { return CompareKeys(k.substr(0, prefix.size()), prefix) > 0; },
+              false, &path));
   *pos = Position{path.back().node->offset, path.back().index};
   return SkipEmptyForward(pos);
 }
@@ -312,14 +313,14 @@ Status Tree::Rebalance(std::vector<Step>& path, size_t level, bool appended) {
 }
 
 Status Tree::PagesToChange(size_t n,
-                                const std::function<std::string_view(size_t, uint32_t*)>& key_at,
-                                std::vector<uint32_t>* pages) {
+                           const std::function<std::string_view(size_t, uint32_t*)>& key_at,
+                           std::vector<uint32_t>* pages) {
   if (n == 0) return Status::Ok();
   uint32_t root;
   TABLE_RETURN_IF_ERROR(pager_->Root(info_.header_offset, &root));
-  std::vector<Node> levels;  // the pages of the current descent, by depth (offset 0: none yet)
+  std::vector<Node> levels;    // the pages of the current descent, by depth (offset 0: none yet)
   std::vector<uint32_t> went;  // the child each of them was left by last
-  size_t leaf_depth = 0;     // known once the first descent reached a leaf
+  size_t leaf_depth = 0;       // known once the first descent reached a leaf
   for (size_t i = 0; i < n; ++i) {
     uint32_t recno = 0;
     std::string_view key = key_at(i, &recno);
@@ -329,8 +330,8 @@ Status Tree::PagesToChange(size_t n,
     uint32_t offset = root;
     for (size_t depth = 0;; ++depth) {
       if (depth == static_cast<size_t>(kMaxDepth)) {
-        return Status::Corruption(info_.where + ": tree deeper than " +
-                                       std::to_string(kMaxDepth) + " levels (page loop)");
+        return Status::Corruption(info_.where + ": tree deeper than " + std::to_string(kMaxDepth) +
+                                  " levels (page loop)");
       }
       if (depth == levels.size()) {
         levels.emplace_back();

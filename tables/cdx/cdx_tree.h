@@ -51,7 +51,7 @@ class Tree {
   // missing from the decoded cache is searched as it lies in the file, not
   // decoded. *found_key and *found_recno are the entry's (pos invalid: none).
   Status Find(std::string_view key, uint32_t recno, Position* pos, std::string* found_key,
-                   uint32_t* found_recno);
+              uint32_t* found_recno);
   // First entry whose first prefix.size() bytes sort after prefix.
   Status PrefixEnd(std::string_view prefix, Position* pos);
 
@@ -66,9 +66,8 @@ class Tree {
   // (but the first one, to learn the depth); interior pages are read once
   // each and kept only while the walk is on them. Offsets are appended to
   // *pages, in no particular order.
-  Status PagesToChange(size_t n,
-                            const std::function<std::string_view(size_t, uint32_t*)>& key_at,
-                            std::vector<uint32_t>* pages);
+  Status PagesToChange(size_t n, const std::function<std::string_view(size_t, uint32_t*)>& key_at,
+                       std::vector<uint32_t>* pages);
   // Removes (key, recno) when present.
   Status Erase(std::string_view key, uint32_t recno, bool* found);
 

@@ -43,19 +43,27 @@ size_t RecordLength(const std::vector<IndexField>& fields) {
 
 KeyType KeyTypeOf(ExprValue::Kind kind) {
   switch (kind) {
-    case ExprValue::Kind::kNumber: return KeyType::kNumber;
-    case ExprValue::Kind::kDate: return KeyType::kDate;
-    case ExprValue::Kind::kLogic: return KeyType::kLogic;
-    case ExprValue::Kind::kTime: return KeyType::kTime;
-    default: return KeyType::kChar;
+    case ExprValue::Kind::kNumber:
+      return KeyType::kNumber;
+    case ExprValue::Kind::kDate:
+      return KeyType::kDate;
+    case ExprValue::Kind::kLogic:
+      return KeyType::kLogic;
+    case ExprValue::Kind::kTime:
+      return KeyType::kTime;
+    default:
+      return KeyType::kChar;
   }
 }
 
 uint32_t KeyLengthOf(const ExprValue& v) {
   switch (v.kind) {
-    case ExprValue::Kind::kChar: return static_cast<uint32_t>(v.str.size());
-    case ExprValue::Kind::kLogic: return 1;
-    default: return 8;
+    case ExprValue::Kind::kChar:
+      return static_cast<uint32_t>(v.str.size());
+    case ExprValue::Kind::kLogic:
+      return 1;
+    default:
+      return 8;
   }
 }
 
@@ -73,9 +81,8 @@ int CdxIndex::FindTag(std::string_view name) const {
   return -1;
 }
 
-Status CdxIndex::Open(platform::File* file, std::string file_name,
-                           std::vector<IndexField> fields, IndexOptions options,
-                           std::unique_ptr<CdxIndex>* out) {
+Status CdxIndex::Open(platform::File* file, std::string file_name, std::vector<IndexField> fields,
+                      IndexOptions options, std::unique_ptr<CdxIndex>* out) {
   std::unique_ptr<CdxIndex> index(new CdxIndex());
   index->file_ = file;
   index->file_name_ = std::move(file_name);
@@ -97,7 +104,7 @@ Status CdxIndex::LoadTags() {
   TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, 0, file_name_, &bag));
   if (bag.key_length == 0 || bag.key_length > cdx::kMaxKeyLength) {
     return Status::Corruption(file_name_ + ": not a compound index (tag directory key length " +
-                                   std::to_string(bag.key_length) + ")");
+                              std::to_string(bag.key_length) + ")");
   }
   // The directory lists tags by name; creation order is the order of their headers.
   cdx::Tree directory(pager_.get(), {0, bag.key_length, 0x20, file_name_ + ", tag directory"});
@@ -137,7 +144,7 @@ Status CdxIndex::LoadTags() {
     tag.info.header_offset = offset;
     if (h.key_length == 0 || h.key_length > cdx::kMaxKeyLength) {
       return Status::Corruption(file_name_ + ", tag " + name + ": key length " +
-                                     std::to_string(h.key_length) + " out of range");
+                                std::to_string(h.key_length) + " out of range");
     }
     JudgeTag(&tag);
     if (!h.collation.empty() && h.collation != "MACHINE" && tag.info.refusal.empty()) {
@@ -151,8 +158,8 @@ Status CdxIndex::LoadTags() {
   writable_ = Status::Ok();
   for (const Tag& t : tags_) {
     if (!t.info.refusal.empty()) {
-      writable_ = Status::Unsupported(file_name_ + ", tag " + t.info.name + ": " +
-                                           t.info.refusal + "; the table cannot be written");
+      writable_ = Status::Unsupported(file_name_ + ", tag " + t.info.name + ": " + t.info.refusal +
+                                      "; the table cannot be written");
       break;
     }
   }
@@ -214,9 +221,10 @@ void CdxIndex::JudgeTag(Tag* tag) {
 }
 
 Status CdxIndex::KeyOf(size_t tag_no, std::span<const uint8_t> record, uint32_t recno,
-                            std::string* key, bool* included) {
+                       std::string* key, bool* included) {
   Tag& tag = tags_[tag_no];
-  if (!tag.key) return Status::Unsupported(file_name_ + ", tag " + tag.info.name + ": " + tag.info.refusal);
+  if (!tag.key)
+    return Status::Unsupported(file_name_ + ", tag " + tag.info.name + ": " + tag.info.refusal);
   ExprRecord rec{record, recno, options_.memo};
   *included = true;
   if (tag.condition) {
@@ -231,8 +239,8 @@ Status CdxIndex::KeyOf(size_t tag_no, std::span<const uint8_t> record, uint32_t 
   TABLE_RETURN_IF_ERROR(tag.key->Eval(rec, &v));
   if (KeyTypeOf(v.kind) != tag.info.key_type) {
     return Status::DataType(file_name_ + ", tag " + tag.info.name + ": key of type " +
-                                 KindName(v.kind) + " in a tag of type " +
-                                 std::string(1, static_cast<char>(tag.info.key_type)));
+                            KindName(v.kind) + " in a tag of type " +
+                            std::string(1, static_cast<char>(tag.info.key_type)));
   }
   TABLE_RETURN_IF_ERROR(SeekKey(tag_no, v, key));
   if (key->size() < tag.info.key_length) key->resize(tag.info.key_length, ' ');
@@ -267,8 +275,8 @@ Status CdxIndex::SeekKey(size_t tag_no, const ExprValue& v, std::string* key) co
       break;
   }
   return Status::DataType(file_name_ + ", tag " + info.name + ": a " + KindName(v.kind) +
-                               " value cannot be sought in a tag of type " +
-                               std::string(1, static_cast<char>(info.key_type)));
+                          " value cannot be sought in a tag of type " +
+                          std::string(1, static_cast<char>(info.key_type)));
 }
 
 Status CdxIndex::CheckWritable() const {
@@ -277,13 +285,13 @@ Status CdxIndex::CheckWritable() const {
 }
 
 Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
-                                    size_t record_length) {
+                               size_t record_length) {
   TABLE_RETURN_IF_ERROR(CheckWritable());
   if (n == 0 || tags_.empty()) return Status::Ok();
   // Every key first: an expression that fails on a record changes nothing.
   struct TagKeys {
-    std::string keys;            // n * key_length bytes, record i at i * key_length
-    std::vector<uint32_t> order; // the records the tag includes, then sorted
+    std::string keys;             // n * key_length bytes, record i at i * key_length
+    std::vector<uint32_t> order;  // the records the tag includes, then sorted
   };
   std::vector<TagKeys> all(tags_.size());
   std::string key;
@@ -294,9 +302,9 @@ Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uin
     tk.order.reserve(n);
     for (uint32_t i = 0; i < n; ++i) {
       bool included;
-      TABLE_RETURN_IF_ERROR(KeyOf(
-          t, std::span<const uint8_t>(records + size_t{i} * record_length, record_length),
-          first_recno + i, &key, &included));
+      TABLE_RETURN_IF_ERROR(
+          KeyOf(t, std::span<const uint8_t>(records + size_t{i} * record_length, record_length),
+                first_recno + i, &key, &included));
       if (!included) continue;
       tk.keys.replace(size_t{i} * length, length, key, 0, length);
       tk.order.push_back(i);

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "tables/expr/expr.h"
-#include "tables/dbf/status.h"
 #include "tables/dbf/key_codec.h"
+#include "tables/dbf/status.h"
+#include "tables/expr/expr.h"
 
 namespace tables {
 
@@ -83,14 +83,13 @@ class CdxIndex {
 
   // Opens an existing bag over `file` (owned by the table; it must outlive the
   // index). `fields` is the table's record layout.
-  static Status Open(platform::File* file, std::string file_name,
-                          std::vector<IndexField> fields, IndexOptions options,
-                          std::unique_ptr<CdxIndex>* out);
+  static Status Open(platform::File* file, std::string file_name, std::vector<IndexField> fields,
+                     IndexOptions options, std::unique_ptr<CdxIndex>* out);
   // Writes a new bag with the given tags into an empty file; keys of existing
   // records are added afterwards with Append (or BuildFromRecords).
-  static Status Create(platform::File* file, std::string file_name,
-                            std::vector<IndexField> fields, const std::vector<TagSpec>& tags,
-                            IndexOptions options, std::unique_ptr<CdxIndex>* out);
+  static Status Create(platform::File* file, std::string file_name, std::vector<IndexField> fields,
+                       const std::vector<TagSpec>& tags, IndexOptions options,
+                       std::unique_ptr<CdxIndex>* out);
 
   // Tags in creation order; FindTag is case-insensitive and gives -1 when absent.
   size_t tag_count() const { return tags_.size(); }
@@ -99,8 +98,8 @@ class CdxIndex {
   const std::string& file_name() const { return file_name_; }
 
   // The key of a record in a tag, and whether the record belongs there (FOR).
-  Status KeyOf(size_t tag, std::span<const uint8_t> record, uint32_t recno,
-                    std::string* key, bool* included);
+  Status KeyOf(size_t tag, std::span<const uint8_t> record, uint32_t recno, std::string* key,
+               bool* included);
   // The key bytes for a value given to Seek: texts as they are (a prefix),
   // numbers, dates and logicals encoded as the tag stores them.
   Status SeekKey(size_t tag, const ExprValue& value, std::string* key) const;
@@ -115,8 +114,8 @@ class CdxIndex {
   Status Seek(size_t tag, std::string_view key, IndexCursor* cursor, bool* found);
   // Positions on the entry of this record (its key computed from its bytes);
   // found is false when the record has no entry in the tag.
-  Status Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record,
-                     IndexCursor* cursor, bool* found);
+  Status Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record, IndexCursor* cursor,
+                bool* found);
 
   // OK when every tag can be maintained exactly; otherwise the reason, and
   // every write below fails with it.
@@ -138,14 +137,14 @@ class CdxIndex {
   // Delete and Recall: old and new record bytes, deletion flag included).
   Status Append(uint32_t recno, std::span<const uint8_t> record);
   Status Update(uint32_t recno, std::span<const uint8_t> old_record,
-                     std::span<const uint8_t> new_record);
+                std::span<const uint8_t> new_record);
   // The keys of n new records numbered from first_recno (record_length bytes
   // each, one after the other), the same entries as n Appends: every key is
   // computed first, then each tag gets its keys in (key, record number)
   // order, so that each leaf is changed once and leaves are met in the order
   // a tree built in key order lays them out in the file.
   Status AppendRecords(uint32_t first_recno, const uint8_t* records, uint32_t n,
-                            size_t record_length);
+                       size_t record_length);
 
   // For the checker: tree access and the layout the keys are computed from.
   cdx::Tree& tree(size_t tag) { return *tags_[tag].tree; }
@@ -184,7 +183,7 @@ class CdxIndex {
     bool old_in = false, new_in = false;
   };
   Status KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
-                         std::span<const uint8_t> new_record, std::vector<KeyChange>* changes);
+                    std::span<const uint8_t> new_record, std::vector<KeyChange>* changes);
   Status ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes);
 
   platform::File* file_ = nullptr;

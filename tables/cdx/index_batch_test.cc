@@ -13,18 +13,20 @@
 #include <utility>
 #include <vector>
 
-#include "tables/tools/cdx_check.h"
 #include "tables/cdx/cdx_pager.h"
 #include "tables/cdx/index.h"
 #include "tables/testing/cdx_fixture.h"
+#include "tables/tools/cdx_check.h"
 
 namespace tables {
 namespace {
 
 using Entries = std::vector<std::pair<std::string, uint32_t>>;
 
-const std::vector<IndexField> kFields = {{"NAME", 'C', 1, 8, 0, 0}, {"QTY", 'N', 9, 6, 2, 0},
-                                         {"DAY", 'D', 15, 8, 0, 0}, {"OK", 'L', 23, 1, 0, 0}};
+const std::vector<IndexField> kFields = {{"NAME", 'C', 1, 8, 0, 0},
+                                         {"QTY", 'N', 9, 6, 2, 0},
+                                         {"DAY", 'D', 15, 8, 0, 0},
+                                         {"OK", 'L', 23, 1, 0, 0}};
 const std::vector<TagSpec> kTags = {{"NAMEDAY", "NAME+DTOS(DAY)", "", false, false},
                                     {"LIVE", "UPPER(NAME)", "!DELETED() .AND. OK", false, false},
                                     {"QTYD", "QTY", "", false, true},
@@ -35,12 +37,14 @@ const std::vector<TagSpec> kTags = {{"NAMEDAY", "NAME+DTOS(DAY)", "", false, fal
 std::vector<uint8_t> MakeRecord(std::mt19937& rng, uint32_t i, bool ordered) {
   std::vector<uint8_t> rec(24, ' ');
   char name[16];
-  std::snprintf(name, sizeof name, "%08u", ordered ? i * 16 : static_cast<uint32_t>(rng() % 99999999));
+  std::snprintf(name, sizeof name, "%08u",
+                ordered ? i * 16 : static_cast<uint32_t>(rng() % 99999999));
   std::copy(name, name + 8, rec.begin() + 1);
   char qty[16];
   std::snprintf(qty, sizeof qty, "%6.2f", (ordered ? i % 900 : rng() % 900) / 3.0);
   std::copy(qty, qty + 6, rec.begin() + 9);
-  std::snprintf(name, sizeof name, "2017%02u%02u", static_cast<unsigned>(1 + (ordered ? 0 : rng() % 12)), 1 + i % 28);
+  std::snprintf(name, sizeof name, "2017%02u%02u",
+                static_cast<unsigned>(1 + (ordered ? 0 : rng() % 12)), 1 + i % 28);
   std::copy(name, name + 8, rec.begin() + 15);
   rec[23] = "TF"[rng() % 2];
   if (rng() % 7 == 0) rec[0] = '*';
@@ -93,9 +97,9 @@ struct Bag {
 TEST(IndexBatchTest, ABatchGivesTheEntriesOfSingleAppends) {
   struct Case {
     const char* name;
-    bool full_tree;     // the records before the batch rise in key order
-    size_t spill_pages; // 0: no early writes (the update cannot be undone)
-    uint32_t batches;   // the batch cut in this many AppendRecords calls
+    bool full_tree;      // the records before the batch rise in key order
+    size_t spill_pages;  // 0: no early writes (the update cannot be undone)
+    uint32_t batches;    // the batch cut in this many AppendRecords calls
     bool shared;
   };
   const Case cases[] = {
@@ -130,7 +134,8 @@ TEST(IndexBatchTest, ABatchGivesTheEntriesOfSingleAppends) {
     for (size_t from = 0; from < batch.size(); from += per) {
       size_t n = std::min(per, batch.size() - from);
       std::vector<uint8_t> flat;
-      for (size_t i = from; i < from + n; ++i) flat.insert(flat.end(), batch[i].begin(), batch[i].end());
+      for (size_t i = from; i < from + n; ++i)
+        flat.insert(flat.end(), batch[i].begin(), batch[i].end());
       uint32_t first = static_cast<uint32_t>(many.records.size() + 1);
       for (size_t i = from; i < from + n; ++i) many.records.push_back(batch[i]);
       Status s = many.index->AppendRecords(first, flat.data(), static_cast<uint32_t>(n), 24);
@@ -152,7 +157,6 @@ TEST(IndexBatchTest, ABatchGivesTheEntriesOfSingleAppends) {
     for (size_t t = 0; t < kTags.size(); ++t) ASSERT_EQ(one.Tag(t), many.Tag(t));
   }
 }
-
 
 // A long update tells the pages it will change before it writes the first of
 // them early: the notices of the early writes and of the commit that follow

@@ -69,7 +69,8 @@ TEST_P(FixtureTest, EveryTagMatchesTheDump) {
     EXPECT_EQ(info.key_length, want["raw_key_length"].get<uint32_t>());
     EXPECT_EQ(info.options, want["options"].get<int>());
     EXPECT_EQ(info.header_offset, want["header_offset"].get<uint32_t>());
-    EXPECT_EQ(std::string(1, static_cast<char>(info.key_type)), want["key_type"].get<std::string>());
+    EXPECT_EQ(std::string(1, static_cast<char>(info.key_type)),
+              want["key_type"].get<std::string>());
     EXPECT_EQ(info.refusal, "") << info.refusal;
 
     std::vector<Walked> walk = WalkTag(*index, t);

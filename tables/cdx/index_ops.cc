@@ -51,9 +51,9 @@ Status CdxIndex::LockForWrite() {
   TABLE_RETURN_IF_ERROR(CheckWritable());
   pager_->Trim();
   if (options_.shared) {
-    platform::OsStatus s = platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
-                                                platform::LockKind::kExclusive,
-                                                platform::LockPatience());
+    platform::OsStatus s =
+        platform::LockWithin(file_, options_.lock_offset, options_.lock_length,
+                             platform::LockKind::kExclusive, platform::LockPatience());
     if (!s.ok()) {
       return Status::Io(Status::kLock, file_name_ + ": index lock not granted", s.code());
     }
@@ -104,8 +104,7 @@ void CdxIndex::AbortUpdate() {
 // Every key is evaluated before anything is written, so that an expression
 // failing on this record changes nothing.
 Status CdxIndex::KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
-                                 std::span<const uint8_t> new_record,
-                                 std::vector<KeyChange>* changes) {
+                            std::span<const uint8_t> new_record, std::vector<KeyChange>* changes) {
   changes->clear();
   KeyChange c;
   for (size_t t = 0; t < tags_.size(); ++t) {
@@ -141,7 +140,7 @@ Status CdxIndex::Append(uint32_t recno, std::span<const uint8_t> record) {
 }
 
 Status CdxIndex::Update(uint32_t recno, std::span<const uint8_t> old_record,
-                             std::span<const uint8_t> new_record) {
+                        std::span<const uint8_t> new_record) {
   TABLE_RETURN_IF_ERROR(CheckWritable());
   std::vector<KeyChange>& changes = change_scratch_;
   TABLE_RETURN_IF_ERROR(KeyChanges(recno, old_record, new_record, &changes));
@@ -284,7 +283,7 @@ Status CdxIndex::Seek(size_t tag, std::string_view key, IndexCursor* cursor, boo
 }
 
 Status CdxIndex::Locate(size_t tag, uint32_t recno, std::span<const uint8_t> record,
-                             IndexCursor* cursor, bool* found) {
+                        IndexCursor* cursor, bool* found) {
   *found = false;
   cursor->tag = tag;
   cursor->valid = false;
@@ -303,9 +302,9 @@ Status CdxIndex::Locate(size_t tag, uint32_t recno, std::span<const uint8_t> rec
 
 // ---- creation ------------------------------------------------------------
 
-Status CdxIndex::Create(platform::File* file, std::string file_name,
-                             std::vector<IndexField> fields, const std::vector<TagSpec>& specs,
-                             IndexOptions options, std::unique_ptr<CdxIndex>* out) {
+Status CdxIndex::Create(platform::File* file, std::string file_name, std::vector<IndexField> fields,
+                        const std::vector<TagSpec>& specs, IndexOptions options,
+                        std::unique_ptr<CdxIndex>* out) {
   // Layout as other writers make it: bag header, directory leaf, then per tag
   // its two header pages followed by its (empty) root leaf.
   std::vector<uint8_t> image(cdx::kHeaderSize + cdx::kPageSize, 0);
@@ -320,7 +319,8 @@ Status CdxIndex::Create(platform::File* file, std::string file_name,
   directory.key_length = 10;
   std::vector<std::pair<std::string, uint32_t>> names;
   std::vector<uint8_t> blank(1, ' ');
-  for (const IndexField& f : fields) blank.resize(std::max<size_t>(blank.size(), f.offset + f.length), ' ');
+  for (const IndexField& f : fields)
+    blank.resize(std::max<size_t>(blank.size(), f.offset + f.length), ' ');
   for (const TagSpec& spec : specs) {
     std::unique_ptr<Expr> key;
     TABLE_RETURN_IF_ERROR(Expr::Compile(spec.key_expr, fields, &key));
@@ -331,11 +331,12 @@ Status CdxIndex::Create(platform::File* file, std::string file_name,
     image.resize(image.size() + cdx::kHeaderSize + cdx::kPageSize, 0);
     cdx::TagHeader h;
     h.root = offset + cdx::kHeaderSize;
-    h.key_length = static_cast<uint16_t>(
-        v.kind == ExprValue::Kind::kChar ? v.str.size() : (v.kind == ExprValue::Kind::kLogic ? 1 : 8));
+    h.key_length = static_cast<uint16_t>(v.kind == ExprValue::Kind::kChar
+                                             ? v.str.size()
+                                             : (v.kind == ExprValue::Kind::kLogic ? 1 : 8));
     if (h.key_length == 0 || h.key_length > cdx::kMaxKeyLength) {
       return Status::Unsupported(file_name + ": key of tag " + spec.name + " has length " +
-                                      std::to_string(h.key_length));
+                                 std::to_string(h.key_length));
     }
     h.options = cdx::kOptCompact | cdx::kOptCompound | (spec.unique ? cdx::kOptUnique : 0) |
                 (spec.for_expr.empty() ? 0 : cdx::kOptFor);
@@ -357,7 +358,8 @@ Status CdxIndex::Create(platform::File* file, std::string file_name,
   std::sort(names.begin(), names.end());
   for (auto& [name, offset] : names) directory.Insert(directory.size(), name, offset);
   if (!cdx::NodeFits(directory, 0x20)) return Status::Unsupported(file_name + ": too many tags");
-  cdx::EncodeNode(directory, 0x20, std::span<uint8_t>(image.data() + cdx::kHeaderSize, cdx::kPageSize));
+  cdx::EncodeNode(directory, 0x20,
+                  std::span<uint8_t>(image.data() + cdx::kHeaderSize, cdx::kPageSize));
   platform::OsStatus s = file->Truncate(0);
   if (s.ok()) s = file->WriteAt(0, image.data(), image.size());
   if (!s.ok()) return Status::Io(Status::kWrite, file_name + ": write error", s.code());

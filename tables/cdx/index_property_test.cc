@@ -10,11 +10,11 @@
 #include <random>
 #include <set>
 
-#include "tables/tools/cdx_check.h"
 #include "tables/cdx/cdx_pager.h"
 #include "tables/cdx/cdx_tree.h"
 #include "tables/cdx/index.h"
 #include "tables/testing/cdx_fixture.h"
+#include "tables/tools/cdx_check.h"
 
 namespace tables {
 namespace {
@@ -226,7 +226,9 @@ TEST(IndexPropertyTest, RandomChangesOnTheCharFixtureKeepEveryTagRight) {
     std::vector<uint8_t> rec(dbf.record_length, ' ');
     PutText(rec, id, RightAligned(id_value, id.length));
     if (rng() % 4) {
-      PutText(rec, dt, std::to_string(1990 + rng() % 40) + "0" + std::to_string(1 + rng() % 9) + "1" + std::to_string(rng() % 9));
+      PutText(rec, dt,
+              std::to_string(1990 + rng() % 40) + "0" + std::to_string(1 + rng() % 9) + "1" +
+                  std::to_string(rng() % 9));
     }
     PutText(rec, code, random_code());
     PutText(rec, texte, random_code() + random_code() + random_code());
@@ -267,12 +269,24 @@ TEST(IndexPropertyTest, RandomChangesOnTheCharFixtureKeepEveryTagRight) {
       uint32_t r = 1 + rng() % model.count();
       std::vector<uint8_t> rec = model.record(r);
       switch (op) {
-        case 3: rec[0] = '*'; break;
-        case 4: rec[0] = ' '; break;
-        case 5: PutText(rec, code, random_code()); break;
-        case 6: PutText(rec, id, RightAligned(static_cast<long>(rng() % 5000) - 5, id.length)); break;
-        case 7: PutText(rec, texte, random_code()); break;
-        default: PutText(rec, dt, (rng() % 2) ? "" : "20240229"); break;
+        case 3:
+          rec[0] = '*';
+          break;
+        case 4:
+          rec[0] = ' ';
+          break;
+        case 5:
+          PutText(rec, code, random_code());
+          break;
+        case 6:
+          PutText(rec, id, RightAligned(static_cast<long>(rng() % 5000) - 5, id.length));
+          break;
+        case 7:
+          PutText(rec, texte, random_code());
+          break;
+        default:
+          PutText(rec, dt, (rng() % 2) ? "" : "20240229");
+          break;
       }
       ASSERT_NO_FATAL_FAILURE(model.Write(r, rec));
     }
@@ -316,7 +330,8 @@ TEST(IndexPropertyTest, BigFixtureMultiLevelTreesStayConsistent) {
     uint32_t r = step < 2500 ? 20000 + step : 1 + rng() % model.count();
     std::vector<uint8_t> rec = model.record(r);
     PutText(rec, id, RightAligned(200000 + static_cast<long>(rng() % 100000), id.length));
-    PutText(rec, montant, RightAligned(static_cast<long>(rng() % 100000), montant.length - 3) + ".00");
+    PutText(rec, montant,
+            RightAligned(static_cast<long>(rng() % 100000), montant.length - 3) + ".00");
     if (rng() % 3 == 0) PutText(rec, code, "Z" + std::to_string(rng() % 50));
     if (rng() % 5 == 0) rec[0] = rec[0] == '*' ? ' ' : '*';
     ASSERT_NO_FATAL_FAILURE(model.Write(r, rec));
@@ -332,8 +347,10 @@ TEST(IndexPropertyTest, BigFixtureMultiLevelTreesStayConsistent) {
 
 TEST(IndexPropertyTest, CreatedBagWithDeletedForAndDescendKeys) {
   testing::TempDir dir;
-  std::vector<IndexField> fields = {{"NAME", 'C', 1, 8, 0, 0}, {"QTY", 'N', 9, 6, 2, 0},
-                                    {"DAY", 'D', 15, 8, 0, 0}, {"OK", 'L', 23, 1, 0, 0}};
+  std::vector<IndexField> fields = {{"NAME", 'C', 1, 8, 0, 0},
+                                    {"QTY", 'N', 9, 6, 2, 0},
+                                    {"DAY", 'D', 15, 8, 0, 0},
+                                    {"OK", 'L', 23, 1, 0, 0}};
   auto file = testing::OpenForTest(dir.path() + "/made.cdx", true);
   std::unique_ptr<CdxIndex> index;
   std::vector<TagSpec> specs = {{"NAME", "NAME", "", false, false},
@@ -356,8 +373,12 @@ TEST(IndexPropertyTest, CreatedBagWithDeletedForAndDescendKeys) {
     std::string name;
     for (int i = 0, n = 1 + rng() % 8; i < n; ++i) name += static_cast<char>('a' + rng() % 4);
     PutText(rec, fields[0], name);
-    PutText(rec, fields[1], RightAligned(static_cast<long>(rng() % 300), 3) + "." + std::to_string(10 + rng() % 90));
-    PutText(rec, fields[2], "2017" + std::string("0") + std::to_string(1 + rng() % 9) + "1" + std::to_string(rng() % 9));
+    PutText(
+        rec, fields[1],
+        RightAligned(static_cast<long>(rng() % 300), 3) + "." + std::to_string(10 + rng() % 90));
+    PutText(rec, fields[2],
+            "2017" + std::string("0") + std::to_string(1 + rng() % 9) + "1" +
+                std::to_string(rng() % 9));
     rec[23] = "TF "[rng() % 3];
     return rec;
   };

@@ -12,7 +12,6 @@
 namespace tables {
 namespace {
 
-
 struct Opened {
   testing::DbfImage dbf;
   std::unique_ptr<platform::File> file;
@@ -30,8 +29,8 @@ void OpenDamaged(testing::TempDir& dir, const std::string& name,
   damage(bytes);
   testing::WriteAll(*path, bytes);
   out->file = testing::OpenForTest(*path, true);
-  out->open_status = CdxIndex::Open(out->file.get(), name + ".cdx", out->dbf.fields,
-                                    IndexOptions(), &out->index);
+  out->open_status =
+      CdxIndex::Open(out->file.get(), name + ".cdx", out->dbf.fields, IndexOptions(), &out->index);
 }
 
 // Sets a tag's key expression (and an empty FOR) in its header pool.
@@ -77,8 +76,8 @@ TEST(IndexRefusalTest, TagsWeCannotReproduceRefuseWritesButStayReadable) {
        "unknown function MYUDF()"},
       {"unknown option bit", "t_char", 2, [](std::vector<uint8_t>& b) { b[4608 + 14] |= 0x04; },
        "unknown options 0x64"},
-      {"key length not reproduced", "t_char", 2,
-       [](std::vector<uint8_t>& b) { b[4608 + 12] = 9; }, "key length 9"},
+      {"key length not reproduced", "t_char", 2, [](std::vector<uint8_t>& b) { b[4608 + 12] = 9; },
+       "key length 9"},
       {"nullable key prefix", "t_wide", 0,
        [](std::vector<uint8_t>& b) {
          SetKeyExpr(b, 1536, "NCHAR");
@@ -105,9 +104,7 @@ TEST(IndexRefusalTest, TagsWeCannotReproduceRefuseWritesButStayReadable) {
 
 TEST(IndexRefusalTest, DamagedPagesAreCorruptionNamingTagAndPage) {
   // t_big's ID tag: header at 1536, a multi-level tree.
-  auto root_of = [](const std::vector<uint8_t>& b, uint32_t header) {
-    return Le32(&b[header]);
-  };
+  auto root_of = [](const std::vector<uint8_t>& b, uint32_t header) { return Le32(&b[header]); };
   auto first_leaf = [&](const std::vector<uint8_t>& b, uint32_t header) {
     uint32_t page = root_of(b, header);
     while (!(b[page] & cdx::kAttrLeaf)) page = Be32(&b[page + 12 + 8 + 4]);

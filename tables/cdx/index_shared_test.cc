@@ -14,19 +14,20 @@
 #include <filesystem>
 #include <random>
 
-#include "tables/tools/cdx_check.h"
 #include "tables/cdx/cdx_pager.h"
 #include "tables/cdx/index.h"
 #include "tables/testing/cdx_fixture.h"
 #include "tables/testing/other_process.h"
+#include "tables/tools/cdx_check.h"
 
 namespace tables {
 namespace {
 
 const std::vector<IndexField> kFields = {{"CODE", 'C', 1, 10, 0, 0}, {"NUM", 'N', 11, 8, 0, 0}};
-const std::vector<TagSpec> kTags = {{"CODE", "CODE", "", false, false},
-                                    {"NUM", "NUM", "", false, true},
-                                    {"MIX", "UPPER(CODE)+STR(NUM,8)", "NUM % 3 != 0", false, false}};
+const std::vector<TagSpec> kTags = {
+    {"CODE", "CODE", "", false, false},
+    {"NUM", "NUM", "", false, true},
+    {"MIX", "UPPER(CODE)+STR(NUM,8)", "NUM % 3 != 0", false, false}};
 
 std::vector<uint8_t> MakeRecord(uint32_t recno, int version) {
   std::string code = "K" + std::to_string((recno * 7919u + version * 104729u) % 100000u);
@@ -109,8 +110,8 @@ namespace reading {
 const std::vector<IndexField> kFields = {{"CODE", 'C', 1, 12, 0, 0}};
 const std::vector<TagSpec> kTags = {{"CODE", "CODE", "", false, false},
                                     {"BACK", "CODE", "", false, true}};
-constexpr uint32_t kFirst = 300;   // records before the first round
-constexpr uint32_t kGrowth = 30;   // records appended per round
+constexpr uint32_t kFirst = 300;  // records before the first round
+constexpr uint32_t kGrowth = 30;  // records appended per round
 constexpr int kRounds = 16;
 
 std::string Prefix(uint32_t recno) {
@@ -154,7 +155,8 @@ Status Write(const std::string& path, const std::string& dir) {
     }
     for (uint32_t r = 1; r <= RecordsAfter(round - 1); ++r) {
       if (!Rewrites(round, r)) continue;
-      TABLE_RETURN_IF_ERROR(index->Update(r, Record(r, VersionAfter(r, round - 1)), Record(r, round)));
+      TABLE_RETURN_IF_ERROR(
+          index->Update(r, Record(r, VersionAfter(r, round - 1)), Record(r, round)));
     }
     for (uint32_t r = RecordsAfter(round - 1) + 1; r <= RecordsAfter(round); ++r) {
       TABLE_RETURN_IF_ERROR(index->Append(r, Record(r, round)));
@@ -236,8 +238,8 @@ TEST(IndexSharedTest, ReaderSeesEveryWriteOfAnotherProgram) {
     do {
       CheckAll(*index, round, rng, &faults);
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the writer went quiet";
-    } while (faults.empty() &&
-             !std::filesystem::exists(std::filesystem::path(dir.path()) / SignalName("written-", round + 1)));
+    } while (faults.empty() && !std::filesystem::exists(std::filesystem::path(dir.path()) /
+                                                        SignalName("written-", round + 1)));
   }
   if (!faults.empty()) {
     // Let the writer finish rather than leave it waiting.
@@ -264,7 +266,8 @@ TEST(IndexSharedTest, CachedPagesAreDroppedWhenAnotherWriterMovedTheCounter) {
   auto file_a = testing::OpenForTest(path, true);
   auto file_b = testing::OpenForTest(path, true);
   std::unique_ptr<CdxIndex> a, b;
-  ASSERT_TRUE(CdxIndex::Create(file_a.get(), "shared.cdx", kFields, kTags, IndexOptions(), &a).ok());
+  ASSERT_TRUE(
+      CdxIndex::Create(file_a.get(), "shared.cdx", kFields, kTags, IndexOptions(), &a).ok());
   ASSERT_TRUE(CdxIndex::Open(file_b.get(), "shared.cdx", kFields, IndexOptions(), &b).ok());
   for (uint32_t r = 1; r <= 300; ++r) ASSERT_TRUE(a->Append(r, MakeRecord(r, 0)).ok());
   IndexCursor cb;

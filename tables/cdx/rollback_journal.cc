@@ -66,8 +66,8 @@ uint32_t Crc32(const uint8_t* p, size_t n, uint32_t crc) {
   }();
   crc = ~crc;
   for (; n >= 8; p += 8, n -= 8) {
-    const uint32_t lo = crc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                               uint32_t{p[3]} << 24);
+    const uint32_t lo =
+        crc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
     crc = tables[7][lo & 0xFF] ^ tables[6][(lo >> 8) & 0xFF] ^ tables[5][(lo >> 16) & 0xFF] ^
           tables[4][lo >> 24] ^ tables[3][p[4]] ^ tables[2][p[5]] ^ tables[1][p[6]] ^
           tables[0][p[7]];
@@ -85,9 +85,10 @@ uint64_t SetHeldImageBytes(uint64_t bytes) { return std::exchange(g_held_image_b
 std::string JournalPath(std::string_view table_path) {
   size_t slash = table_path.find_last_of("\\/");
   size_t dot = table_path.find_last_of('.');
-  std::string_view base = (dot != std::string_view::npos &&
-                           (slash == std::string_view::npos || dot > slash))
-                              ? table_path.substr(0, dot) : table_path;
+  std::string_view base =
+      (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash))
+          ? table_path.substr(0, dot)
+          : table_path;
   return std::string(base) + ".jnl";
 }
 
@@ -180,8 +181,9 @@ Status RollbackJournal::Begin(const CommitCondition* condition) {
   if (s.ok() && size > 0) {
     // A journal we may lock but not empty: a dead writer's, not recovered.
     f->Unlock(kJournalLiveByte, 1);
-    return Status(Status::kCorruption, "an unfinished transaction's journal " + path_ +
-                                           " is waiting for recovery", 0, path_);
+    return Status(Status::kCorruption,
+                  "an unfinished transaction's journal " + path_ + " is waiting for recovery", 0,
+                  path_);
   }
   if (!s.ok()) return Fail("cannot read the journal size", s);
   file_ = std::move(f);
@@ -258,8 +260,8 @@ Status RollbackJournal::Cover(char role, uint64_t offset, uint64_t length) {
     const size_t bytes_pos = pending_.size();
     pending_.resize(bytes_pos + static_cast<size_t>(stop - at));
     size_t got = 0;
-    OsStatus s = t->file->ReadAt(at, pending_.data() + bytes_pos, static_cast<size_t>(stop - at),
-                                 &got);
+    OsStatus s =
+        t->file->ReadAt(at, pending_.data() + bytes_pos, static_cast<size_t>(stop - at), &got);
     if (!s.ok()) {
       pending_.resize(start);
       return Status(Status::kRead, "cannot read " + t->name, s.code(), path_);

@@ -122,9 +122,9 @@ class RollbackJournal {
     std::string name;
     bool sized = false;  // old_size recorded (at the file's first change)
     uint64_t old_size = 0;
-    uint64_t size = 0;            // the size our writes left (from old_size on)
-    uint8_t state[8] = {};        // the state bytes our writes left (StateRange)
-    uint8_t state_known = 0;      // bit i: state[i] was written by the transaction
+    uint64_t size = 0;                     // the size our writes left (from old_size on)
+    uint8_t state[8] = {};                 // the state bytes our writes left (StateRange)
+    uint8_t state_known = 0;               // bit i: state[i] was written by the transaction
     std::map<uint64_t, uint64_t> covered;  // start → end of saved ranges
     // The saved ranges, for Rollback: the first bytes of a transaction are
     // kept in memory, the rest read back from the journal (a long append
@@ -157,12 +157,12 @@ class RollbackJournal {
   std::unique_ptr<platform::OwnFilePath> own_path_;  // mapped at the first Begin
   std::map<char, Target> targets_;
   std::unique_ptr<platform::File> file_;
-  uint64_t end_ = 0;  // journal bytes written
+  uint64_t end_ = 0;              // journal bytes written
   std::vector<uint8_t> pending_;  // records not written yet
   bool active_ = false;
   bool dirty_ = false;
   bool tables_flushed_ = false;  // no table write since the last FlushTables
-  uint64_t held_bytes_ = 0;  // image bytes kept in memory in this transaction
+  uint64_t held_bytes_ = 0;      // image bytes kept in memory in this transaction
   Stats stats_;
 };
 
@@ -184,8 +184,8 @@ const char* RecoveryResultName(RecoveryResult r);
 // even when the fingerprint does not match. *detail receives a sentence for
 // tools. A refusal comes back as a corruption error naming the journal.
 using JournalFileOpener = std::function<platform::File*(char role, const std::string& name)>;
-Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file,
-                      bool force, RecoveryResult* result, std::string* detail = nullptr);
+Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file, bool force,
+                      RecoveryResult* result, std::string* detail = nullptr);
 
 // True when the journal beside table_path exists and its writer (or a
 // recoverer) holds its liveness lock.

@@ -2,14 +2,13 @@
 // that judges and replays a journal found beside a table (RecoverJournal)
 // and tells whether its writer lives. The writer and the record format:
 // rollback_journal.cc.
-#include "tables/cdx/rollback_journal.h"
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
 
 #include "platform/profile.h"
+#include "tables/cdx/rollback_journal.h"
 #include "tables/dbf/byte_order.h"
 
 namespace tables {
@@ -77,9 +76,12 @@ namespace journal_format {
 // free block of a memo file.
 std::pair<uint64_t, uint64_t> StateRange(char role) {
   switch (role) {
-    case 'D': return {4, 4};
-    case 'C': return {4, 8};
-    default: return {0, 4};
+    case 'D':
+      return {4, 4};
+    case 'C':
+      return {4, 8};
+    default:
+      return {0, 4};
   }
 }
 
@@ -140,12 +142,18 @@ Status RollbackJournal::Rollback() {
 
 const char* RecoveryResultName(RecoveryResult r) {
   switch (r) {
-    case RecoveryResult::kNone: return "no journal";
-    case RecoveryResult::kLive: return "journal of a running writer left alone";
-    case RecoveryResult::kDiscarded: return "journal cut short discarded (nothing had changed)";
-    case RecoveryResult::kRolledBack: return "interrupted transaction rolled back";
-    case RecoveryResult::kKept: return "held transaction kept (its marker was written)";
-    case RecoveryResult::kRefused: return "journal left alone: the files changed since";
+    case RecoveryResult::kNone:
+      return "no journal";
+    case RecoveryResult::kLive:
+      return "journal of a running writer left alone";
+    case RecoveryResult::kDiscarded:
+      return "journal cut short discarded (nothing had changed)";
+    case RecoveryResult::kRolledBack:
+      return "interrupted transaction rolled back";
+    case RecoveryResult::kKept:
+      return "held transaction kept (its marker was written)";
+    case RecoveryResult::kRefused:
+      return "journal left alone: the files changed since";
   }
   return "?";
 }
@@ -164,8 +172,8 @@ bool JournalInUse(std::string_view table_path) {
 
 std::string ReadConditionValue(const CommitCondition& c) {
   char buffer[64] = {};
-  platform::GetPrivateProfileStringA(c.section.c_str(), c.key.c_str(), "", buffer,
-                                     sizeof buffer, c.ini_path.c_str());
+  platform::GetPrivateProfileStringA(c.section.c_str(), c.key.c_str(), "", buffer, sizeof buffer,
+                                     c.ini_path.c_str());
   return buffer;
 }
 
@@ -295,8 +303,8 @@ OsStatus MoveIndexCounter(platform::File* file) {
 
 }  // namespace
 
-Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file,
-                      bool force, RecoveryResult* result, std::string* detail) {
+Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file, bool force,
+                      RecoveryResult* result, std::string* detail) {
   *result = RecoveryResult::kNone;
   std::string path = JournalPath(table_path);
   std::string note;
@@ -356,13 +364,14 @@ Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open
     if (!same && !force) {
       say(RecoveryResult::kRefused, "another program wrote after the transaction");
       return Status(Status::kCorruption,
-                    path + ": an interrupted transaction cannot be undone, the files changed "
-                           "after it (run tabletool recover --force to undo it anyway)",
+                    path +
+                        ": an interrupted transaction cannot be undone, the files changed "
+                        "after it (run tabletool recover --force to undo it anyway)",
                     0, path);
     }
     if (j.has_condition && ReadConditionValue(j.condition) == "1") {
-      say(RecoveryResult::kKept, "[" + j.condition.section + "] " + j.condition.key + "=1 in " +
-                                     j.condition.ini_path);
+      say(RecoveryResult::kKept,
+          "[" + j.condition.section + "] " + j.condition.key + "=1 in " + j.condition.ini_path);
       return remove();
     }
   }
@@ -384,8 +393,7 @@ Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open
     if (s.ok() && jf.role == 'C') s = MoveIndexCounter(file);
     if (s.ok()) s = file->Flush();
     if (!s.ok() && put_back.ok()) {
-      put_back = Status(Status::kWrite, path + ": cannot put " + jf.name + " back", s.code(),
-                        path);
+      put_back = Status(Status::kWrite, path + ": cannot put " + jf.name + " back", s.code(), path);
     }
   }
   if (!put_back.ok()) return put_back;

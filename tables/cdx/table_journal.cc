@@ -13,8 +13,7 @@ platform::OsStatus JournalFile::Guard(uint64_t offset, uint64_t length) {
   return platform::OsStatus(st.os_code() ? st.os_code() : platform::kErrorWriteFault);
 }
 
-platform::OsStatus JournalFile::Prepare(
-    const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+platform::OsStatus JournalFile::Prepare(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
   if (journal_ == nullptr || !journal_->active()) return platform::OsStatus::Ok();
   // Neighbouring and overlapping ranges become one: one read and one image
   // record each, all records in one journal write.

@@ -23,7 +23,8 @@ class JournalFile final : public platform::FileView {
       : FileView(std::move(base)), journal_(journal), role_(role) {}
 
   // Saves the old bytes of every (offset, length) range (neighbours joined)
-  // in one journal write, then flushes the journal once. A failure is the journal's (its Status in *detail).
+  // in one journal write, then flushes the journal once. A failure is the journal's (its Status in
+  // *detail).
   platform::OsStatus Prepare(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
   // The last journal failure, with its text.
   const Status& journal_error() const { return error_; }

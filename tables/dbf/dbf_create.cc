@@ -22,9 +22,9 @@ Status CreateTable(std::string_view path, uint8_t version, const std::vector<Fie
   header.push_back(0x1A);
   std::string p(path);
   std::unique_ptr<platform::File> f;
-  platform::OsStatus s = platform::OpenFile(p, platform::Access::kReadWrite,
-                                            platform::Share::kExclusive,
-                                            platform::Disposition::kCreateAlways, 0x20, &f);
+  platform::OsStatus s =
+      platform::OpenFile(p, platform::Access::kReadWrite, platform::Share::kExclusive,
+                         platform::Disposition::kCreateAlways, 0x20, &f);
   if (!s.ok()) return Status(Status::kOpen, "cannot create " + p, s.code(), p);
   s = f->WriteAt(0, header.data(), header.size());
   if (!s.ok()) return Status(Status::kWrite, "cannot write " + p, s.code(), p);
@@ -33,7 +33,7 @@ Status CreateTable(std::string_view path, uint8_t version, const std::vector<Fie
     size_t slash = p.find_last_of("\\/");
     std::string memo_path =
         (dot != std::string::npos && (slash == std::string::npos || dot > slash) ? p.substr(0, dot)
-                                                                                  : p) +
+                                                                                 : p) +
         ".fpt";
     std::unique_ptr<platform::File> m;
     s = platform::OpenFile(memo_path, platform::Access::kReadWrite, platform::Share::kExclusive,

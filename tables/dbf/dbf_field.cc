@@ -146,10 +146,21 @@ void FormatDate(int32_t julian, char* out) {
 
 int ParseLogical(uint8_t b) {
   switch (b) {
-    case 'T': case 't': case 'Y': case 'y': return 1;
-    case 'F': case 'f': case 'N': case 'n': return 0;
-    case ' ': case '?': return -1;
-    default: return -2;
+    case 'T':
+    case 't':
+    case 'Y':
+    case 'y':
+      return 1;
+    case 'F':
+    case 'f':
+    case 'N':
+    case 'n':
+      return 0;
+    case ' ':
+    case '?':
+      return -1;
+    default:
+      return -2;
   }
 }
 
@@ -241,8 +252,8 @@ std::string FormatTimestamp(int32_t julian, int32_t millis) {
   YmdFromJulian(julian, &y, &m, &d);
   if (millis < 0) millis = 0;
   char buf[48];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, m, d,
-                millis / 3600000, millis / 60000 % 60, millis / 1000 % 60, millis % 1000);
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", y, m, d, millis / 3600000,
+                millis / 60000 % 60, millis / 1000 % 60, millis % 1000);
   return buf;
 }
 

@@ -9,8 +9,14 @@ constexpr size_t kBacklinkSize = 263;
 
 bool KnownVersion(uint8_t v) {
   switch (v) {
-    case 0x03: case 0x07: case 0x83: case 0x87: case 0xF5:
-    case 0x30: case 0x31: case 0x32:
+    case 0x03:
+    case 0x07:
+    case 0x83:
+    case 0x87:
+    case 0xF5:
+    case 0x30:
+    case 0x31:
+    case 0x32:
       return true;
     default:
       return false;
@@ -29,21 +35,39 @@ Status Corrupt(std::string_view file, std::string text) {
 // Checks a field's length against what its type allows; "" when fine.
 std::string CheckWidth(const FieldDesc& f) {
   switch (f.type) {
-    case 'C': return f.length >= 1 ? "" : "zero length";
-    case 'N': case 'F': return f.length >= 1 && f.length <= 255 && f.decimals < f.length
-                                   ? "" : "bad numeric width";
-    case 'D': return f.length == 8 ? "" : "date field not 8 bytes";
-    case 'L': return f.length == 1 ? "" : "logical field not 1 byte";
-    case 'M': case 'G': case 'P': case 'W':
+    case 'C':
+      return f.length >= 1 ? "" : "zero length";
+    case 'N':
+    case 'F':
+      return f.length >= 1 && f.length <= 255 && f.decimals < f.length ? "" : "bad numeric width";
+    case 'D':
+      return f.length == 8 ? "" : "date field not 8 bytes";
+    case 'L':
+      return f.length == 1 ? "" : "logical field not 1 byte";
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W':
       return f.length == 4 || f.length == 10 ? "" : "memo pointer neither 4 nor 10 bytes";
-    case 'I': case '+':
+    case 'I':
+    case '+':
       return f.length == 1 || f.length == 2 || f.length == 3 || f.length == 4 || f.length == 8
-                 ? "" : "bad integer width";
-    case 'B': case 'Y': case 'T': case '@': case '=': case '^':
+                 ? ""
+                 : "bad integer width";
+    case 'B':
+    case 'Y':
+    case 'T':
+    case '@':
+    case '=':
+    case '^':
       return f.length == 8 ? "" : "field not 8 bytes";
-    case 'V': case 'Q': return f.length >= 1 && f.length <= 255 ? "" : "bad varchar width";
-    case '0': return f.length >= 1 ? "" : "zero length";
-    default: return "unknown field type '" + std::string(1, f.type) + "'";
+    case 'V':
+    case 'Q':
+      return f.length >= 1 && f.length <= 255 ? "" : "bad varchar width";
+    case '0':
+      return f.length >= 1 ? "" : "zero length";
+    default:
+      return "unknown field type '" + std::string(1, f.type) + "'";
   }
 }
 
@@ -168,9 +192,10 @@ Status ParseHeader(std::span<const uint8_t> b, std::string_view file, DbfHeader*
   DbfHeader& h = *out;
   h.version = b[0];
   if (h.version == 0x8B || h.version == 0xCB || h.version == 0x43 || h.version == 0x63) {
-    return Status(Status::kUnsupported,
-                  std::string(file) + ": unsupported table version " + Hex2(h.version) +
-                      " (dBASE IV)", 0, std::string(file));
+    return Status(
+        Status::kUnsupported,
+        std::string(file) + ": unsupported table version " + Hex2(h.version) + " (dBASE IV)", 0,
+        std::string(file));
   }
   if (!KnownVersion(h.version)) {
     return Corrupt(file, "unsupported table version " + Hex2(h.version));
@@ -206,8 +231,8 @@ Status ParseHeader(std::span<const uint8_t> b, std::string_view file, DbfHeader*
   return CheckRecordLayout(h, offset, bits, file);
 }
 
-Status CreateHeader(uint8_t version, const std::vector<FieldSpec>& specs, uint8_t flags,
-                    int year, int month, int day, std::vector<uint8_t>* out) {
+Status CreateHeader(uint8_t version, const std::vector<FieldSpec>& specs, uint8_t flags, int year,
+                    int month, int day, std::vector<uint8_t>* out) {
   bool vfp = version == 0x30 || version == 0x31 || version == 0x32;
   if (!KnownVersion(version)) return Status(Status::kArgument, "unsupported table version");
   if (specs.empty()) return Status(Status::kArgument, "a table needs at least one field");

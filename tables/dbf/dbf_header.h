@@ -20,14 +20,14 @@
 namespace tables {
 
 struct FieldDesc {
-  std::string name;   // as stored, upper case, without NULs
+  std::string name;  // as stored, upper case, without NULs
   char type = 'C';
   uint32_t offset = 0;  // in the record; byte 0 is the deletion flag
   uint32_t length = 0;  // logical length (C: low + 256 * high byte)
   uint32_t decimals = 0;
   uint8_t len_byte = 0, dec_byte = 0, flags = 0;
-  int null_bit = -1;     // bit in _NullFlags, -1 when not nullable
-  int varlen_bit = -1;   // V/Q: the "short value" bit, -1 otherwise
+  int null_bit = -1;    // bit in _NullFlags, -1 when not nullable
+  int varlen_bit = -1;  // V/Q: the "short value" bit, -1 otherwise
   bool system() const { return flags & 0x01; }
   bool nullable() const { return null_bit >= 0; }
   bool binary() const { return (flags & 0x04) != 0 || type == 'Q' || type == 'W'; }
@@ -70,7 +70,7 @@ struct FieldSpec {
 // Builds the header bytes of an empty table: version, today's date given as
 // y/m/d, the descriptors (with _NullFlags and the 263-byte backlink for 0x3x
 // tables), flags byte 28. Checks names, types and widths.
-Status CreateHeader(uint8_t version, const std::vector<FieldSpec>& specs, uint8_t flags,
-                    int year, int month, int day, std::vector<uint8_t>* out);
+Status CreateHeader(uint8_t version, const std::vector<FieldSpec>& specs, uint8_t flags, int year,
+                    int month, int day, std::vector<uint8_t>* out);
 
 }  // namespace tables

@@ -11,8 +11,7 @@ namespace {
 constexpr uint32_t kHeaderSize = 512;
 constexpr uint32_t kDbtBlock = 512;
 
-Status IoError(Status::Code code, const std::string& name, const char* what,
-               platform::OsStatus s) {
+Status IoError(Status::Code code, const std::string& name, const char* what, platform::OsStatus s) {
   return Status(code, name + ": " + what, s.code(), name);
 }
 
@@ -35,8 +34,9 @@ Status MemoFile::Open(std::unique_ptr<platform::File> file, std::string name, ch
     size_t got = 0;
     platform::OsStatus s = m->file_->ReadAt(6, h, 2, &got);
     if (!s.ok()) return IoError(Status::kRead, m->name_, "cannot read the memo header", s);
-    if (got < 2) return Status(Status::kCorruption, m->name_ + ": memo file shorter than its header",
-                               0, m->name_);
+    if (got < 2)
+      return Status(Status::kCorruption, m->name_ + ": memo file shorter than its header", 0,
+                    m->name_);
     uint32_t bs = (static_cast<uint32_t>(h[0]) << 8) | h[1];
     if (bs == 0) {
       return Status(Status::kCorruption, m->name_ + ": memo block size 0", 0, m->name_);
@@ -97,8 +97,8 @@ Status MemoFile::Read(uint32_t block, std::string* out, uint32_t* type) {
       if (got < chunk.size()) break;
       at += got;
     }
-    if (at >= size) return Status(Status::kCorruption, where + " lies past the end of the file",
-                                  0, name_);
+    if (at >= size)
+      return Status(Status::kCorruption, where + " lies past the end of the file", 0, name_);
     return Status::Ok();
   }
   if (at + 8 > size) {
@@ -111,8 +111,8 @@ Status MemoFile::Read(uint32_t block, std::string* out, uint32_t* type) {
   uint32_t block_type = Be32(bh);
   uint64_t len = Be32(bh + 4);
   if (block_type > 2) {
-    return Status(Status::kCorruption, where + " has unknown type " + std::to_string(block_type),
-                  0, name_);
+    return Status(Status::kCorruption, where + " has unknown type " + std::to_string(block_type), 0,
+                  name_);
   }
   if (at + 8 + len > size) {
     return Status(Status::kCorruption, where + " runs past the end of the file", 0, name_);
@@ -182,8 +182,7 @@ Status MemoFile::ReadState(uint32_t* next_free, uint64_t* file_size) {
   return Status::Ok();
 }
 
-Status MemoFile::Write(std::string_view value, uint32_t type, uint32_t old_block,
-                       uint32_t* block) {
+Status MemoFile::Write(std::string_view value, uint32_t type, uint32_t old_block, uint32_t* block) {
   *block = 0;
   if (value.empty()) return Status::Ok();
   TABLE_RETURN_IF_ERROR(LockAlloc());

@@ -27,8 +27,8 @@ namespace tables {
 class MemoFile {
  public:
   // kind 'F' (FPT) or 'D' (DBT). Reads and checks the header.
-  static Status Open(std::unique_ptr<platform::File> file, std::string name, char kind,
-                     bool shared, std::vector<LockRange> lock, std::unique_ptr<MemoFile>* out);
+  static Status Open(std::unique_ptr<platform::File> file, std::string name, char kind, bool shared,
+                     std::vector<LockRange> lock, std::unique_ptr<MemoFile>* out);
   // Writes the header of a new, empty FPT with the given block size.
   static Status InitFpt(platform::File* file, uint32_t block_size);
 

@@ -35,9 +35,7 @@ double DecodeNumberKey(std::string_view key) {
   return v;
 }
 
-int32_t DateToJulian(int year, int month, int day) {
-  return platform::JulianDay(year, month, day);
-}
+int32_t DateToJulian(int year, int month, int day) { return platform::JulianDay(year, month, day); }
 
 void JulianToDate(int32_t julian, int* year, int* month, int* day) {
   platform::CivilDate(julian, year, month, day);

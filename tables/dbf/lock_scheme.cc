@@ -30,10 +30,13 @@ constexpr uint64_t kOffsetBase = 0x40000000;
 
 }  // namespace
 
-LockScheme::LockScheme(LockSchemeId id, uint8_t version, bool structural,
-                       uint32_t header_length, uint32_t record_length)
-    : id_(id), vfp_positions_(false), offset_positions_(false),
-      header_length_(header_length), record_length_(record_length) {
+LockScheme::LockScheme(LockSchemeId id, uint8_t version, bool structural, uint32_t header_length,
+                       uint32_t record_length)
+    : id_(id),
+      vfp_positions_(false),
+      offset_positions_(false),
+      header_length_(header_length),
+      record_length_(record_length) {
   if (id == LockSchemeId::kVfp) {
     bool vfp_table = version == 0x30 || version == 0x31 || version == 0x32;
     vfp_positions_ = structural || vfp_table;
@@ -58,8 +61,7 @@ std::vector<LockRange> LockScheme::RecordRangeLock(uint32_t first, uint32_t last
   if (id_ != LockSchemeId::kVfp) return {{BaseOf(id_).header + first, n}};
   std::vector<LockRange> out;
   if (offset_positions_) {
-    out.push_back({kOffsetBase + header_length_ +
-                       static_cast<uint64_t>(first - 1) * record_length_,
+    out.push_back({kOffsetBase + header_length_ + static_cast<uint64_t>(first - 1) * record_length_,
                    n * record_length_});
   }
   if (vfp_positions_) out.push_back({kVfpBase - last, n});

@@ -51,7 +51,7 @@ class LockScheme {
 
  private:
   LockSchemeId id_;
-  bool vfp_positions_;   // 0x7FFFFFFE - n
+  bool vfp_positions_;     // 0x7FFFFFFE - n
   bool offset_positions_;  // 0x40000000 + record offset
   uint32_t header_length_;
   uint32_t record_length_;

@@ -103,10 +103,10 @@ class SharedView final : public File {
         return OsStatus(platform::kErrorLockViolation);
       }
     }
-    auto same = std::find_if(state_->os_holds.begin(), state_->os_holds.end(),
-                             [&](const OsHold& o) {
-                               return o.offset == offset && o.length == length && o.kind == kind;
-                             });
+    auto same =
+        std::find_if(state_->os_holds.begin(), state_->os_holds.end(), [&](const OsHold& o) {
+          return o.offset == offset && o.length == length && o.kind == kind;
+        });
     if (same != state_->os_holds.end()) {
       ++same->count;
     } else {
@@ -125,10 +125,9 @@ class SharedView final : public File {
     if (it == state_->holds.end()) return OsStatus(platform::kErrorNotLocked);
     LockKind kind = it->kind;
     state_->holds.erase(it);
-    auto os = std::find_if(state_->os_holds.begin(), state_->os_holds.end(),
-                           [&](const OsHold& o) {
-                             return o.offset == offset && o.length == length && o.kind == kind;
-                           });
+    auto os = std::find_if(state_->os_holds.begin(), state_->os_holds.end(), [&](const OsHold& o) {
+      return o.offset == offset && o.length == length && o.kind == kind;
+    });
     if (os != state_->os_holds.end() && --os->count == 0) {
       state_->os_holds.erase(os);
       return state_->os->Unlock(offset, length);
@@ -151,7 +150,6 @@ std::string SharedFileKey(std::string_view path) {
   if (ec) abs = std::filesystem::absolute(p, ec).lexically_normal();
   return platform::FileNameKey(abs.string());
 }
-
 
 OsStatus OpenSharedFile(std::string_view path, Access access, Share share,
                         platform::Disposition disposition, std::unique_ptr<File>* out) {

@@ -79,10 +79,10 @@ class Status {
 };
 
 // Returns from the calling function when the expression gives a failure.
-#define TABLE_RETURN_IF_ERROR(expr)         \
-  do {                                      \
-    ::tables::Status status_ = (expr);      \
-    if (!status_.ok()) return status_;      \
+#define TABLE_RETURN_IF_ERROR(expr)    \
+  do {                                 \
+    ::tables::Status status_ = (expr); \
+    if (!status_.ok()) return status_; \
   } while (0)
 
 }  // namespace tables

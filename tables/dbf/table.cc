@@ -27,7 +27,8 @@ std::string MemoPath(const std::string& dbf, char kind) {
   size_t slash = dbf.find_last_of("\\/");
   size_t dot = dbf.find_last_of('.');
   std::string base = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-                         ? dbf.substr(0, dot) : dbf;
+                         ? dbf.substr(0, dot)
+                         : dbf;
   return base + (kind == 'D' ? ".dbt" : ".fpt");
 }
 
@@ -37,18 +38,15 @@ Table::~Table() {
   if (file_) Close();
 }
 
-Status Table::Open(std::string_view path, const OpenOptions& options,
-                   std::unique_ptr<Table>* out) {
+Status Table::Open(std::string_view path, const OpenOptions& options, std::unique_ptr<Table>* out) {
   out->reset();
   std::unique_ptr<Table> t(new Table);
   t->path_ = std::string(path);
   t->options_ = options;
-  platform::Access access = options.read_only ? platform::Access::kRead
-                                              : platform::Access::kReadWrite;
-  platform::Share share = options.shared ? platform::Share::kDenyNone
-                                         : platform::Share::kExclusive;
-  OsStatus s = OpenSharedFile(path, access, share, platform::Disposition::kOpenExisting,
-                              &t->file_);
+  platform::Access access =
+      options.read_only ? platform::Access::kRead : platform::Access::kReadWrite;
+  platform::Share share = options.shared ? platform::Share::kDenyNone : platform::Share::kExclusive;
+  OsStatus s = OpenSharedFile(path, access, share, platform::Disposition::kOpenExisting, &t->file_);
   if (!s.ok()) {
     return Status(Status::kOpen, "cannot open " + t->path_, s.code(), t->path_);
   }
@@ -71,8 +69,8 @@ Status Table::Open(std::string_view path, const OpenOptions& options,
       t->write_refusal_ = "field " + f.name + " has a type other engines cannot share";
     }
   }
-  t->scheme_ = LockScheme(options.scheme, h.version, h.structural_cdx(), h.header_length,
-                          h.record_length);
+  t->scheme_ =
+      LockScheme(options.scheme, h.version, h.structural_cdx(), h.header_length, h.record_length);
   TABLE_RETURN_IF_ERROR(t->Validate());
 
   if (char kind = h.memo_kind()) {
@@ -80,8 +78,7 @@ Status Table::Open(std::string_view path, const OpenOptions& options,
     std::unique_ptr<platform::File> mf;
     s = OpenSharedFile(memo_path, access, share, platform::Disposition::kOpenExisting, &mf);
     if (!s.ok()) {
-      return Status(Status::kOpen, "cannot open the memo file " + memo_path, s.code(),
-                    memo_path);
+      return Status(Status::kOpen, "cannot open the memo file " + memo_path, s.code(), memo_path);
     }
     TABLE_RETURN_IF_ERROR(MemoFile::Open(std::move(mf), memo_path, kind, options.shared,
                                          t->scheme_.MemoLock(), &t->memo_));
@@ -144,8 +141,8 @@ Status Table::RefreshCount() {
   if (!s.ok()) return Status(Status::kRead, "cannot read the file size", s.code(), path_);
   uint64_t h = header_.header_length;
   count_ = size < h ? 0
-                    : static_cast<uint32_t>(std::min<uint64_t>((size - h) / header_.record_length,
-                                                               0xFFFFFFFFu));
+                    : static_cast<uint32_t>(
+                          std::min<uint64_t>((size - h) / header_.record_length, 0xFFFFFFFFu));
   return Status::Ok();
 }
 
@@ -153,8 +150,9 @@ Status Table::ReadRecord(uint32_t recno, uint8_t* buffer) {
   uint32_t got = 0;
   TABLE_RETURN_IF_ERROR(ReadRecords(recno, 1, buffer, &got));
   if (got != 1) {
-    return Status(Status::kRead, path_ + ": record " + std::to_string(recno) +
-                                     " is beyond the end of the table", 0, path_);
+    return Status(Status::kRead,
+                  path_ + ": record " + std::to_string(recno) + " is beyond the end of the table",
+                  0, path_);
   }
   return Status::Ok();
 }
@@ -169,8 +167,8 @@ Status Table::ReadRecords(uint32_t first, uint32_t n, uint8_t* buffer, uint32_t*
   size_t bytes = 0;
   OsStatus s = file_->ReadAt(header_.header_length + (first - 1) * r, buffer, take * r, &bytes);
   if (!s.ok()) {
-    return Status(Status::kRead, path_ + ": cannot read record " + std::to_string(first),
-                  s.code(), path_);
+    return Status(Status::kRead, path_ + ": cannot read record " + std::to_string(first), s.code(),
+                  path_);
   }
   *got = static_cast<uint32_t>(bytes / r);
   return Status::Ok();
@@ -179,11 +177,11 @@ Status Table::ReadRecords(uint32_t first, uint32_t n, uint8_t* buffer, uint32_t*
 std::vector<uint8_t> Table::BlankRecord() const {
   std::vector<uint8_t> rec(header_.record_length, ' ');
   for (const FieldDesc& f : header_.fields) {
-    bool zeros = f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' ||
-                 f.type == '0' || f.type == 'V' || f.type == 'Q' || f.type == '@' ||
-                 f.type == '=' || f.type == '^' || f.type == '+' ||
-                 ((f.type == 'M' || f.type == 'G' || f.type == 'W' || f.type == 'P') &&
-                  f.length == 4);
+    bool zeros =
+        f.type == 'I' || f.type == 'B' || f.type == 'Y' || f.type == 'T' || f.type == '0' ||
+        f.type == 'V' || f.type == 'Q' || f.type == '@' || f.type == '=' || f.type == '^' ||
+        f.type == '+' ||
+        ((f.type == 'M' || f.type == 'G' || f.type == 'W' || f.type == 'P') && f.length == 4);
     if (zeros) std::memset(rec.data() + f.offset, 0, f.length);
   }
   for (const FieldDesc& f : header_.fields) {
@@ -206,13 +204,14 @@ Status Table::WriteRecord(uint32_t recno, const uint8_t* buffer) {
     return Status(Status::kCorruption, path_ + ": not written: " + write_refusal_, 0, path_);
   }
   if (!IsLocked(recno)) {
-    return Status(Status::kLockRequired, path_ + ": record " + std::to_string(recno) +
-                                             " is not locked", 0, path_);
+    return Status(Status::kLockRequired,
+                  path_ + ": record " + std::to_string(recno) + " is not locked", 0, path_);
   }
   if (recno == 0 || recno > count_) TABLE_RETURN_IF_ERROR(RefreshCount());
   if (recno == 0 || recno > count_) {
-    return Status(Status::kWrite, path_ + ": record " + std::to_string(recno) +
-                                      " is beyond the end of the table", 0, path_);
+    return Status(Status::kWrite,
+                  path_ + ": record " + std::to_string(recno) + " is beyond the end of the table",
+                  0, path_);
   }
   const uint64_t r = header_.record_length;
   OsStatus s = file_->WriteAt(header_.header_length + (recno - 1) * r, buffer, r);
@@ -287,8 +286,11 @@ Status Table::ReadMemo(size_t field, const uint8_t* record, std::string* out) {
   }
   if (block == 0) return Status::Ok();
   if (!memo_) {
-    return Status(Status::kCorruption, path_ + ": field " + f.name + " points into a memo file "
-                                               "the table does not have", 0, path_);
+    return Status(Status::kCorruption,
+                  path_ + ": field " + f.name +
+                      " points into a memo file "
+                      "the table does not have",
+                  0, path_);
   }
   Status st = memo_->Read(block, out);
   if (!st.ok()) {
@@ -325,9 +327,8 @@ Status Table::Close() {
     result = RefreshCount();
     if (result.ok()) result = WriteHeaderCount(count_);
     uint8_t eof = 0x1A;
-    OsStatus s = file_->WriteAt(header_.header_length +
-                                    static_cast<uint64_t>(count_) * header_.record_length,
-                                &eof, 1);
+    OsStatus s = file_->WriteAt(
+        header_.header_length + static_cast<uint64_t>(count_) * header_.record_length, &eof, 1);
     if (result.ok() && !s.ok()) result = Status(Status::kWrite, "cannot write", s.code(), path_);
   }
   memo_.reset();
@@ -353,9 +354,8 @@ void Table::UnlockHeader() {
 
 void Table::WrapFiles(const FileWrapper& wrap) {
   file_ = wrap(std::move(file_), 'D');
-  if (memo_) memo_->WrapFile([&](std::unique_ptr<platform::File> f) {
-    return wrap(std::move(f), 'M');
-  });
+  if (memo_)
+    memo_->WrapFile([&](std::unique_ptr<platform::File> f) { return wrap(std::move(f), 'M'); });
 }
 
 Status Table::WriteHeaderCount(uint32_t count) {

@@ -21,8 +21,8 @@
 
 #include "platform/file.h"
 #include "tables/dbf/dbf_header.h"
-#include "tables/dbf/record_layout.h"
 #include "tables/dbf/lock_scheme.h"
+#include "tables/dbf/record_layout.h"
 #include "tables/dbf/status.h"
 
 namespace tables {
@@ -100,8 +100,7 @@ class Table {
   // record that is never written is forgotten by RollbackAppend or EndAppend.
   Status BeginAppend();
   Status ReserveRecord(uint32_t* recno);
-  Status AppendRecords(const uint8_t* records, uint32_t count, bool keep_locks,
-                       uint32_t* first);
+  Status AppendRecords(const uint8_t* records, uint32_t count, bool keep_locks, uint32_t* first);
   Status RollbackAppend();
   Status EndAppend();
   bool appending() const { return pending_.active; }

@@ -22,8 +22,7 @@ Status Table::BeginAppend() {
     header_ranges = scheme_.HeaderLock();
     Status st = TakeRanges(header_ranges, true);
     if (!st.ok()) {
-      return Status(Status::kAppendLock, path_ + ": append lock not granted", st.os_code(),
-                    path_);
+      return Status(Status::kAppendLock, path_ + ": append lock not granted", st.os_code(), path_);
     }
   }
   auto fail = [&](Status st) {
@@ -36,8 +35,8 @@ Status Table::BeginAppend() {
   if (!s.ok()) return fail(Status(Status::kRead, "cannot read the file size", s.code(), path_));
   const uint64_t h = header_.header_length;
   count_ = size < h ? 0
-                    : static_cast<uint32_t>(std::min<uint64_t>((size - h) / header_.record_length,
-                                                               0xFFFFFFFFu));
+                    : static_cast<uint32_t>(
+                          std::min<uint64_t>((size - h) / header_.record_length, 0xFFFFFFFFu));
   pending_ = PendingAppend();
   pending_.old_count = count_;
   pending_.header_ranges = header_ranges;
@@ -50,8 +49,8 @@ Status Table::ReserveRecord(uint32_t* recno) {
   if (pending_.reserved != 0) {
     return Status(Status::kArgument, "a record is reserved already", 0, path_);
   }
-  const uint64_t end = header_.header_length +
-                       (static_cast<uint64_t>(count_) + 1) * header_.record_length;
+  const uint64_t end =
+      header_.header_length + (static_cast<uint64_t>(count_) + 1) * header_.record_length;
   if (count_ == 0xFFFFFFFFu || end > scheme_.DataLimit()) {
     return Status(Status::kWrite, path_ + ": the table would grow into its lock area", 0, path_);
   }
@@ -69,8 +68,7 @@ Status Table::ReserveRecord(uint32_t* recno) {
   return Status::Ok();
 }
 
-Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks,
-                            uint32_t* first) {
+Status Table::AppendRecords(const uint8_t* records, uint32_t n, bool keep_locks, uint32_t* first) {
   if (!pending_.active) return Status(Status::kArgument, "BeginAppend first", 0, path_);
   if (n == 0) {
     *first = count_ + 1;

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tables/dbf/status.h"
 #include "tables/dbf/record_layout.h"
+#include "tables/dbf/status.h"
 #include "tables/expr/expr_value.h"
 
 namespace tables {
@@ -39,7 +39,7 @@ class Expr {
   struct Node;
   ~Expr();
   static Status Compile(std::string_view text, const std::vector<IndexField>& fields,
-                             std::unique_ptr<Expr>* out);
+                        std::unique_ptr<Expr>* out);
   Status Eval(const ExprRecord& record, ExprValue* out) const;
   const std::string& text() const { return text_; }
 
@@ -52,7 +52,7 @@ class Expr {
 
 // The value of field i of a record, decoded as expressions see it.
 Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRecord& record,
-                        ExprValue* out);
+                   ExprValue* out);
 
 // STR(n, width, decimals) as xBase formats it: rounded, right-aligned, stars on
 // overflow.

@@ -6,15 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tables/expr/expr_node.h"
 #include "tables/dbf/key_codec.h"
+#include "tables/expr/expr_node.h"
 
 namespace tables {
 namespace {
 
 Status TypeError(const char* op, const ExprValue& a, const ExprValue& b) {
   return Status::DataType(std::string("argument error: ") + KindName(a.kind) + " " + op + " " +
-                               KindName(b.kind));
+                          KindName(b.kind));
 }
 
 // A date moved by a number of days (the fraction dropped); a result beyond
@@ -109,12 +109,25 @@ Status Compare(ExprOp op, const ExprValue& a, const ExprValue& b, bool* result) 
   }
   if (op == ExprOp::kContains) return TypeError("$", a, b);
   switch (op) {
-    case ExprOp::kEq: case ExprOp::kExactEq: *result = c == 0; break;
-    case ExprOp::kNe: *result = c != 0; break;
-    case ExprOp::kLt: *result = c < 0; break;
-    case ExprOp::kLe: *result = c <= 0; break;
-    case ExprOp::kGt: *result = c > 0; break;
-    default: *result = c >= 0; break;
+    case ExprOp::kEq:
+    case ExprOp::kExactEq:
+      *result = c == 0;
+      break;
+    case ExprOp::kNe:
+      *result = c != 0;
+      break;
+    case ExprOp::kLt:
+      *result = c < 0;
+      break;
+    case ExprOp::kLe:
+      *result = c <= 0;
+      break;
+    case ExprOp::kGt:
+      *result = c > 0;
+      break;
+    default:
+      *result = c >= 0;
+      break;
   }
   return Status::Ok();
 }
@@ -147,10 +160,15 @@ Status Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprValue* 
   if (a.kind != K::kNumber || b.kind != K::kNumber) return TypeError("arithmetic on", a, b);
   int decimals = std::max(a.decimals, b.decimals);
   switch (op) {
-    case ExprOp::kAdd: *out = ExprValue::Number(a.num + b.num, -1, decimals); break;
-    case ExprOp::kSub: *out = ExprValue::Number(a.num - b.num, -1, decimals); break;
+    case ExprOp::kAdd:
+      *out = ExprValue::Number(a.num + b.num, -1, decimals);
+      break;
+    case ExprOp::kSub:
+      *out = ExprValue::Number(a.num - b.num, -1, decimals);
+      break;
     case ExprOp::kMul:
-      *out = ExprValue::Number(a.num * b.num, -1, std::max(0, a.decimals) + std::max(0, b.decimals));
+      *out =
+          ExprValue::Number(a.num * b.num, -1, std::max(0, a.decimals) + std::max(0, b.decimals));
       break;
     case ExprOp::kDiv:
       if (b.num == 0) return Status::DataType("zero divisor");
@@ -160,7 +178,9 @@ Status Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprValue* 
       if (b.num == 0) return Status::DataType("zero divisor");
       *out = ExprValue::Number(std::fmod(a.num, b.num), -1, decimals);
       break;
-    default: *out = ExprValue::Number(std::pow(a.num, b.num)); break;
+    default:
+      *out = ExprValue::Number(std::pow(a.num, b.num));
+      break;
   }
   return Status::Ok();
 }
@@ -169,17 +189,23 @@ Status Arithmetic(ExprOp op, const ExprValue& a, const ExprValue& b, ExprValue* 
 
 const char* KindName(ExprValue::Kind kind) {
   switch (kind) {
-    case ExprValue::Kind::kChar: return "C";
-    case ExprValue::Kind::kNumber: return "N";
-    case ExprValue::Kind::kDate: return "D";
-    case ExprValue::Kind::kLogic: return "L";
-    case ExprValue::Kind::kTime: return "T";
-    default: return "U";
+    case ExprValue::Kind::kChar:
+      return "C";
+    case ExprValue::Kind::kNumber:
+      return "N";
+    case ExprValue::Kind::kDate:
+      return "D";
+    case ExprValue::Kind::kLogic:
+      return "L";
+    case ExprValue::Kind::kTime:
+      return "T";
+    default:
+      return "U";
   }
 }
 
 Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRecord& record,
-                        ExprValue* out) {
+                   ExprValue* out) {
   const IndexField& f = fields[i];
   if (static_cast<uint64_t>(f.offset) + f.length > record.bytes.size()) {
     return Status::Corruption("field " + f.name + " lies outside the record");
@@ -190,7 +216,8 @@ Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRe
     case 'C':
       *out = ExprValue::Char(std::string(text));
       return Status::Ok();
-    case 'N': case 'F':
+    case 'N':
+    case 'F':
       *out = ExprValue::Number(ParseNumber(text), static_cast<int>(f.length),
                                static_cast<int>(f.decimals));
       return Status::Ok();
@@ -224,7 +251,8 @@ Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRe
         *out = ExprValue::Time(day == 0 && ms == 0 ? 0.0 : day + ms / 86400000.0);
       }
       return Status::Ok();
-    case 'V': case 'Q': {
+    case 'V':
+    case 'Q': {
       size_t len = f.length;
       if (NullFlagBit(fields, i, false, record.bytes) && f.length > 0) {
         len = std::min<size_t>(p[f.length - 1], f.length);
@@ -232,7 +260,10 @@ Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRe
       *out = ExprValue::Char(std::string(text.substr(0, len)));
       return Status::Ok();
     }
-    case 'M': case 'G': case 'P': case 'W': {
+    case 'M':
+    case 'G':
+    case 'P':
+    case 'W': {
       if (!record.memo) return Status::Unsupported("memo field " + f.name + " cannot be read here");
       std::string memo;
       TABLE_RETURN_IF_ERROR(record.memo->ReadMemo(i, std::span<const uint8_t>(p, f.length), &memo));
@@ -243,11 +274,11 @@ Status DecodeField(const std::vector<IndexField>& fields, size_t i, const ExprRe
       break;
   }
   return Status::Unsupported("field " + f.name + " of type " + std::string(1, f.type) +
-                                  " cannot be used in an index expression");
+                             " cannot be used in an index expression");
 }
 
 Status EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& fields,
-                         const ExprRecord& record, ExprValue* out) {
+                    const ExprRecord& record, ExprValue* out) {
   switch (node.op) {
     case ExprOp::kLiteral:
       *out = node.literal;
@@ -288,8 +319,12 @@ Status EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& field
   }
   TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[1], fields, record, &b));
   switch (node.op) {
-    case ExprOp::kAdd: case ExprOp::kSub: case ExprOp::kMul: case ExprOp::kDiv:
-    case ExprOp::kMod: case ExprOp::kPow:
+    case ExprOp::kAdd:
+    case ExprOp::kSub:
+    case ExprOp::kMul:
+    case ExprOp::kDiv:
+    case ExprOp::kMod:
+    case ExprOp::kPow:
       return Arithmetic(node.op, a, b, out);
     default: {
       bool result = false;

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "tables/expr/expr_node.h"
 #include "tables/dbf/key_codec.h"
+#include "tables/expr/expr_node.h"
 
 namespace tables {
 namespace {
@@ -18,29 +18,28 @@ struct FuncDef {
 };
 
 constexpr FuncDef kFuncs[] = {
-    {"UPPER", ExprFunc::kUpper, 1, 1},       {"LOWER", ExprFunc::kLower, 1, 1},
-    {"LEFT", ExprFunc::kLeft, 2, 2},         {"RIGHT", ExprFunc::kRight, 2, 2},
-    {"SUBSTR", ExprFunc::kSubstr, 2, 3},     {"TRIM", ExprFunc::kTrim, 1, 1},
-    {"RTRIM", ExprFunc::kTrim, 1, 1},        {"LTRIM", ExprFunc::kLTrim, 1, 1},
-    {"ALLTRIM", ExprFunc::kAllTrim, 1, 1},   {"PADL", ExprFunc::kPadL, 2, 3},
-    {"PADR", ExprFunc::kPadR, 2, 3},         {"PADC", ExprFunc::kPadC, 2, 3},
-    {"SPACE", ExprFunc::kSpace, 1, 1},       {"REPLICATE", ExprFunc::kReplicate, 2, 2},
-    {"STR", ExprFunc::kStr, 1, 3},           {"STRZERO", ExprFunc::kStrZero, 1, 3},
-    {"VAL", ExprFunc::kVal, 1, 1},           {"LEN", ExprFunc::kLen, 1, 1},
-    {"EMPTY", ExprFunc::kEmpty, 1, 1},       {"DTOS", ExprFunc::kDtos, 1, 1},
-    {"DTOC", ExprFunc::kDtoc, 1, 1},         {"STOD", ExprFunc::kStod, 1, 1},
-    {"YEAR", ExprFunc::kYear, 1, 1},         {"MONTH", ExprFunc::kMonth, 1, 1},
-    {"DAY", ExprFunc::kDay, 1, 1},           {"IIF", ExprFunc::kIif, 3, 3},
-    {"IF", ExprFunc::kIif, 3, 3},            {"DELETED", ExprFunc::kDeleted, 0, 0},
-    {"RECNO", ExprFunc::kRecno, 0, 0},       {"DESCEND", ExprFunc::kDescend, 1, 1},
-    {"ABS", ExprFunc::kAbs, 1, 1},           {"INT", ExprFunc::kInt, 1, 1},
-    {"ROUND", ExprFunc::kRound, 2, 2},       {"MIN", ExprFunc::kMin, 2, 2},
+    {"UPPER", ExprFunc::kUpper, 1, 1},     {"LOWER", ExprFunc::kLower, 1, 1},
+    {"LEFT", ExprFunc::kLeft, 2, 2},       {"RIGHT", ExprFunc::kRight, 2, 2},
+    {"SUBSTR", ExprFunc::kSubstr, 2, 3},   {"TRIM", ExprFunc::kTrim, 1, 1},
+    {"RTRIM", ExprFunc::kTrim, 1, 1},      {"LTRIM", ExprFunc::kLTrim, 1, 1},
+    {"ALLTRIM", ExprFunc::kAllTrim, 1, 1}, {"PADL", ExprFunc::kPadL, 2, 3},
+    {"PADR", ExprFunc::kPadR, 2, 3},       {"PADC", ExprFunc::kPadC, 2, 3},
+    {"SPACE", ExprFunc::kSpace, 1, 1},     {"REPLICATE", ExprFunc::kReplicate, 2, 2},
+    {"STR", ExprFunc::kStr, 1, 3},         {"STRZERO", ExprFunc::kStrZero, 1, 3},
+    {"VAL", ExprFunc::kVal, 1, 1},         {"LEN", ExprFunc::kLen, 1, 1},
+    {"EMPTY", ExprFunc::kEmpty, 1, 1},     {"DTOS", ExprFunc::kDtos, 1, 1},
+    {"DTOC", ExprFunc::kDtoc, 1, 1},       {"STOD", ExprFunc::kStod, 1, 1},
+    {"YEAR", ExprFunc::kYear, 1, 1},       {"MONTH", ExprFunc::kMonth, 1, 1},
+    {"DAY", ExprFunc::kDay, 1, 1},         {"IIF", ExprFunc::kIif, 3, 3},
+    {"IF", ExprFunc::kIif, 3, 3},          {"DELETED", ExprFunc::kDeleted, 0, 0},
+    {"RECNO", ExprFunc::kRecno, 0, 0},     {"DESCEND", ExprFunc::kDescend, 1, 1},
+    {"ABS", ExprFunc::kAbs, 1, 1},         {"INT", ExprFunc::kInt, 1, 1},
+    {"ROUND", ExprFunc::kRound, 2, 2},     {"MIN", ExprFunc::kMin, 2, 2},
     {"MAX", ExprFunc::kMax, 2, 2},
 };
 
 Status ArgError(const char* func, const ExprValue& v) {
-  return Status::DataType(std::string("argument error: ") + func + "() given " +
-                               KindName(v.kind));
+  return Status::DataType(std::string("argument error: ") + func + "() given " + KindName(v.kind));
 }
 
 // Lengths and counts given to text functions, clamped to what memory allows.
@@ -59,11 +58,17 @@ std::string Pad(const std::string& s, size_t n, char fill, int where) {
 
 bool IsEmpty(const ExprValue& v) {
   switch (v.kind) {
-    case K::kChar: return v.str.find_first_not_of(" \t\r\n") == std::string::npos;
-    case K::kNumber: case K::kTime: return v.num == 0;
-    case K::kDate: return v.date == 0;
-    case K::kLogic: return !v.logic;
-    default: return true;
+    case K::kChar:
+      return v.str.find_first_not_of(" \t\r\n") == std::string::npos;
+    case K::kNumber:
+    case K::kTime:
+      return v.num == 0;
+    case K::kDate:
+      return v.date == 0;
+    case K::kLogic:
+      return !v.logic;
+    default:
+      return true;
   }
 }
 
@@ -76,14 +81,18 @@ std::string DtocAmerican(int32_t julian) {
 // Text of a value for PADx (numbers as STR without leading blanks, dates as DTOC).
 std::string AsText(const ExprValue& v) {
   switch (v.kind) {
-    case K::kChar: return v.str;
+    case K::kChar:
+      return v.str;
     case K::kNumber: {
       std::string s = FormatStr(v.num, v.width > 0 ? v.width : 10, v.decimals);
       return s.substr(std::min(s.find_first_not_of(' '), s.size()));
     }
-    case K::kDate: return DtocAmerican(v.date);
-    case K::kLogic: return v.logic ? "T" : "F";
-    default: return "";
+    case K::kDate:
+      return DtocAmerican(v.date);
+    case K::kLogic:
+      return v.logic ? "T" : "F";
+    default:
+      return "";
   }
 }
 
@@ -357,7 +366,7 @@ bool LookupExprFunc(std::string_view name, ExprFunc* func, int* min_args, int* m
 }
 
 Status EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& fields,
-                         const ExprRecord& record, ExprValue* out) {
+                    const ExprRecord& record, ExprValue* out) {
   if (node.func == ExprFunc::kIif) {
     ExprValue cond;
     TABLE_RETURN_IF_ERROR(EvalExprNode(*node.args[0], fields, record, &cond));

@@ -10,16 +10,64 @@
 namespace tables {
 
 enum class ExprOp : uint8_t {
-  kLiteral, kField, kCall,
-  kNeg, kNot, kAnd, kOr,
-  kAdd, kSub, kMul, kDiv, kMod, kPow,
-  kEq, kExactEq, kNe, kLt, kLe, kGt, kGe, kContains,
+  kLiteral,
+  kField,
+  kCall,
+  kNeg,
+  kNot,
+  kAnd,
+  kOr,
+  kAdd,
+  kSub,
+  kMul,
+  kDiv,
+  kMod,
+  kPow,
+  kEq,
+  kExactEq,
+  kNe,
+  kLt,
+  kLe,
+  kGt,
+  kGe,
+  kContains,
 };
 
 enum class ExprFunc : uint8_t {
-  kUpper, kLower, kLeft, kRight, kSubstr, kTrim, kLTrim, kAllTrim, kPadL, kPadR, kPadC,
-  kSpace, kReplicate, kStr, kStrZero, kVal, kLen, kEmpty, kDtos, kDtoc, kStod, kYear, kMonth,
-  kDay, kIif, kDeleted, kRecno, kDescend, kAbs, kInt, kRound, kMin, kMax, kTransformNone,
+  kUpper,
+  kLower,
+  kLeft,
+  kRight,
+  kSubstr,
+  kTrim,
+  kLTrim,
+  kAllTrim,
+  kPadL,
+  kPadR,
+  kPadC,
+  kSpace,
+  kReplicate,
+  kStr,
+  kStrZero,
+  kVal,
+  kLen,
+  kEmpty,
+  kDtos,
+  kDtoc,
+  kStod,
+  kYear,
+  kMonth,
+  kDay,
+  kIif,
+  kDeleted,
+  kRecno,
+  kDescend,
+  kAbs,
+  kInt,
+  kRound,
+  kMin,
+  kMax,
+  kTransformNone,
 };
 
 struct Expr::Node {
@@ -36,9 +84,9 @@ bool LookupExprFunc(std::string_view name, ExprFunc* func, int* min_args, int* m
 
 // Evaluates a function call node.
 Status EvalExprFunc(const Expr::Node& node, const std::vector<IndexField>& fields,
-                         const ExprRecord& record, ExprValue* out);
+                    const ExprRecord& record, ExprValue* out);
 // Evaluates any node.
 Status EvalExprNode(const Expr::Node& node, const std::vector<IndexField>& fields,
-                         const ExprRecord& record, ExprValue* out);
+                    const ExprRecord& record, ExprValue* out);
 
 }  // namespace tables

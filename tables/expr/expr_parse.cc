@@ -137,11 +137,27 @@ class Parser {
     ++pos_;
     tok_.text = std::string(1, c);
     switch (c) {
-      case '(': tok_.kind = Tok::kLParen; return Status::Ok();
-      case ')': tok_.kind = Tok::kRParen; return Status::Ok();
-      case ',': tok_.kind = Tok::kComma; return Status::Ok();
-      case '+': case '-': case '*': case '/': case '%': case '^': case '=': case '<':
-      case '>': case '#': case '$': case '!':
+      case '(':
+        tok_.kind = Tok::kLParen;
+        return Status::Ok();
+      case ')':
+        tok_.kind = Tok::kRParen;
+        return Status::Ok();
+      case ',':
+        tok_.kind = Tok::kComma;
+        return Status::Ok();
+      case '+':
+      case '-':
+      case '*':
+      case '/':
+      case '%':
+      case '^':
+      case '=':
+      case '<':
+      case '>':
+      case '#':
+      case '$':
+      case '!':
         tok_.kind = Tok::kOp;
         return Status::Ok();
       default:
@@ -200,15 +216,24 @@ class Parser {
     while (tok_.kind == Tok::kOp) {
       ExprOp op;
       const std::string& t = tok_.text;
-      if (t == "=") op = ExprOp::kEq;
-      else if (t == "==") op = ExprOp::kExactEq;
-      else if (t == "!=" || t == "<>" || t == "#") op = ExprOp::kNe;
-      else if (t == "<") op = ExprOp::kLt;
-      else if (t == "<=") op = ExprOp::kLe;
-      else if (t == ">") op = ExprOp::kGt;
-      else if (t == ">=") op = ExprOp::kGe;
-      else if (t == "$") op = ExprOp::kContains;
-      else break;
+      if (t == "=")
+        op = ExprOp::kEq;
+      else if (t == "==")
+        op = ExprOp::kExactEq;
+      else if (t == "!=" || t == "<>" || t == "#")
+        op = ExprOp::kNe;
+      else if (t == "<")
+        op = ExprOp::kLt;
+      else if (t == "<=")
+        op = ExprOp::kLe;
+      else if (t == ">")
+        op = ExprOp::kGt;
+      else if (t == ">=")
+        op = ExprOp::kGe;
+      else if (t == "$")
+        op = ExprOp::kContains;
+      else
+        break;
       TABLE_RETURN_IF_ERROR(Advance());
       std::unique_ptr<Expr::Node> rhs;
       TABLE_RETURN_IF_ERROR(ParseSum(&rhs));
@@ -359,7 +384,7 @@ class Parser {
 Expr::~Expr() = default;
 
 Status Expr::Compile(std::string_view text, const std::vector<IndexField>& fields,
-                          std::unique_ptr<Expr>* out) {
+                     std::unique_ptr<Expr>* out) {
   std::unique_ptr<Expr> expr(new Expr());
   expr->text_ = std::string(text);
   expr->fields_ = fields;

@@ -11,14 +11,18 @@ namespace tables {
 namespace {
 
 const std::vector<IndexField> kFields = {
-    {"CODE", 'C', 1, 6, 0, 0},  {"QTE", 'N', 7, 5, 0, 0},   {"PRIX", 'N', 12, 8, 2, 0},
-    {"JOUR", 'D', 20, 8, 0, 0}, {"OK", 'L', 28, 1, 0, 0},   {"ID", 'I', 29, 4, 0, 0},
+    {"CODE", 'C', 1, 6, 0, 0},    {"QTE", 'N', 7, 5, 0, 0}, {"PRIX", 'N', 12, 8, 2, 0},
+    {"JOUR", 'D', 20, 8, 0, 0},   {"OK", 'L', 28, 1, 0, 0}, {"ID", 'I', 29, 4, 0, 0},
     {"TEXTE", 'C', 33, 10, 0, 0},
 };
 
 std::vector<uint8_t> Record(bool deleted = false) {
-  std::string r = std::string(deleted ? "*" : " ") + "ab\xe9" "cD" " " + "   42" + "   -1.50" +
-                  "20240229" + "T" + std::string("\x07\x00\x00\x00", 4) + "  Lettre  ";
+  std::string r = std::string(deleted ? "*" : " ") +
+                  "ab\xe9"
+                  "cD"
+                  " " +
+                  "   42" + "   -1.50" + "20240229" + "T" + std::string("\x07\x00\x00\x00", 4) +
+                  "  Lettre  ";
   return std::vector<uint8_t>(r.begin(), r.end());
 }
 
@@ -39,13 +43,27 @@ TEST(ExprTest, TextResults) {
     const char* expr;
     std::string want;
   } cases[] = {
-      {"CODE", "ab\xe9" "cD "},
-      {"UPPER(CODE)", "AB\xe9" "CD "},  // only a-z change
-      {"LOWER(CODE)", "ab\xe9" "cd "},
-      {"FIELD->CODE+'|'", "ab\xe9" "cD |"},
-      {"code - 'x'", "ab\xe9" "cDx "},
-      {"LEFT(CODE,2)+RIGHT(CODE,3)", "ab" "cD "},
-      {"SUBSTR(CODE,2,3)", "b\xe9" "c"},
+      {"CODE",
+       "ab\xe9"
+       "cD "},
+      {"UPPER(CODE)",
+       "AB\xe9"
+       "CD "},  // only a-z change
+      {"LOWER(CODE)",
+       "ab\xe9"
+       "cd "},
+      {"FIELD->CODE+'|'",
+       "ab\xe9"
+       "cD |"},
+      {"code - 'x'",
+       "ab\xe9"
+       "cDx "},
+      {"LEFT(CODE,2)+RIGHT(CODE,3)",
+       "ab"
+       "cD "},
+      {"SUBSTR(CODE,2,3)",
+       "b\xe9"
+       "c"},
       {"SUBSTR(CODE,-2)", "D "},
       {"TRIM(TEXTE)+'.'", "  Lettre."},
       {"RTRIM(TEXTE)+LTRIM(TEXTE)", "  LettreLettre  "},
@@ -60,7 +78,9 @@ TEST(ExprTest, TextResults) {
       {"STRZERO(QTE,5)", "00042"},
       {"DTOS(JOUR)", "20240229"},
       {"DTOC(JOUR)", "02/29/24"},
-      {"IIF(OK,'1','0')+CODE", "1ab\xe9" "cD "},
+      {"IIF(OK,'1','0')+CODE",
+       "1ab\xe9"
+       "cD "},
       {"DESCEND('AB')", "\xbf\xbe"},
       {"STR(LEN(TEXTE),3)", " 10"},
       {"STR(YEAR(JOUR),4)+STR(MONTH(JOUR),2)+STR(DAY(JOUR),2)", "2024 229"},
@@ -69,8 +89,7 @@ TEST(ExprTest, TextResults) {
       {"PADC('ab',5,'-')", "-ab--"},
       {"STR(ROUND(PRIX,0),4)+STR(ABS(PRIX),5,2)+STR(INT(-2.7),3)", "  -2 1.50 -2"},
       {"STR(MIN(QTE,7),2)+STR(MAX(QTE,7),3)", " 7 42"},
-      {"DTOS(MIN(JOUR,STOD('20170101')))+DTOS(MAX(JOUR,STOD('20170101')))",
-       "2017010120240229"},
+      {"DTOS(MIN(JOUR,STOD('20170101')))+DTOS(MAX(JOUR,STOD('20170101')))", "2017010120240229"},
   };
   for (const Case& c : cases) {
     ExprValue v = Eval(c.expr);
@@ -91,8 +110,8 @@ TEST(ExprTest, LogicalResults) {
       {"QTE # 42", false},
       {"QTE <> 41 .and. QTE != 40", true},
       {"QTE >= 42 .AND. QTE <= 42", true},
-      {"CODE = 'ab'", true},      // compares as far as the right operand goes
-      {"CODE == 'ab'", false},    // exact
+      {"CODE = 'ab'", true},    // compares as far as the right operand goes
+      {"CODE == 'ab'", false},  // exact
       {"'ab' = CODE", false},
       {"CODE = ''", true},
       {"'Let' $ TEXTE", true},
@@ -152,10 +171,10 @@ TEST(ExprTest, CompileErrorsNameTheProblem) {
 }
 
 TEST(ExprTest, TypeErrorsAtEvaluation) {
-  for (const char* text : {"CODE + 1", "QTE = 'a'", "UPPER(QTE)", "OK .AND. 1", "1 / 0",
-                           "DTOS(CODE)", "JOUR + 1000000000 * 1000000000",
-                           "3000000000 + JOUR", "JOUR - 3000000000", "MIN(QTE,JOUR)",
-                           "MAX(OK,OK)", "PADL('a',CODE)", "ROUND(QTE,CODE)"}) {
+  for (const char* text :
+       {"CODE + 1", "QTE = 'a'", "UPPER(QTE)", "OK .AND. 1", "1 / 0", "DTOS(CODE)",
+        "JOUR + 1000000000 * 1000000000", "3000000000 + JOUR", "JOUR - 3000000000", "MIN(QTE,JOUR)",
+        "MAX(OK,OK)", "PADL('a',CODE)", "ROUND(QTE,CODE)"}) {
     std::unique_ptr<Expr> e;
     ASSERT_TRUE(Expr::Compile(text, kFields, &e).ok()) << text;
     std::vector<uint8_t> rec = Record();

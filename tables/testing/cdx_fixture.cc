@@ -1,5 +1,4 @@
 #include "tables/testing/cdx_fixture.h"
-#include "testing/scratch_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,8 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+
+#include "testing/scratch_dir.h"
 
 namespace tables::testing {
 
@@ -23,7 +24,8 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
 
 void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 TempDir::TempDir() {
@@ -55,7 +57,8 @@ DbfImage LoadDbf(const std::string& path) {
   uint32_t offset = 1;
   for (size_t d = 32; d + 32 <= img.header_length && p[d] != 0x0D; d += 32) {
     IndexField f;
-    f.name.assign(reinterpret_cast<const char*>(p + d), strnlen(reinterpret_cast<const char*>(p + d), 11));
+    f.name.assign(reinterpret_cast<const char*>(p + d),
+                  strnlen(reinterpret_cast<const char*>(p + d), 11));
     f.type = static_cast<char>(p[d + 11]);
     f.length = p[d + 16];
     f.decimals = p[d + 17];

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/file.h"
-#include "tables/tools/digest.h"
-#include "tables/expr/expr.h"
 #include "tables/cdx/index.h"
+#include "tables/expr/expr.h"
+#include "tables/tools/digest.h"
 
 namespace tables::testing {
 
@@ -47,6 +47,7 @@ class FptMemo : public MemoReader {
  public:
   explicit FptMemo(const std::string& path) : bytes_(ReadAll(path)) {}
   Status ReadMemo(size_t field, std::span<const uint8_t> bytes, std::string* out) override;
+
  private:
   std::vector<uint8_t> bytes_;
 };

@@ -1,16 +1,14 @@
 #include "tables/testing/table_fixture.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <vector>
-
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
-
-#include <gtest/gtest.h>
+#include <vector>
 
 #include "platform/path.h"
 #include "runtime/error.h"
@@ -53,7 +51,8 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(platform::MapPath(path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) ADD_FAILURE() << "cannot write " << path;
 }
 
@@ -74,8 +73,7 @@ std::string ScratchDir::Copy(const std::string& src, const std::string& name) {
   // where Windows no longer strips a trailing blank.
   std::string from = platform::MapPath(src + "/");
   from.pop_back();
-  fs::copy(from, dst,
-           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  fs::copy(from, dst, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   if (fs::is_directory(dst)) {
     for (auto& e : fs::recursive_directory_iterator(dst)) {
       fs::permissions(e.path(), fs::perms::owner_write, fs::perm_options::add);
@@ -93,11 +91,12 @@ ErrorCatcher::ErrorCatcher()
     : errors_(std::make_shared<std::vector<Seen>>()), retries_(std::make_shared<int>(0)) {
   if (!rt::IsClass(rt::String2Symbol("ERROR"))) {
     rt::ClassBuilder b("Error");
-    for (const char* f :
-         {"SubSystem", "SubCode", "GenCode", "OsCode", "Severity", "CanDefault", "CanRetry",
-          "CanSubstitute", "Operation", "Description", "FileName", "Args", "Tries", "FuncSym",
-          "FileHandle", "ArgNum", "FuncPtr", "SubCodeText", "Arg", "ArgType", "ArgTypeReq",
-          "MaxSize", "SubstituteType", "Choice", "CallFuncSym", "Cargo", "MethodSelf", "Stack"}) {
+    for (const char* f : {"SubSystem",  "SubCode",    "GenCode",        "OsCode",    "Severity",
+                          "CanDefault", "CanRetry",   "CanSubstitute",  "Operation", "Description",
+                          "FileName",   "Args",       "Tries",          "FuncSym",   "FileHandle",
+                          "ArgNum",     "FuncPtr",    "SubCodeText",    "Arg",       "ArgType",
+                          "ArgTypeReq", "MaxSize",    "SubstituteType", "Choice",    "CallFuncSym",
+                          "Cargo",      "MethodSelf", "Stack"}) {
       b.IVar(f);
     }
     b.Register();

@@ -128,7 +128,7 @@ std::unordered_set<uint32_t> HeaderPages(CdxIndex& index) {
 
 // The tag directory's tree, which lists every tag once.
 Status CheckDirectory(CdxIndex& index, std::unordered_set<uint32_t>& live,
-                           std::vector<std::string>& faults) {
+                      std::vector<std::string>& faults) {
   uint8_t bag[16];
   TABLE_RETURN_IF_ERROR(index.pager().ReadBytes(0, bag, sizeof bag));
   cdx::TreeInfo dir{0, Le16(bag + 12), 0x20, index.file_name() + ", tag directory"};
@@ -180,7 +180,7 @@ void CompareWithRecords(TagChecker& checker, const std::vector<Entry>& sorted,
 // Tag t's tree, the order of its entries and, when its keys can be computed,
 // the entries against the keys of records 1..record_count.
 Status CheckTag(CdxIndex& index, size_t t, uint32_t record_count, const RecordFetcher& fetch,
-                     std::unordered_set<uint32_t>& live, IndexCheckReport* report) {
+                std::unordered_set<uint32_t>& live, IndexCheckReport* report) {
   const TagInfo& info = index.tag(t);
   TagChecker checker(index.pager(), index.tree(t).info(), live, report->faults);
   std::vector<Entry> entries;
@@ -211,7 +211,7 @@ Status CheckTag(CdxIndex& index, size_t t, uint32_t record_count, const RecordFe
 // The free list: pages inside the file, none of them live, no loop. Counts
 // the live and the free pages in the report.
 Status CheckFreeList(CdxIndex& index, const std::unordered_set<uint32_t>& live,
-                          IndexCheckReport* report) {
+                     IndexCheckReport* report) {
   cdx::Pager& pager = index.pager();
   std::vector<std::string>& faults = report->faults;
   uint8_t head_bytes[4];
@@ -219,8 +219,10 @@ Status CheckFreeList(CdxIndex& index, const std::unordered_set<uint32_t>& live,
   uint32_t free_page = Le32(head_bytes);
   std::unordered_set<uint32_t> seen;
   while (s.ok() && free_page != 0 && free_page != cdx::kNoPage) {
-    if (free_page % cdx::kPageSize != 0 || free_page + uint64_t{cdx::kPageSize} > pager.file_size()) {
-      faults.push_back(index.file_name() + ": free list points outside the file (" + std::to_string(free_page) + ")");
+    if (free_page % cdx::kPageSize != 0 ||
+        free_page + uint64_t{cdx::kPageSize} > pager.file_size()) {
+      faults.push_back(index.file_name() + ": free list points outside the file (" +
+                       std::to_string(free_page) + ")");
       break;
     }
     if (live.count(free_page)) {
@@ -242,7 +244,7 @@ Status CheckFreeList(CdxIndex& index, const std::unordered_set<uint32_t>& live,
 }  // namespace
 
 Status CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
-                       IndexCheckReport* report) {
+                  IndexCheckReport* report) {
   TABLE_RETURN_IF_ERROR(index.LockForRead());
   std::unordered_set<uint32_t> live = HeaderPages(index);
   Status s = CheckDirectory(index, live, report->faults);

@@ -33,6 +33,6 @@ using RecordFetcher = std::function<Status(uint32_t recno, std::vector<uint8_t>*
 // failure only when the check itself could not run (a read error); faults in
 // the index go to the report.
 Status CheckIndex(CdxIndex& index, uint32_t record_count, const RecordFetcher& fetch,
-                       IndexCheckReport* report);
+                  IndexCheckReport* report);
 
 }  // namespace tables

@@ -4,16 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tables/tools/cdx_check.h"
-#include "tables/tools/cdx_memory_file.h"
 #include "tables/cdx/cdx_pager.h"
 #include "tables/cdx/index.h"
+#include "tables/tools/cdx_check.h"
+#include "tables/tools/cdx_memory_file.h"
 
 namespace tables {
 
 int FuzzCdx(const uint8_t* data, size_t size) {
   static const std::vector<IndexField> kFields = {
-      {"ID", 'N', 1, 8, 0, 0},      {"DT", 'D', 9, 8, 0, 0},   {"CODE", 'C', 17, 10, 0, 0},
+      {"ID", 'N', 1, 8, 0, 0},        {"DT", 'D', 9, 8, 0, 0},  {"CODE", 'C', 17, 10, 0, 0},
       {"MONTANT", 'N', 27, 10, 2, 0}, {"OK", 'L', 37, 1, 0, 0}, {"TEXTE", 'C', 38, 60, 0, 0}};
   MemoryFile file(std::vector<uint8_t>(data, data + size));
   std::unique_ptr<CdxIndex> index;
@@ -42,10 +42,13 @@ int FuzzCdx(const uint8_t* data, size_t size) {
   }
   std::vector<uint8_t> record(98, ' ');
   IndexCheckReport report;
-  CheckIndex(*index, 3, [&](uint32_t, std::vector<uint8_t>* out) {
-    *out = record;
-    return Status::Ok();
-  }, &report);
+  CheckIndex(
+      *index, 3,
+      [&](uint32_t, std::vector<uint8_t>* out) {
+        *out = record;
+        return Status::Ok();
+      },
+      &report);
   std::vector<uint8_t> changed = record;
   changed[1] = '7';
   if (index->Append(1, record).ok()) index->Update(1, record, changed);

@@ -10,8 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string dir = [] {
-    std::string d = (std::filesystem::temp_directory_path() /
-                     ("dbf_fuzz_" + std::to_string(getpid()))).string();
+    std::string d =
+        (std::filesystem::temp_directory_path() / ("dbf_fuzz_" + std::to_string(getpid())))
+            .string();
     std::filesystem::create_directories(d);
     return d;
   }();

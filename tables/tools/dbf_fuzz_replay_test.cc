@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tables/tools/dbf_probe.h"
 #include "tables/testing/table_fixture.h"
+#include "tables/tools/dbf_probe.h"
 
 namespace tables {
 namespace {
@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 void Replay(const std::string& kind, Status (*probe)(const uint8_t*, size_t, const std::string&)) {
   dbftest::ScratchDir scratch;
   size_t files = 0;
-  for (auto& e : fs::directory_iterator(std::string(PROJECT_TESTDATA_DIR) + "/tables/fuzz/" + kind)) {
+  for (auto& e :
+       fs::directory_iterator(std::string(PROJECT_TESTDATA_DIR) + "/tables/fuzz/" + kind)) {
     auto bytes = dbftest::ReadFileBytes(e.path().string());
     SCOPED_TRACE(e.path().string());
     Status st = probe(bytes.data(), bytes.size(), scratch.path());

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "tables/dbf/dbf_field.h"
-#include "tables/dbf_value.h"
 #include "tables/dbf/fpt_file.h"
 #include "tables/dbf/lock_table.h"
 #include "tables/dbf/table.h"
+#include "tables/dbf_value.h"
 
 namespace tables {
 namespace {

@@ -2,14 +2,13 @@
 // through the fuzz targets' bodies to a status, without crash or hang. New
 // crash files go into those folders and are replayed here from then on.
 #define CDX_FUZZ_NO_MAIN
-#include "tables/tools/cdx_fuzz.cc"
-#include "tables/tools/expr_fuzz.cc"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "tables/testing/cdx_fixture.h"
+#include "tables/tools/cdx_fuzz.cc"
+#include "tables/tools/expr_fuzz.cc"
 
 namespace tables {
 namespace {
@@ -25,7 +24,9 @@ void ReplayFolder(const std::string& folder, int (*body)(const uint8_t*, size_t)
   EXPECT_GT(n, 0u);
 }
 
-TEST(IndexFuzzReplayTest, BagInputs) { ReplayFolder(testing::FixtureDir() + "/fuzz/cdx", &FuzzCdx); }
+TEST(IndexFuzzReplayTest, BagInputs) {
+  ReplayFolder(testing::FixtureDir() + "/fuzz/cdx", &FuzzCdx);
+}
 
 TEST(IndexFuzzReplayTest, ExpressionInputs) {
   ReplayFolder(testing::FixtureDir() + "/fuzz/expr", &FuzzExpr);

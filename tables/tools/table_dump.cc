@@ -11,13 +11,13 @@
 #include <sstream>
 
 #include "platform/cp1252.h"
-#include "tables/dbf/key_codec.h"
-#include "tables/tools/cdx_check.h"
 #include "tables/dbf/dbf_field.h"
+#include "tables/dbf/fpt_file.h"
+#include "tables/dbf/key_codec.h"
 #include "tables/dbf_value.h"
 #include "tables/dbserver.h"
+#include "tables/tools/cdx_check.h"
 #include "tables/tools/digest.h"
-#include "tables/dbf/fpt_file.h"
 
 namespace tables {
 namespace {

@@ -3,10 +3,10 @@
 #include "tables/tools/table_dump.h"
 
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "platform/cp1252.h"
@@ -14,8 +14,8 @@
 #include "tables/dbf/dbf_create.h"
 #include "tables/dbf/dbf_header.h"
 #include "tables/dbserver.h"
-#include "tables/tools/digest.h"
 #include "tables/testing/table_fixture.h"
+#include "tables/tools/digest.h"
 
 namespace tables {
 namespace {
@@ -47,7 +47,8 @@ TEST_P(DumpTest, EqualsTheFixtureDumpOnKnownKeys) {
   ExpectKeys(want["header"], got["header"],
              {"version", "version_hex", "year_byte", "month_byte", "day_byte", "record_count",
               "header_length", "record_length", "byte28", "byte29", "file_size", "ends_with_1a",
-              "records_from_size"}, "header");
+              "records_from_size"},
+             "header");
   ASSERT_EQ(want["fields"].size(), got["fields"].size());
   for (size_t i = 0; i < want["fields"].size(); ++i) {
     ExpectKeys(want["fields"][i], got["fields"][i],
@@ -78,8 +79,9 @@ TEST_P(DumpTest, EqualsTheFixtureDumpOnKnownKeys) {
   for (size_t t = 0; t < want["tags"].size(); ++t) {
     const json& w = want["tags"][t];
     const json& g = got["tags"][t];
-    ExpectKeys(w, g, {"order", "name", "key", "for", "unique", "descending", "raw_key_length",
-                      "options", "header_offset", "key_count", "entry_count", "entries_sha256"},
+    ExpectKeys(w, g,
+               {"order", "name", "key", "for", "unique", "descending", "raw_key_length", "options",
+                "header_offset", "key_count", "entry_count", "entries_sha256"},
                "tag " + w["name"].get<std::string>());
     ASSERT_EQ(w["entries"].size(), g["entries"].size());
     for (size_t e = 0; e < w["entries"].size(); ++e) {
@@ -90,18 +92,20 @@ TEST_P(DumpTest, EqualsTheFixtureDumpOnKnownKeys) {
   EXPECT_EQ(want["autorder1"], got["autorder1"]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, DumpTest,
-    ::testing::Values("types/t_char.dbf", "types/t_date.dbf", "types/t_logic.dbf",
-                      "types/t_longchar.dbf", "types/t_memo.dbf", "types/t_num.dbf",
-                      "types/t_wide.dbf", "demo-tree/prog/tarif2017.dbf",
-                      "demo-tree/prog/ind_1002017.dbf", "demo-tree/root/data/comm/doc.dbf",
-                      "demo-tree/root/data/doc02 /ind_100.dbf"),
-    [](const ::testing::TestParamInfo<std::string>& info) {
-      std::string out;
-      for (char c : info.param) out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-      return out;
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, DumpTest,
+                         ::testing::Values("types/t_char.dbf", "types/t_date.dbf",
+                                           "types/t_logic.dbf", "types/t_longchar.dbf",
+                                           "types/t_memo.dbf", "types/t_num.dbf",
+                                           "types/t_wide.dbf", "demo-tree/prog/tarif2017.dbf",
+                                           "demo-tree/prog/ind_1002017.dbf",
+                                           "demo-tree/root/data/comm/doc.dbf",
+                                           "demo-tree/root/data/doc02 /ind_100.dbf"),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string out;
+                           for (char c : info.param)
+                             out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return out;
+                         });
 
 // The memo and index facts are read from the files as they are now, not as
 // they were at open: a memo that outgrew its blocks moves the free pointer and

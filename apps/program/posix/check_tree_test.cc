@@ -71,8 +71,8 @@ TEST(CheckTree, DamageFailsAndNamesTheTable) {
   struct Case {
     const char* what;
     std::function<void(const Installation&)> damage;
-    const char* table;   // tail of the native path of the table to be named
-    const char* fault;   // a piece of its fault text
+    const char* table;  // tail of the native path of the table to be named
+    const char* fault;  // a piece of its fault text
   };
   const Case cases[] = {
       {"truncated table",
@@ -114,9 +114,10 @@ TEST(CheckTree, DamageFailsAndNamesTheTable) {
        "/prog/ind_1002017.dbf", "INDEX_100 is of type C"},
       {"laptop server root without the tables",
        [](const Installation& i) {
-         i.WriteFile(i.prog() + "Velmora.ini",
-                     "[Path]\r\nCommun=" + i.root() + "\r\n[options]\r\nlaptop=1\r\n[Laptop]\r\n"
-                     "pathserver=" + i.dir() + "/elsewhere/\r\n");
+         i.WriteFile(i.prog() + "Velmora.ini", "[Path]\r\nCommun=" + i.root() +
+                                                   "\r\n[options]\r\nlaptop=1\r\n[Laptop]\r\n"
+                                                   "pathserver=" +
+                                                   i.dir() + "/elsewhere/\r\n");
        },
        "/elsewhere/data/comm/doc.dbf", "missing"},
   };

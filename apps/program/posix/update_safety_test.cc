@@ -154,7 +154,8 @@ TEST_F(UpdateSafety, SigkillAtRandomMomentsThenRunAgainEqualsOneRun) {
   const auto started = std::chrono::steady_clock::now();
   ASSERT_EQ(run(reference).status, kExitOk);
   const auto span = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - started).count();
+                        std::chrono::steady_clock::now() - started)
+                        .count();
   const std::string want = DiskState((reference / "root").string());
 
   std::mt19937 random(2017);

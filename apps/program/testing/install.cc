@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,9 +12,9 @@
 #include "platform/path.h"
 #include "runtime/convert.h"
 #include "runtime/settings.h"
-#include "tables/tools/cdx_check.h"
-#include "tables/dbserver.h"
 #include "tables/dbf/table.h"
+#include "tables/dbserver.h"
+#include "tables/tools/cdx_check.h"
 #include "testing/scratch_dir.h"
 
 namespace tariff::testing {

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "tariff/outcome.h"
 #include "apps/program/testing/install.h"
 #include "apps/program/testing/process.h"
+#include "tariff/outcome.h"
 
 namespace tariff {
 namespace {

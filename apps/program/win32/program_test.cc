@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tariff/outcome.h"
 #include "apps/program/testing/install.h"
 #include "apps/program/testing/process.h"
+#include "tariff/outcome.h"
 
 namespace tariff {
 namespace {
@@ -67,8 +67,7 @@ TEST(ProgramRun, OnErrorAnswersTheBoxWithoutAPerson) {
     fs::remove(inst.data("doc01/tarif.dbf"));
     const std::string log = inst.dir() + "/run.log";
     // The default answer lets the run go on; a failed step is no success.
-    EXPECT_EQ(RunProgram(inst, {"/auto", "/onerror", "default", "/log", log}),
-              kExitPracticeFailed);
+    EXPECT_EQ(RunProgram(inst, {"/auto", "/onerror", "default", "/log", log}), kExitPracticeFailed);
     EXPECT_NE(ReadFile(log).find("Ajout coefficients 2017 pour le cabinet 01  rat\xe9 \r\n"),
               std::string::npos)
         << ReadFile(log);

@@ -1,3 +1,5 @@
+#include "apps/program/testing/process.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -5,8 +7,6 @@
 #include <array>
 #include <cerrno>
 #include <filesystem>
-
-#include "apps/program/testing/process.h"
 
 namespace tariff::testing {
 

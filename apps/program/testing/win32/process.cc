@@ -1,9 +1,9 @@
+#include "apps/program/testing/process.h"
+
 #include <windows.h>
 
 #include <filesystem>
 #include <thread>
-
-#include "apps/program/testing/process.h"
 
 namespace tariff::testing {
 
