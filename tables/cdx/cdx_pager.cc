@@ -102,6 +102,15 @@ Status Pager::CheckPageOffset(uint32_t offset, const std::string& where) const {
   return Status::Ok();
 }
 
+Status Pager::CheckReadablePage(uint32_t offset, const std::string& where) const {
+  TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
+  if (freed_.count(offset)) {
+    return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
+                              " is on the free list");
+  }
+  return Status::Ok();
+}
+
 Status Pager::Announce(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
   if (!before_commit_ || ranges.empty()) return Status::Ok();
   platform::OsStatus s = before_commit_(ranges);

@@ -185,6 +185,8 @@ class Pager {
   std::vector<std::pair<uint64_t, uint64_t>> WriteRanges(const std::vector<Run>& runs,
                                                          bool header) const;
   Status CheckPageOffset(uint32_t offset, const std::string& where) const;
+  // A page a read may use: inside the file and not on the free list.
+  Status CheckReadablePage(uint32_t offset, const std::string& where) const;
   // Reads n pages from offset into the raw copies (n limited to the file),
   // keeping the copies and the decoded pages already held.
   Status ReadRun(uint32_t offset, uint32_t n, bool passing);

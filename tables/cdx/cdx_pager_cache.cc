@@ -69,11 +69,7 @@ Status Pager::Get(uint32_t offset, uint32_t key_length, uint8_t filler, const st
     *out = &it->second->node;
     return Status::Ok();
   }
-  TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
-  if (freed_.count(offset)) {
-    return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
-                              " is on the free list");
-  }
+  TABLE_RETURN_IF_ERROR(CheckReadablePage(offset, where));
   std::array<uint8_t, kPageSize> page;
   const uint8_t* bytes = RawPage(offset);
   if (bytes == nullptr && read_ahead_ > 1) {
@@ -101,11 +97,7 @@ Node* Pager::Cached(uint32_t offset) {
 
 Status Pager::Bytes(uint32_t offset, const std::string& where, const uint8_t** out) {
   if ((*out = RawPage(offset)) != nullptr) return Status::Ok();
-  TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
-  if (freed_.count(offset)) {
-    return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
-                              " is on the free list");
-  }
+  TABLE_RETURN_IF_ERROR(CheckReadablePage(offset, where));
   std::array<uint8_t, kPageSize> page;
   TABLE_RETURN_IF_ERROR(ReadBytes(offset, page.data(), page.size()));
   KeepRaw(offset, page.data());
@@ -169,11 +161,7 @@ Status Pager::Peek(uint32_t offset, uint32_t key_length, uint8_t filler, const s
     *out = *cached;
     return Status::Ok();
   }
-  TABLE_RETURN_IF_ERROR(CheckPageOffset(offset, where));
-  if (freed_.count(offset)) {
-    return Status::Corruption(where + ": page at offset " + std::to_string(offset) +
-                              " is on the free list");
-  }
+  TABLE_RETURN_IF_ERROR(CheckReadablePage(offset, where));
   std::array<uint8_t, kPageSize> page;
   const uint8_t* bytes = RawPage(offset);
   if (bytes == nullptr) {

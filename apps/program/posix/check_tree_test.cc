@@ -1,9 +1,7 @@
 // `tabletool check-tree` over copies of the demo installations: sound trees
 // pass, each kind of damage fails and names the table it found it in.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -11,34 +9,24 @@
 #include <string>
 
 #include "apps/program/testing/install.h"
+#include "apps/program/testing/posix/update_runs.h"
 
 namespace tariff {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Finish;
 using testing::Installation;
+using testing::Outcome;
 using testing::ReadFile;
 
 std::string Tool() {
   return (fs::read_symlink("/proc/self/exe").parent_path() / "tabletool").string();
 }
 
-struct Outcome {
-  std::string out;
-  int status = -1;
-};
-
 Outcome CheckTree(const Installation& inst) {
-  Outcome o;
   std::string cmd = Tool() + " check-tree '" + inst.prog() + "' 2>&1 </dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return o;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) o.out.append(buf.data(), n);
-  int st = pclose(p);
-  o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return o;
+  return Finish(popen(cmd.c_str(), "r"));
 }
 
 // The output line about the table whose native path ends in `tail`.
