@@ -11,11 +11,11 @@
 namespace tables::cdx {
 namespace {
 
-// About 1.7 MB of decoded pages and 4 MB of page bytes at most, so that the
-// peak memory stays flat whatever the size of the file. Decoding a page costs
-// less than reading it again.
+// About 1.7 MB of decoded pages and 8 MB of page bytes at most (every page of
+// a tag of a million 12-byte keys), so that the peak memory stays flat whatever
+// the size of the file. Decoding a page costs less than reading it again.
 constexpr size_t kMaxCachedPages = 1024;
-constexpr size_t kMaxRawPages = 8192;
+constexpr size_t kMaxRawPages = 16384;
 // Changed pages a long update keeps before it writes them (64 KB of pages,
 // decoded about three times that). The update announces the pages it will
 // change first (Announce), so an early write costs no journal flush.

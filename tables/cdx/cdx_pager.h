@@ -141,7 +141,7 @@ class Pager {
   // Drops clean cached pages when the cache has grown past its bound.
   void Trim();
   // Bounds of the decoded and the raw page caches (defaults: about 1.7 MB and
-  // 4 MB, 128 KB while reading ahead); drops both caches. Not while changes are pending.
+  // 8 MB, 128 KB while reading ahead); drops both caches. Not while changes are pending.
   void SetCacheLimits(size_t decoded_pages, size_t raw_pages);
 
   // Counts since open, for tests and benchmarks.
@@ -231,7 +231,10 @@ class Pager {
   // Raw page copies: slot i holds the page at raw_offsets_[i] (kNoPage: empty),
   // replaced in turn.
   std::unordered_map<uint32_t, uint32_t> raw_slot_;
-  std::vector<uint8_t> raw_bytes_;
+  // Their bytes, in blocks of kRawBlockPages pages taken as the slots are
+  // first used: memory follows the pages held, not the bound.
+  static constexpr uint32_t kRawBlockPages = 256;
+  std::vector<std::unique_ptr<uint8_t[]>> raw_blocks_;
   std::vector<uint32_t> raw_offsets_;
   uint32_t raw_next_ = 0;
   // Pages kept in passing: slot kPassingSlot + i of raw_slot_ is page i here.

@@ -35,7 +35,7 @@ Status ReadError(const std::string& file, uint32_t os_code) {
 void Pager::SetCacheLimits(size_t decoded_pages, size_t raw_pages) {
   if (changed_) return;
   DropCache();
-  raw_bytes_ = std::vector<uint8_t>();
+  raw_blocks_.clear();
   passing_bytes_ = std::vector<uint8_t>();
   max_decoded_ = std::max<size_t>(decoded_pages, 1);
   max_raw_ = std::max<size_t>(raw_pages, 1);
@@ -46,7 +46,7 @@ void Pager::DropCache() {
   dirty_.clear();
   raw_slot_.clear();
   raw_offsets_.clear();
-  raw_bytes_.clear();  // the capacity stays: pages never touched take no memory
+  // The blocks of page bytes stay, for the pages read next.
   raw_next_ = 0;
   passing_offsets_.clear();
   passing_bytes_.clear();
@@ -176,7 +176,7 @@ uint8_t* Pager::SlotBytes(uint32_t slot) {
   if (slot & kPassingSlot) {
     return passing_bytes_.data() + static_cast<size_t>(slot & ~kPassingSlot) * kPageSize;
   }
-  return raw_bytes_.data() + static_cast<size_t>(slot) * kPageSize;
+  return raw_blocks_[slot / kRawBlockPages].get() + size_t{slot % kRawBlockPages} * kPageSize;
 }
 
 const uint8_t* Pager::RawPage(uint32_t offset) const {
@@ -215,10 +215,11 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
     return;
   }
   if (raw_offsets_.size() < (read_ahead_ > 1 ? std::min(max_raw_, kReadAheadRawPages) : max_raw_)) {
-    if (raw_bytes_.capacity() == 0) raw_bytes_.reserve(max_raw_ * kPageSize);
     slot = static_cast<uint32_t>(raw_offsets_.size());
+    if (slot / kRawBlockPages == raw_blocks_.size()) {
+      raw_blocks_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kRawBlockPages * kPageSize));
+    }
     raw_offsets_.push_back(offset);
-    raw_bytes_.resize(raw_offsets_.size() * kPageSize);
     raw_slot_.emplace(offset, slot);
   } else {
     slot = raw_next_ % static_cast<uint32_t>(raw_offsets_.size());
@@ -227,8 +228,7 @@ void Pager::KeepRaw(uint32_t offset, const uint8_t* bytes) {
     raw_offsets_[slot] = offset;
     raw_slot_.emplace(offset, slot);
   }
-  std::copy(bytes, bytes + kPageSize,
-            raw_bytes_.begin() + static_cast<ptrdiff_t>(slot) * kPageSize);
+  std::copy(bytes, bytes + kPageSize, SlotBytes(slot));
 }
 
 void Pager::ForgetRaw(uint32_t offset) {
