@@ -16,6 +16,7 @@
 #include "errors/def_error.h"
 #include "errors/error_gen.h"
 #include "errors/testing/error_env.h"
+#include "platform/exceptions.h"
 #include "runtime/activation.h"
 #include "runtime/convert.h"
 #include "runtime/error.h"
@@ -30,11 +31,7 @@ using testing::ReadBytes;
 using testing::TestDataPath;
 using testing::WriteBytes;
 
-#if defined(_WIN32)
-constexpr int kExitCode = 5333;
-#else
-constexpr int kExitCode = 5333 & 0xFF;  // what is left of it in a POSIX exit status
-#endif
+constexpr int kExitCode = platform::ExitStatusOf(platform::kOsExceptionExitCode);
 
 [[gnu::noinline]] void AccessViolation() {
   volatile uintptr_t address = 16;  // not provably null: the store stays a store

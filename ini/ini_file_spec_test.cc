@@ -35,17 +35,10 @@ class IniFileSpecTest : public ::testing::Test {
     root_ = testsupport::MakeScratchDir("ini_test");
     ASSERT_FALSE(root_.empty());
     fs::create_directories(root_ + "/work");
-#ifdef _WIN32
-    base_ = root_;
-#else
-    platform::AddPathMapping("C:", root_);
-    base_ = "C:";
-#endif
+    base_ = platform::MapDirectory("C:", root_);
   }
   void TearDown() override {
-#ifndef _WIN32
     platform::ClearPathMappings();
-#endif
     std::error_code ec;
     fs::remove_all(root_, ec);
   }

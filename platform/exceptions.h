@@ -40,6 +40,16 @@ inline constexpr uint32_t kExceptionStackOverflow = 0xC00000FDu;
 
 inline constexpr int kOsExceptionExitCode = 5333;
 
+// What the parent process sees of an exit code: all of it on Windows, its low
+// eight bits on Linux (an exit status keeps no more).
+constexpr int ExitStatusOf(int exit_code) {
+#ifdef _WIN32
+  return exit_code;
+#else
+  return exit_code & 0xFF;
+#endif
+}
+
 struct OsException {
   uint32_t code = 0;         // kException...
   uint32_t flags = 0;        // the exception's flags (0 for the processor's own)

@@ -19,6 +19,10 @@ namespace platform {
 // directory. A later mapping of the same prefix replaces the earlier one.
 void AddPathMapping(std::string_view prefix, std::string_view native_dir);
 void ClearPathMappings();
+// Maps prefix to native_dir and answers the Windows path that now reaches
+// native_dir: prefix on Linux; on Windows, which has no mapping table, the
+// directory itself.
+std::string MapDirectory(std::string_view prefix, std::string_view native_dir);
 
 // The native path for a Windows path (identity on Windows). Components that do
 // not exist are kept as given (with backslashes turned into separators), so a

@@ -17,6 +17,7 @@
 #include "apps/program/program.h"
 #include "apps/program/testing/install.h"
 #include "apps/program/testing/program_fixture.h"
+#include "platform/exceptions.h"
 #include "runtime/convert.h"
 #include "runtime/error_box.h"
 #include "runtime/object.h"
@@ -148,11 +149,7 @@ TEST_F(ErrorReportRun, MissingPracticeTableBoxAndLogBlockByteForByte) {
             std::string::npos);
 }
 
-#if defined(_WIN32)
-constexpr int kExceptionExit = 5333;
-#else
-constexpr int kExceptionExit = 5333 & 0xFF;  // what a POSIX exit status keeps of it
-#endif
+constexpr int kExceptionExit = platform::ExitStatusOf(platform::kOsExceptionExitCode);
 
 // An access violation inside the OK handler, under the dialog's modal loop
 // (on Windows inside a window procedure): the exception block reaches the log,

@@ -181,6 +181,11 @@ void ClearPathMappings() {
   Mappings().clear();
 }
 
+std::string MapDirectory(std::string_view prefix, std::string_view native_dir) {
+  AddPathMapping(prefix, native_dir);
+  return std::string(prefix);
+}
+
 namespace {
 
 // Where a Windows path starts: the native directory of its drive or share (a

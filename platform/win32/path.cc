@@ -11,6 +11,9 @@ namespace platform {
 // The mapping table only exists for the POSIX back-end.
 void AddPathMapping(std::string_view, std::string_view) {}
 void ClearPathMappings() {}
+std::string MapDirectory(std::string_view, std::string_view native_dir) {
+  return std::string(native_dir);
+}
 
 namespace {
 

@@ -98,61 +98,14 @@ Status CdxIndex::Open(platform::File* file, std::string file_name, std::vector<I
 }
 
 Status CdxIndex::LoadTags() {
-  std::array<uint8_t, cdx::kHeaderSize> bytes;
-  TABLE_RETURN_IF_ERROR(pager_->ReadBytes(0, bytes.data(), bytes.size()));
-  cdx::TagHeader bag;
-  TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, 0, file_name_, &bag));
-  if (bag.key_length == 0 || bag.key_length > cdx::kMaxKeyLength) {
-    return Status::Corruption(file_name_ + ": not a compound index (tag directory key length " +
-                              std::to_string(bag.key_length) + ")");
-  }
-  // The directory lists tags by name; creation order is the order of their headers.
-  cdx::Tree directory(pager_.get(), {0, bag.key_length, 0x20, file_name_ + ", tag directory"});
   std::vector<std::pair<uint32_t, std::string>> found;
-  Position pos;
-  TABLE_RETURN_IF_ERROR(directory.First(&pos));
-  uint64_t limit = pager_->file_size() / cdx::kPageSize * 64 + 64;
-  while (pos.valid()) {
-    std::string_view key;
-    uint32_t offset;
-    TABLE_RETURN_IF_ERROR(directory.At(pos, &key, &offset));
-    std::string name(key);
-    name.erase(name.find_last_not_of(std::string(" \0", 2)) + 1);
-    found.emplace_back(offset, name);
-    if (limit-- == 0) return Status::Corruption(file_name_ + ": tag directory loops");
-    TABLE_RETURN_IF_ERROR(directory.Next(&pos));
-  }
+  TABLE_RETURN_IF_ERROR(ReadTagDirectory(&found));
   std::sort(found.begin(), found.end());
   tags_.clear();
   tags_.reserve(found.size());
   for (auto& [offset, name] : found) {
-    if (offset % cdx::kPageSize != 0 || offset < cdx::kHeaderSize ||
-        offset + static_cast<uint64_t>(cdx::kHeaderSize) > pager_->file_size()) {
-      return Status::Corruption(file_name_ + ": tag " + name + " has its header outside the file");
-    }
-    TABLE_RETURN_IF_ERROR(pager_->ReadBytes(offset, bytes.data(), bytes.size()));
-    cdx::TagHeader h;
-    TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, offset, file_name_ + ", tag " + name, &h));
     Tag tag;
-    tag.info.name = name;
-    tag.info.key_expr = h.key_expr;
-    tag.info.for_expr = h.for_expr;
-    tag.info.key_length = h.key_length;
-    tag.info.unique = (h.options & cdx::kOptUnique) != 0;
-    tag.info.descending = h.descending;
-    tag.info.options = h.options;
-    tag.info.header_offset = offset;
-    if (h.key_length == 0 || h.key_length > cdx::kMaxKeyLength) {
-      return Status::Corruption(file_name_ + ", tag " + name + ": key length " +
-                                std::to_string(h.key_length) + " out of range");
-    }
-    JudgeTag(&tag);
-    if (!h.collation.empty() && h.collation != "MACHINE" && tag.info.refusal.empty()) {
-      tag.info.refusal = "collation " + h.collation + " is not reproduced";
-    }
-    tag.tree = std::make_unique<cdx::Tree>(
-        pager_.get(), cdx::TreeInfo{offset, h.key_length, KeyFiller(tag.info.key_type),
-                                    file_name_ + ", tag " + name});
+    TABLE_RETURN_IF_ERROR(LoadTag(offset, name, &tag));
     tags_.push_back(std::move(tag));
   }
   writable_ = Status::Ok();
@@ -163,6 +116,64 @@ Status CdxIndex::LoadTags() {
       break;
     }
   }
+  return Status::Ok();
+}
+
+Status CdxIndex::ReadTagDirectory(std::vector<std::pair<uint32_t, std::string>>* found) {
+  std::array<uint8_t, cdx::kHeaderSize> bytes;
+  TABLE_RETURN_IF_ERROR(pager_->ReadBytes(0, bytes.data(), bytes.size()));
+  cdx::TagHeader bag;
+  TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, 0, file_name_, &bag));
+  if (bag.key_length == 0 || bag.key_length > cdx::kMaxKeyLength) {
+    return Status::Corruption(file_name_ + ": not a compound index (tag directory key length " +
+                              std::to_string(bag.key_length) + ")");
+  }
+  // The directory lists tags by name; creation order is the order of their headers.
+  cdx::Tree directory(pager_.get(), {0, bag.key_length, 0x20, file_name_ + ", tag directory"});
+  Position pos;
+  TABLE_RETURN_IF_ERROR(directory.First(&pos));
+  uint64_t limit = pager_->file_size() / cdx::kPageSize * 64 + 64;
+  while (pos.valid()) {
+    std::string_view key;
+    uint32_t offset;
+    TABLE_RETURN_IF_ERROR(directory.At(pos, &key, &offset));
+    std::string name(key);
+    name.erase(name.find_last_not_of(std::string(" \0", 2)) + 1);
+    found->emplace_back(offset, name);
+    if (limit-- == 0) return Status::Corruption(file_name_ + ": tag directory loops");
+    TABLE_RETURN_IF_ERROR(directory.Next(&pos));
+  }
+  return Status::Ok();
+}
+
+Status CdxIndex::LoadTag(uint32_t offset, const std::string& name, Tag* tag) {
+  if (offset % cdx::kPageSize != 0 || offset < cdx::kHeaderSize ||
+      offset + static_cast<uint64_t>(cdx::kHeaderSize) > pager_->file_size()) {
+    return Status::Corruption(file_name_ + ": tag " + name + " has its header outside the file");
+  }
+  std::array<uint8_t, cdx::kHeaderSize> bytes;
+  TABLE_RETURN_IF_ERROR(pager_->ReadBytes(offset, bytes.data(), bytes.size()));
+  cdx::TagHeader h;
+  TABLE_RETURN_IF_ERROR(cdx::ParseTagHeader(bytes, offset, file_name_ + ", tag " + name, &h));
+  tag->info.name = name;
+  tag->info.key_expr = h.key_expr;
+  tag->info.for_expr = h.for_expr;
+  tag->info.key_length = h.key_length;
+  tag->info.unique = (h.options & cdx::kOptUnique) != 0;
+  tag->info.descending = h.descending;
+  tag->info.options = h.options;
+  tag->info.header_offset = offset;
+  if (h.key_length == 0 || h.key_length > cdx::kMaxKeyLength) {
+    return Status::Corruption(file_name_ + ", tag " + name + ": key length " +
+                              std::to_string(h.key_length) + " out of range");
+  }
+  JudgeTag(tag);
+  if (!h.collation.empty() && h.collation != "MACHINE" && tag->info.refusal.empty()) {
+    tag->info.refusal = "collation " + h.collation + " is not reproduced";
+  }
+  tag->tree = std::make_unique<cdx::Tree>(
+      pager_.get(), cdx::TreeInfo{offset, h.key_length, KeyFiller(tag->info.key_type),
+                                  file_name_ + ", tag " + name});
   return Status::Ok();
 }
 
@@ -289,70 +300,14 @@ Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uin
   TABLE_RETURN_IF_ERROR(CheckWritable());
   if (n == 0 || tags_.empty()) return Status::Ok();
   // Every key first: an expression that fails on a record changes nothing.
-  struct TagKeys {
-    std::string keys;             // n * key_length bytes, record i at i * key_length
-    std::vector<uint32_t> order;  // the records the tag includes, then sorted
-  };
-  std::vector<TagKeys> all(tags_.size());
-  std::string key;
+  std::vector<BatchKeys> all(tags_.size());
   for (size_t t = 0; t < tags_.size(); ++t) {
-    const size_t length = tags_[t].info.key_length;
-    TagKeys& tk = all[t];
-    tk.keys.assign(size_t{n} * length, '\0');
-    tk.order.reserve(n);
-    for (uint32_t i = 0; i < n; ++i) {
-      bool included;
-      TABLE_RETURN_IF_ERROR(
-          KeyOf(t, std::span<const uint8_t>(records + size_t{i} * record_length, record_length),
-                first_recno + i, &key, &included));
-      if (!included) continue;
-      tk.keys.replace(size_t{i} * length, length, key, 0, length);
-      tk.order.push_back(i);
-    }
-    // Record numbers ascend with i: ties keep the order of single appends.
-    const char* base = tk.keys.data();
-    std::stable_sort(tk.order.begin(), tk.order.end(), [&](uint32_t a, uint32_t b) {
-      return std::memcmp(base + size_t{a} * length, base + size_t{b} * length, length) < 0;
-    });
+    TABLE_RETURN_IF_ERROR(KeysOfBatch(t, first_recno, records, n, record_length, &all[t]));
   }
   TABLE_RETURN_IF_ERROR(BeginUpdate());
   Status status;
   if (undoable_) {
-    // The update writes its pages before its end: the pages its inserts
-    // will change are announced first, so that their old bytes are saved
-    // together and flushed once, not once per early write. An estimate: a
-    // page the walk cannot read is left to the inserts, which judge it.
-    std::vector<std::pair<uint64_t, uint64_t>> ranges;
-    ranges.emplace_back(4, 8);  // the free-list head and the change counter
-    for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
-      ranges.emplace_back(tags_[t].tree->info().header_offset, 4);  // the root
-      const size_t length = tags_[t].info.key_length;
-      const std::vector<uint32_t>& order = all[t].order;
-      std::vector<uint32_t> pages;
-      tags_[t].tree->PagesToChange(
-          order.size(),
-          [&](size_t k, uint32_t* recno) {
-            *recno = first_recno + order[k];
-            return std::string_view(all[t].keys).substr(size_t{order[k]} * length, length);
-          },
-          &pages);
-      std::sort(pages.begin(), pages.end());
-      pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-      for (uint32_t page : pages) {
-        if (ranges.back().first + ranges.back().second == page) {
-          ranges.back().second += cdx::kPageSize;
-          continue;
-        }
-        // Pages scattered over a large file: announced in slices of
-        // bounded memory (a flush each).
-        if (ranges.size() >= kMaxAnnouncedRanges) {
-          status = pager_->Announce(ranges);
-          ranges.clear();
-        }
-        ranges.emplace_back(page, cdx::kPageSize);
-      }
-    }
-    if (status.ok()) status = pager_->Announce(ranges);
+    status = AnnounceBatch(first_recno, all);
     if (!status.ok()) {
       AbortUpdate();
       return status;
@@ -369,7 +324,7 @@ Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uin
       if (status.ok() && undoable_) status = pager_->Relieve();
       if (!status.ok()) break;
     }
-    all[t] = TagKeys();
+    all[t] = BatchKeys();
   }
   pager_->set_read_ahead(0);
   if (!status.ok()) {
@@ -377,6 +332,69 @@ Status CdxIndex::AppendRecords(uint32_t first_recno, const uint8_t* records, uin
     return status;
   }
   return EndUpdate();
+}
+
+Status CdxIndex::KeysOfBatch(size_t t, uint32_t first_recno, const uint8_t* records, uint32_t n,
+                             size_t record_length, BatchKeys* out) {
+  const size_t length = tags_[t].info.key_length;
+  out->keys.assign(size_t{n} * length, '\0');
+  out->order.reserve(n);
+  std::string key;
+  for (uint32_t i = 0; i < n; ++i) {
+    bool included;
+    TABLE_RETURN_IF_ERROR(
+        KeyOf(t, std::span<const uint8_t>(records + size_t{i} * record_length, record_length),
+              first_recno + i, &key, &included));
+    if (!included) continue;
+    out->keys.replace(size_t{i} * length, length, key, 0, length);
+    out->order.push_back(i);
+  }
+  // Record numbers ascend with i: ties keep the order of single appends.
+  const char* base = out->keys.data();
+  std::stable_sort(out->order.begin(), out->order.end(), [&](uint32_t a, uint32_t b) {
+    return std::memcmp(base + size_t{a} * length, base + size_t{b} * length, length) < 0;
+  });
+  return Status::Ok();
+}
+
+Status CdxIndex::AnnounceBatch(uint32_t first_recno, const std::vector<BatchKeys>& all) {
+  // The update writes its pages before its end: the pages its inserts will
+  // change are announced first, so that their old bytes are saved together
+  // and flushed once, not once per early write. An estimate: a page the walk
+  // cannot read is left to the inserts, which judge it.
+  Status status;
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  ranges.emplace_back(4, 8);  // the free-list head and the change counter
+  for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
+    ranges.emplace_back(tags_[t].tree->info().header_offset, 4);  // the root
+    const size_t length = tags_[t].info.key_length;
+    const std::vector<uint32_t>& order = all[t].order;
+    std::vector<uint32_t> pages;
+    tags_[t].tree->PagesToChange(
+        order.size(),
+        [&](size_t k, uint32_t* recno) {
+          *recno = first_recno + order[k];
+          return std::string_view(all[t].keys).substr(size_t{order[k]} * length, length);
+        },
+        &pages);
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    for (uint32_t page : pages) {
+      if (ranges.back().first + ranges.back().second == page) {
+        ranges.back().second += cdx::kPageSize;
+        continue;
+      }
+      // Pages scattered over a large file: announced in slices of bounded
+      // memory (a flush each).
+      if (ranges.size() >= kMaxAnnouncedRanges) {
+        status = pager_->Announce(ranges);
+        ranges.clear();
+      }
+      ranges.emplace_back(page, cdx::kPageSize);
+    }
+  }
+  if (status.ok()) status = pager_->Announce(ranges);
+  return status;
 }
 
 }  // namespace tables

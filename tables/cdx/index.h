@@ -18,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -163,6 +164,10 @@ class CdxIndex {
   };
   CdxIndex() = default;
   Status LoadTags();
+  // The tags the directory lists, as (header offset, name), in its order.
+  Status ReadTagDirectory(std::vector<std::pair<uint32_t, std::string>>* found);
+  // Reads the header of the tag at offset and judges whether it can be kept up.
+  Status LoadTag(uint32_t offset, const std::string& name, Tag* tag);
   void JudgeTag(Tag* tag);
   // Runs a read step op(&work) on a copy of *cursor and keeps the copy on
   // success. In shared mode it first runs from the cached pages alone with no
@@ -185,6 +190,15 @@ class CdxIndex {
   Status KeyChanges(uint32_t recno, std::span<const uint8_t> old_record,
                     std::span<const uint8_t> new_record, std::vector<KeyChange>* changes);
   Status ApplyChanges(uint32_t recno, const std::vector<KeyChange>& changes);
+  // The keys one tag takes from a batch of records.
+  struct BatchKeys {
+    std::string keys;             // n * key_length bytes, record i at i * key_length
+    std::vector<uint32_t> order;  // the records the tag includes, then sorted
+  };
+  Status KeysOfBatch(size_t tag, uint32_t first_recno, const uint8_t* records, uint32_t n,
+                     size_t record_length, BatchKeys* out);
+  // Announces the pages the inserts of the batch are expected to change.
+  Status AnnounceBatch(uint32_t first_recno, const std::vector<BatchKeys>& all);
 
   platform::File* file_ = nullptr;
   std::string file_name_;

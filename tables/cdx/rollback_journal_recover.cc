@@ -301,81 +301,53 @@ OsStatus MoveIndexCounter(platform::File* file) {
   return file->WriteAt(8, b, sizeof b);
 }
 
-}  // namespace
-
-Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file, bool force,
-                      RecoveryResult* result, std::string* detail) {
-  *result = RecoveryResult::kNone;
-  std::string path = JournalPath(table_path);
-  std::string note;
-  auto say = [&](RecoveryResult r, std::string text) {
-    *result = r;
-    if (detail) *detail = path + ": " + RecoveryResultName(r) + (text.empty() ? "" : ": " + text);
-  };
-  if (!platform::FileExists(path)) return Status::Ok();
-  std::unique_ptr<platform::File> f;
-  OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite, platform::Share::kDenyNone,
-                                  platform::Disposition::kOpenExisting, 0, &f);
-  if (s.code() == platform::kErrorFileNotFound) return Status::Ok();
-  if (!s.ok()) return Status(Status::kOpen, "cannot open the journal " + path, s.code(), path);
-  // The writer holds this byte for the transaction's life; so does a
-  // recoverer. Never judged by age.
-  s = f->Lock(kJournalLiveByte, 1, platform::LockKind::kExclusive, false);
-  if (!s.ok()) {
-    say(RecoveryResult::kLive, "");
-    return Status::Ok();
-  }
+// Reads the whole journal (at most 2 GB) into *data.
+Status ReadJournal(platform::File* f, const std::string& path, std::vector<uint8_t>* data) {
   uint64_t size = 0;
-  s = f->Size(&size);
-  std::vector<uint8_t> data;
+  OsStatus s = f->Size(&size);
   if (s.ok()) {
-    data.resize(static_cast<size_t>(std::min<uint64_t>(size, uint64_t{1} << 31)));
+    data->resize(static_cast<size_t>(std::min<uint64_t>(size, uint64_t{1} << 31)));
     size_t got = 0;
-    s = f->ReadAt(0, data.data(), data.size(), &got);
-    data.resize(got);
+    s = f->ReadAt(0, data->data(), data->size(), &got);
+    data->resize(got);
   }
   if (!s.ok()) return Status(Status::kRead, "cannot read the journal " + path, s.code(), path);
-  ParsedJournal j;
-  Parse(data, &j);
-  auto remove = [&]() -> Status {
-    OsStatus t = f->Truncate(0);
-    if (t.ok()) t = f->Flush();
-    f->Unlock(kJournalLiveByte, 1);
-    f.reset();
-    if (!t.ok()) return Status(Status::kWrite, "cannot empty the journal " + path, t.code(), path);
-    platform::RemoveFile(path);
-    return Status::Ok();
-  };
-  if (!j.valid) {
-    say(RecoveryResult::kDiscarded, "");
-    return remove();
-  }
-  std::map<char, platform::File*> files;
+  return Status::Ok();
+}
+
+// Empties the journal, lets its live byte go, closes and removes it: a
+// journal that cannot be emptied stays, with an error.
+Status RemoveJournal(std::unique_ptr<platform::File>* f, const std::string& path) {
+  OsStatus t = (*f)->Truncate(0);
+  if (t.ok()) t = (*f)->Flush();
+  (*f)->Unlock(kJournalLiveByte, 1);
+  f->reset();
+  if (!t.ok()) return Status(Status::kWrite, "cannot empty the journal " + path, t.code(), path);
+  platform::RemoveFile(path);
+  return Status::Ok();
+}
+
+// Opens, through the caller, every file the journal names, by role.
+Status OpenJournalFiles(const ParsedJournal& j, std::string_view table_path,
+                        const JournalFileOpener& open_file, const std::string& path,
+                        std::map<char, platform::File*>* files) {
   for (const auto& jf : j.files) {
     platform::File* file = open_file(jf.role, DirectoryOf(table_path) + jf.name);
     if (file == nullptr) {
       return Status(Status::kOpen, path + ": cannot open " + jf.name + " to recover it", 0, path);
     }
-    files[jf.role] = file;
+    (*files)[jf.role] = file;
   }
-  if (j.has_end) {
-    bool same = false;
-    TABLE_RETURN_IF_ERROR(FingerprintHolds(j.end_fingerprint, files, &same));
-    if (!same && !force) {
-      say(RecoveryResult::kRefused, "another program wrote after the transaction");
-      return Status(Status::kCorruption,
-                    path +
-                        ": an interrupted transaction cannot be undone, the files changed "
-                        "after it (run tabletool recover --force to undo it anyway)",
-                    0, path);
-    }
-    if (j.has_condition && ReadConditionValue(j.condition) == "1") {
-      say(RecoveryResult::kKept,
-          "[" + j.condition.section + "] " + j.condition.key + "=1 in " + j.condition.ini_path);
-      return remove();
-    }
-  }
+  return Status::Ok();
+}
+
+// Writes the saved images back, last first, then gives every file its old
+// size (the index a new change counter) and flushes it. Goes on past a
+// failure and answers the first.
+Status PutFilesBack(const ParsedJournal& j, std::map<char, platform::File*>& files,
+                    const std::string& path) {
   Status put_back;
+  OsStatus s;
   for (auto it = j.images.rbegin(); it != j.images.rend(); ++it) {
     auto fit = files.find(it->role);
     if (fit == files.end()) continue;
@@ -396,10 +368,63 @@ Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open
       put_back = Status(Status::kWrite, path + ": cannot put " + jf.name + " back", s.code(), path);
     }
   }
-  if (!put_back.ok()) return put_back;
+  return put_back;
+}
+
+}  // namespace
+
+Status RecoverJournal(std::string_view table_path, const JournalFileOpener& open_file, bool force,
+                      RecoveryResult* result, std::string* detail) {
+  *result = RecoveryResult::kNone;
+  std::string path = JournalPath(table_path);
+  auto say = [&](RecoveryResult r, std::string text) {
+    *result = r;
+    if (detail) *detail = path + ": " + RecoveryResultName(r) + (text.empty() ? "" : ": " + text);
+  };
+  if (!platform::FileExists(path)) return Status::Ok();
+  std::unique_ptr<platform::File> f;
+  OsStatus s = platform::OpenFile(path, platform::Access::kReadWrite, platform::Share::kDenyNone,
+                                  platform::Disposition::kOpenExisting, 0, &f);
+  if (s.code() == platform::kErrorFileNotFound) return Status::Ok();
+  if (!s.ok()) return Status(Status::kOpen, "cannot open the journal " + path, s.code(), path);
+  // The writer holds this byte for the transaction's life; so does a
+  // recoverer. Never judged by age.
+  s = f->Lock(kJournalLiveByte, 1, platform::LockKind::kExclusive, false);
+  if (!s.ok()) {
+    say(RecoveryResult::kLive, "");
+    return Status::Ok();
+  }
+  std::vector<uint8_t> data;
+  TABLE_RETURN_IF_ERROR(ReadJournal(f.get(), path, &data));
+  ParsedJournal j;
+  Parse(data, &j);
+  if (!j.valid) {
+    say(RecoveryResult::kDiscarded, "");
+    return RemoveJournal(&f, path);
+  }
+  std::map<char, platform::File*> files;
+  TABLE_RETURN_IF_ERROR(OpenJournalFiles(j, table_path, open_file, path, &files));
+  if (j.has_end) {
+    bool same = false;
+    TABLE_RETURN_IF_ERROR(FingerprintHolds(j.end_fingerprint, files, &same));
+    if (!same && !force) {
+      say(RecoveryResult::kRefused, "another program wrote after the transaction");
+      return Status(Status::kCorruption,
+                    path +
+                        ": an interrupted transaction cannot be undone, the files changed "
+                        "after it (run tabletool recover --force to undo it anyway)",
+                    0, path);
+    }
+    if (j.has_condition && ReadConditionValue(j.condition) == "1") {
+      say(RecoveryResult::kKept,
+          "[" + j.condition.section + "] " + j.condition.key + "=1 in " + j.condition.ini_path);
+      return RemoveJournal(&f, path);
+    }
+  }
+  TABLE_RETURN_IF_ERROR(PutFilesBack(j, files, path));
   say(RecoveryResult::kRolledBack, std::to_string(j.images.size()) + " ranges put back" +
                                        (j.has_end ? "" : ", the writer died mid-transaction"));
-  return remove();
+  return RemoveJournal(&f, path);
 }
 
 }  // namespace tables

@@ -19,13 +19,7 @@ namespace tables::dbftest {
 
 std::string FixtureRoot() { return std::string(PROJECT_TESTDATA_DIR) + "/tables/fixtures"; }
 
-std::string DemoTree() {
-#ifdef _WIN32
-  return FixtureRoot() + "/demo-tree-trim";
-#else
-  return FixtureRoot() + "/demo-tree";
-#endif
-}
+std::string DemoTree() { return FixtureRoot() + "/" PROJECT_DEMO_TREE; }
 
 std::string FromHex(std::string_view hex) {
   std::string out;
