@@ -362,10 +362,9 @@ Status CdxIndex::AnnounceBatch(uint32_t first_recno, const std::vector<BatchKeys
   // change are announced first, so that their old bytes are saved together
   // and flushed once, not once per early write. An estimate: a page the walk
   // cannot read is left to the inserts, which judge it.
-  Status status;
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   ranges.emplace_back(4, 8);  // the free-list head and the change counter
-  for (size_t t = 0; t < tags_.size() && status.ok(); ++t) {
+  for (size_t t = 0; t < tags_.size(); ++t) {
     ranges.emplace_back(tags_[t].tree->info().header_offset, 4);  // the root
     const size_t length = tags_[t].info.key_length;
     const std::vector<uint32_t>& order = all[t].order;
@@ -387,14 +386,13 @@ Status CdxIndex::AnnounceBatch(uint32_t first_recno, const std::vector<BatchKeys
       // Pages scattered over a large file: announced in slices of bounded
       // memory (a flush each).
       if (ranges.size() >= kMaxAnnouncedRanges) {
-        status = pager_->Announce(ranges);
+        TABLE_RETURN_IF_ERROR(pager_->Announce(ranges));
         ranges.clear();
       }
       ranges.emplace_back(page, cdx::kPageSize);
     }
   }
-  if (status.ok()) status = pager_->Announce(ranges);
-  return status;
+  return pager_->Announce(ranges);
 }
 
 }  // namespace tables
