@@ -39,6 +39,24 @@ namespace fs = std::filesystem;
 using testing::Installation;
 using testing::ReadFile;
 
+#if defined(_WIN32)
+BOOL CALLBACK MatchMainDialog(HWND window, LPARAM found) {
+  char caption[64] = {};
+  GetWindowTextA(window, caption, static_cast<int>(sizeof caption));
+  if (std::string(caption) != "Modification Tarifs 2017") return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The main dialog of this test's own thread: ctest runs the other test programs
+// beside this one, on the same desktop, with dialogs of the same caption.
+HWND OwnMainDialog() {
+  HWND found = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &MatchMainDialog, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+#endif
+
 // Starts the program's dialog, clicks OK, and once the update has returned
 // clicks "Fermer".
 void RunTheDialog() {
@@ -50,7 +68,7 @@ void RunTheDialog() {
   platform::WindowHandle probe = platform::CreateProcWindow(
       nullptr, [&](platform::WindowHandle self, uint32_t m, uintptr_t, intptr_t) -> intptr_t {
         if (m == WM_APP) {
-          dialog = FindWindowA(nullptr, "Modification Tarifs 2017");
+          dialog = OwnMainDialog();
           if (!dialog) return 0;
           PostMessageA(GetDlgItem(dialog, IDC_OKBUTTON), BM_CLICK, 0, 0);
           PostMessageA(static_cast<HWND>(self), WM_APP + 1, 0, 0);
