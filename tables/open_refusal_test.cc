@@ -4,7 +4,6 @@
 // A whole-file lock taken by another process: tables/posix/whole_file_lock_test.cc.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 #include "platform/file.h"
@@ -15,22 +14,7 @@
 namespace tables {
 namespace {
 
-using dbftest::DemoTree;
-using dbftest::ErrorCatcher;
-using dbftest::ScratchDir;
-
-class OpenRefusalTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = scratch_.Copy(DemoTree() + "/root/data/doc01 ", "doc01");
-    platform::SetLockPatience(std::chrono::milliseconds(200));
-  }
-  void TearDown() override { platform::SetLockPatience(platform::kLockPatience); }
-
-  ScratchDir scratch_;
-  ErrorCatcher errors_;
-  std::string dir_;
-};
+class OpenRefusalTest : public dbftest::PracticeCopyTest {};
 
 TEST_F(OpenRefusalTest, FileHeldDenyWriteIsAnOpenError) {
   for (const char* name : {"tarif.dbf", "tarif.cdx", "tarif.fpt"}) {
@@ -55,7 +39,7 @@ TEST_F(OpenRefusalTest, FileHeldDenyWriteIsAnOpenError) {
 }
 
 TEST_F(OpenRefusalTest, TruncatedAppendSourceIsRefusedBeforeAnyWrite) {
-  const std::string source = DemoTree() + "/prog/tarif2017";
+  const std::string source = dbftest::DemoTree() + "/prog/tarif2017";
   for (uint64_t cut : {1u, 7u}) {  // a whole record less than counted; a part record
     SCOPED_TRACE(cut);
     errors_.clear();

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 
 #include "platform/file.h"
@@ -18,22 +17,7 @@
 namespace tables {
 namespace {
 
-using dbftest::DemoTree;
-using dbftest::ErrorCatcher;
-using dbftest::ScratchDir;
-
-class WholeFileLockTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = scratch_.Copy(DemoTree() + "/root/data/doc01 ", "doc01");
-    platform::SetLockPatience(std::chrono::milliseconds(200));
-  }
-  void TearDown() override { platform::SetLockPatience(platform::kLockPatience); }
-
-  ScratchDir scratch_;
-  ErrorCatcher errors_;
-  std::string dir_;
-};
+class WholeFileLockTest : public dbftest::PracticeCopyTest {};
 
 TEST_F(WholeFileLockTest, IsWaitedForBoundedly) {
   const std::string ini = dir_ + "/Velmora.ini";

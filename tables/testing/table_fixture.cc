@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/path.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
@@ -121,5 +123,12 @@ ErrorCatcher::ErrorCatcher()
 }
 
 ErrorCatcher::~ErrorCatcher() { rt::ErrorBlock(rt::Value()); }
+
+void PracticeCopyTest::SetUp() {
+  dir_ = scratch_.Copy(DemoTree() + "/root/data/doc01 ", "doc01");
+  platform::SetLockPatience(std::chrono::milliseconds(200));
+}
+
+void PracticeCopyTest::TearDown() { platform::SetLockPatience(platform::kLockPatience); }
 
 }  // namespace tables::dbftest

@@ -3,6 +3,8 @@
 // copies of fixtures.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -62,6 +64,19 @@ class ErrorCatcher {
  private:
   std::shared_ptr<std::vector<Seen>> errors_;
   std::shared_ptr<int> retries_;
+};
+
+// A writable copy of the demo practice doc01 in dir_, errors caught, and the
+// lock patience cut to 200 ms: for the tests of what another program's hold
+// on a file does to an open.
+class PracticeCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  ScratchDir scratch_;
+  ErrorCatcher errors_;
+  std::string dir_;
 };
 
 }  // namespace tables::dbftest
