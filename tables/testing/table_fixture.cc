@@ -15,6 +15,7 @@
 #include "platform/path.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
+#include "runtime/testing/error_class.h"
 #include "testing/scratch_dir.h"
 
 namespace tables::dbftest {
@@ -85,18 +86,7 @@ namespace tables::dbftest {
 
 ErrorCatcher::ErrorCatcher()
     : errors_(std::make_shared<std::vector<Seen>>()), retries_(std::make_shared<int>(0)) {
-  if (!rt::IsClass(rt::String2Symbol("ERROR"))) {
-    rt::ClassBuilder b("Error");
-    for (const char* f : {"SubSystem",  "SubCode",    "GenCode",        "OsCode",    "Severity",
-                          "CanDefault", "CanRetry",   "CanSubstitute",  "Operation", "Description",
-                          "FileName",   "Args",       "Tries",          "FuncSym",   "FileHandle",
-                          "ArgNum",     "FuncPtr",    "SubCodeText",    "Arg",       "ArgType",
-                          "ArgTypeReq", "MaxSize",    "SubstituteType", "Choice",    "CallFuncSym",
-                          "Cargo",      "MethodSelf", "Stack"}) {
-      b.IVar(f);
-    }
-    b.Register();
-  }
+  if (!rt::IsClass(rt::String2Symbol("ERROR"))) rt::testing::DeclarePlainErrorClass();
   auto errors = errors_;
   auto retries = retries_;
   rt::ErrorBlock(rt::Value::FromBlock(rt::MakeBlock(
