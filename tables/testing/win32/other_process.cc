@@ -6,7 +6,12 @@
 #include <process.h>
 #include <stdlib.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "platform/path.h"
 
@@ -18,7 +23,18 @@ bool OtherProcess::Start(const std::string& filter, const std::string& name,
   if (_putenv_s(name.c_str(), value.c_str()) != 0) return false;
   std::string self = platform::ExecutablePath();
   if (self.empty()) return false;
-  intptr_t h = _spawnl(_P_NOWAIT, self.c_str(), "tables_tests", filter_arg.c_str(), nullptr);
+  // Starting a process can fail for a moment on a loaded machine (seen once
+  // under Wine with four test suites running): a few tries before giving up,
+  // each failure told on standard error.
+  intptr_t h = -1;
+  for (int attempt = 1; attempt <= 3 && h == -1; ++attempt) {
+    if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    h = _spawnl(_P_NOWAIT, self.c_str(), "tables_tests", filter_arg.c_str(), nullptr);
+    if (h == -1) {
+      std::fprintf(stderr, "OtherProcess: starting %s failed (try %d): %s\n", self.c_str(), attempt,
+                   std::strerror(errno));
+    }
+  }
   _putenv_s(name.c_str(), "");
   if (h == -1) return false;
   handle_ = h;
